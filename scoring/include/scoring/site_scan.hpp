@@ -21,4 +21,25 @@ struct SiteMatch {
 void scan_sites(const ScoringMatrix& model, std::span<const BaseCode> bases,
                 std::vector<SiteMatch>& out);
 
+// The scan of many records with one model: prepares the per-position terms
+// f(i,b) * I(i) and max_sum - min_sum once, so each record costs no allocation
+// beyond the results. Refers to `model`, which must outlive the scanner and
+// keep its scores unchanged (thresholds are read at each scan). scan() only
+// reads, so one scanner may serve several threads at once.
+class SiteScanner {
+ public:
+  explicit SiteScanner(const ScoringMatrix& model);
+
+  // Same contract as scan_sites.
+  void scan(std::span<const BaseCode> bases, std::vector<SiteMatch>& out) const;
+
+ private:
+  [[noreturn, gnu::cold, gnu::noinline]] void fail_window(const BaseCode* window,
+                                                          std::uint64_t rows) const;
+
+  const ScoringMatrix* model_;  // the scoring model scanned with; not owned
+  std::vector<float> terms_;    // position-major: terms_[4 * i + b] = f(i,b) * I(i)
+  float denominator_;           // max_sum - min_sum, the same for every candidate
+};
+
 }  // namespace vok
