@@ -1,0 +1,18 @@
+#pragma once
+// The text forms (repr and str) of the module's classes. Plain C++.
+#include <string>
+
+#include "engine/calculator_state.hpp"
+#include "parser/fasta_reader.hpp"
+#include "scoring/pwm_matrix.hpp"
+#include "value_records.hpp"
+
+namespace vok::binding {
+
+std::string fasta_text(const FastaRecord& record);          // "Fasta s, ACGT"
+std::string profile_text(const ProfileRecord& record);      // "Profile(id: M1, css: 0.75, mss: 1)"
+std::string hit_text(const HitRecord& record);              // "Vok (sequence: ..., len: 12)"
+std::string pwm_matrix_text(const PwmMatrix& matrix);       // "PwmMatrix: M1 " + box drawing
+std::string calculator_text(const CalculatorState& state);  // "VokCalculator: \n..."
+
+}  // namespace vok::binding
