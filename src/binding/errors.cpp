@@ -34,6 +34,14 @@ PyObject* panic_exception_type() {
 
 constexpr const char* kGenericFailure = "vok stopped on an internal failure";
 
+// Messages may hold any character, NUL included (a reader's unread rest of a text).
+void set_error(PyObject* type, const std::string& message) noexcept {
+  PyObject* text = PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace");
+  if (text == nullptr) return;
+  PyErr_SetObject(type, text);
+  Py_DECREF(text);
+}
+
 }  // namespace
 
 void throw_pending_error() {
@@ -46,7 +54,7 @@ void throw_pending_error() {
 void raise_panic(const char* message) noexcept {
   PyObject* type = panic_exception_type();
   if (type == nullptr) return;  // creating the class failed; its own error stays pending
-  PyErr_SetString(type, message);
+  set_error(type, message);
 }
 
 void raise_current_exception() noexcept {
@@ -57,7 +65,7 @@ void raise_current_exception() noexcept {
       PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
     }
   } catch (const RaisedError& error) {
-    PyErr_SetString(python_type(error.kind()), error.message().c_str());
+    set_error(python_type(error.kind()), error.message());
   } catch (const InternalFailure& failure) {
     raise_panic(failure.what());
   } catch (const std::bad_alloc&) {
@@ -70,7 +78,9 @@ void raise_current_exception() noexcept {
 }
 
 void prefix_argument_type_error(const char* name) {
-  const std::string prefix = std::string("argument '") + name + "': ";
+  std::string prefix = "argument '";
+  prefix += name;
+  prefix += "': ";
   try {
     throw;
   } catch (const RaisedError& error) {
