@@ -1,0 +1,381 @@
+import itertools
+import os
+import random
+import signal
+import struct
+import subprocess
+import sys
+import textwrap
+import threading
+import time
+
+import pytest
+
+import vok
+import reference_model as ref
+from reference_model import hit_tuple
+
+CSS_BEST = [[10, 0, 0, 0], [0, 10, 0, 0], [0, 0, 10, 0], [0, 10, 0, 0], [10, 0, 0, 0]]  # ACGCA
+
+
+@pytest.fixture
+def build(make_pwm, make_fasta, make_profile):
+    """A calculator holding the given matrices, sequences and cut-offs."""
+
+    def make(matrices, sequences, profiles=(), defaults=(0.0, 0.0)):
+        calc = vok.VokCalculator()
+        for name, rows in matrices:
+            calc.add_pwm(make_pwm(name, rows))
+        for name, seq in sequences:
+            calc.add_fasta(make_fasta(name, seq))
+        for identifier, css, mss in profiles:
+            calc.add_profile(make_profile(identifier, css, mss))
+        calc.default_css_threshold, calc.default_mss_threshold = defaults
+        return calc
+
+    return make
+
+
+def random_rows(rng, length, kind="counts"):
+    if kind == "counts":
+        return [[rng.randrange(0, 21) for _ in range(4)] for _ in range(length)]
+    return [[ref.f32(rng.random()) for _ in range(4)] for _ in range(length)]
+
+
+def random_seq(rng, n):
+    return "".join(rng.choice("ACGT") for _ in range(n))
+
+
+def expected(matrices, sequences, profiles=(), defaults=(0.0, 0.0)):
+    return ref.evaluate(matrices, sequences, {p[0]: p[1:] for p in profiles}, defaults)
+
+
+@pytest.mark.parametrize("matrices, sequences", [
+    ([], []),
+    ([("M", CSS_BEST)], []),
+    ([], [("s", "ACGCA")]),
+    ([("M", CSS_BEST)], [("s", "ACGC"), ("e", "")]),
+    ([("M", CSS_BEST[:4]), ("E", [])], [("s", "ACGCAACGCA")]),
+])
+def test_nothing_to_report(build, matrices, sequences):
+    assert build(matrices, sequences).evaluate() == []
+
+
+def test_result_order_matrix_then_strand_then_sequence(build):
+    rng = random.Random(11)
+    matrices = [("M1", random_rows(rng, 5)), ("M2", random_rows(rng, 7))]
+    sequences = [("S1", random_seq(rng, 12)), ("S2", random_seq(rng, 9))]
+    hits = [hit_tuple(h) for h in build(matrices, sequences).evaluate()]
+    groups = [key for key, _ in itertools.groupby(hits, key=lambda h: (h[1], h[0], h[3]))]
+    assert groups == [("M1", "S1", True), ("M1", "S2", True), ("M1", "S1", False),
+                      ("M1", "S2", False), ("M2", "S1", True), ("M2", "S2", True),
+                      ("M2", "S1", False), ("M2", "S2", False)]
+    for (_, _, forward), group in itertools.groupby(hits, key=lambda h: (h[1], h[0], h[3])):
+        positions = [h[2] for h in group]
+        assert positions == sorted(positions, reverse=not forward)
+        assert len(set(positions)) == len(positions)
+    assert hits == expected(matrices, sequences)
+
+
+@pytest.mark.parametrize("rows, seq, hits", [
+    # The reverse record of AAAAACCCCC reads CCCCCAAAAA: its core at p = 0 is
+    # the forward bases 5..9.
+    ([[0, 10, 0, 0]] * 5, "AAAAACCCCC",
+     [("s", "M", 5, True, 1.0, 1.0, 5), ("s", "M", 5, False, 1.0, 1.0, 5)]),
+    (CSS_BEST, "ACGCA", [("s", "M", 0, True, 1.0, 1.0, 5), ("s", "M", 0, False, 1.0, 1.0, 5)]),
+    (CSS_BEST, "TTACGCATT", [("s", "M", 2, True, 1.0, 1.0, 5), ("s", "M", 2, False, 1.0, 1.0, 5)]),
+    (CSS_BEST, "ACGCC", []),
+])
+def test_best_word_positions_on_both_strands(build, rows, seq, hits):
+    calc = build([("M", rows)], [("s", seq)], defaults=(1.0, 0.0))
+    result = calc.evaluate()
+    assert [hit_tuple(h) for h in result] == hits
+    if hits:
+        assert repr(result[0]) == ("Vok (sequence: s, matrix: M, pos: %d, strand: +, css: 1,"
+                                   " mss: 1, len: 5)" % hits[0][2])
+
+
+def test_profile_replaces_both_defaults_for_its_matrix_only(build):
+    matrices = [("M", CSS_BEST), ("N", CSS_BEST)]
+    sequences = [("s", "ACGCA")]
+    cases = [
+        ([], (0.0, 0.0), ["M", "M", "N", "N"]),
+        ([], (1.5, 0.0), []),
+        ([("M", 0.0, 0.0)], (0.0, 1.5), ["M", "M"]),
+        ([("M", 1.5, 0.0)], (0.0, 0.0), ["N", "N"]),
+        ([("m", 1.5, 1.5), ("M ", 1.5, 1.5), ("X", 1.5, 1.5)], (0.0, 0.0),
+         ["M", "M", "N", "N"]),
+    ]
+    for profiles, defaults, names in cases:
+        hits = build(matrices, sequences, profiles, defaults).evaluate()
+        assert [h.matrix for h in hits] == names, (profiles, defaults)
+
+
+def test_thresholds_accept_equal_scores(build):
+    rng = random.Random(5)
+    matrices = [("M", random_rows(rng, 9))]
+    sequences = [("s", random_seq(rng, 60))]
+    hits = build(matrices, sequences).evaluate()
+    for score in ("css", "mss"):
+        values = sorted({getattr(h, score) for h in hits})
+        middle = values[len(values) // 2]
+        above = struct.unpack("<f", struct.pack("<I", struct.unpack("<I", struct.pack(
+            "<f", middle))[0] + 1))[0]
+        defaults = (middle, 0.0) if score == "css" else (0.0, middle)
+        kept = build(matrices, sequences, defaults=defaults).evaluate()
+        assert middle in [getattr(h, score) for h in kept]
+        assert [hit_tuple(h) for h in kept] == expected(matrices, sequences, defaults=defaults)
+        defaults = (above, 0.0) if score == "css" else (0.0, above)
+        assert middle not in [getattr(h, score)
+                              for h in build(matrices, sequences, defaults=defaults).evaluate()]
+
+
+def test_duplicate_matrix_reports_its_hits_twice(build):
+    rng = random.Random(3)
+    rows = random_rows(rng, 6)
+    sequences = [("s", random_seq(rng, 30))]
+    once = [hit_tuple(h) for h in build([("M", rows)], sequences).evaluate()]
+    twice = [hit_tuple(h) for h in build([("M", rows), ("M", rows)], sequences).evaluate()]
+    assert once and twice == once + once
+
+
+@pytest.mark.parametrize("length, n", [(5, 5), (5, 12), (8, 8), (8, 21), (13, 40)])
+def test_zero_thresholds_report_every_full_window(build, length, n):
+    rng = random.Random(length * 100 + n)
+    matrices = [("M", random_rows(rng, length))]
+    sequences = [("s", random_seq(rng, n))]
+    hits = [hit_tuple(h) for h in build(matrices, sequences).evaluate()]
+    assert len(hits) >= 2 * (n - length + 1)
+    assert hits == expected(matrices, sequences)
+
+
+@pytest.mark.parametrize("seed", range(16))
+def test_scores_match_reference_model(build, seed):
+    rng = random.Random(seed)
+    matrices = []
+    for index in range(rng.randrange(1, 5)):
+        length = rng.choice([3, 5, 5, 6, 8, 10, 12, 15])
+        matrices.append((f"M{index}", random_rows(rng, length, rng.choice(["counts", "freq"]))))
+    # Short records exercise windows cut by the end (n < L, n + 5 = L, ...).
+    sequences = [(f"S{i}", random_seq(rng, rng.choice([0, 4, 5, 7, 10, 20, 64])))
+                 for i in range(rng.randrange(1, 4))]
+    defaults = (rng.choice([0.0, 0.5, 0.8, 0.95]), rng.choice([0.0, 0.5, 0.8]))
+    profiles = [(name, rng.random(), rng.random()) for name, _ in matrices if rng.random() < 0.3]
+    calc = build(matrices, sequences, profiles, defaults)
+    hits = [hit_tuple(h) for h in calc.evaluate()]
+    assert hits == expected(matrices, sequences, profiles, defaults), f"seed {seed}"
+
+
+UNIFORM = [[1, 1, 1, 1]] * 6
+
+
+@pytest.mark.parametrize("bad_rows, message", [
+    (UNIFORM, "Division resulted in NaN"),
+    ([[0, 0, 0, 0]] * 5, "Division resulted in NaN"),
+    ([[1, 2, 3, float("inf")]] + CSS_BEST, "Division resulted in NaN"),
+    ([[-0.02, 1, 1, 1]] + CSS_BEST, "Multiplication resulted in NaN"),
+    # Normalisation runs before the length check.
+    ([[float("inf"), 0, 0, 0]] * 4, "Division resulted in NaN"),
+])
+def test_nan_in_scoring_fails_whole_call(build, panic_exception, bad_rows, message):
+    with pytest.raises(ref.ReferenceNaN) as reference:
+        ref.build(bad_rows, (0.0, 0.0))
+    assert reference.value.args == (message,)
+    calc = build([("good", CSS_BEST), ("bad", bad_rows), ("good2", CSS_BEST)],
+                 [("s", "ACGCAACGCA")])
+    before = repr(calc)
+    for _ in range(2):
+        with pytest.raises(panic_exception) as info:
+            calc.evaluate()
+        assert info.value.args == (message,)
+        assert repr(calc) == before
+    assert len(build([("good", CSS_BEST)], [("s", "ACGCA")]).evaluate()) == 2
+
+
+def test_evaluate_leaves_calculator_and_reflects_later_changes(build, make_fasta):
+    calc = build([("M", CSS_BEST)], [("s", "ACGCA")], defaults=(1.0, 0.0))
+    before = repr(calc)
+    first = calc.evaluate()
+    original = [hit_tuple(h) for h in first]
+    first[0].pos, first[0].matrix = 99, "changed"
+    assert [hit_tuple(h) for h in calc.evaluate()] == original
+    assert repr(calc) == before
+    calc.add_fasta(make_fasta("t", "GGACGCAGG"))
+    assert [(h.sequence, h.pos, h.strand) for h in calc.evaluate()] == [
+        ("s", 0, True), ("t", 2, True), ("s", 0, False), ("t", 2, False)]
+    calc.default_css_threshold = 1.5
+    assert calc.evaluate() == []
+
+
+BUILD_SCRIPT = r'''
+import random
+import vok
+
+def build_calculator(seed):
+    rng = random.Random(seed)
+    calc = vok.VokCalculator()
+    for i in range(24):
+        length = rng.choice([4, 5, 6, 8, 10, 12, 15])
+        columns = [[rng.randrange(0, 20) for _ in range(length)] for _ in range(4)]
+        calc.add_pwm(vok.PwmMatrix(f"M{i}", columns))
+    for j in range(3):
+        seq = "".join(rng.choice("ACGT") for _ in range(rng.randrange(50, 400)))
+        calc.add_fasta(vok.parse_fasta(f">S{j}\n{seq}\n")[0])
+    calc.default_css_threshold = 0.6
+    calc.default_mss_threshold = 0.5
+    return calc
+
+def dump(hits):
+    return repr([(h.sequence, h.matrix, h.pos, h.strand, h.css.hex(), h.mss.hex(), h.len)
+                 for h in hits])
+'''
+
+
+def test_result_does_not_depend_on_pool_size(run_python):
+    namespace = {}
+    exec(BUILD_SCRIPT, namespace)
+    local = namespace["dump"](namespace["build_calculator"](7).evaluate())
+    assert local != "[]"
+    for threads in ("1", "8"):
+        result = run_python(BUILD_SCRIPT + "print(dump(build_calculator(7).evaluate()))",
+                            env={"RAYON_NUM_THREADS": threads})
+        assert result.returncode == 0, result.stderr
+        assert result.stdout.strip() == local, f"RAYON_NUM_THREADS={threads}"
+
+
+THREAD_COUNT_SCRIPT = r'''
+import os
+def tasks():
+    return len(os.listdir("/proc/self/task"))
+start = tasks()
+''' + BUILD_SCRIPT + r'''
+calc = build_calculator(1)
+before = tasks()
+calc.evaluate()
+first = tasks()
+build_calculator(2).evaluate()
+calc.evaluate()
+print(start, before, first, tasks())
+'''
+
+
+@pytest.mark.parametrize("env, workers", [
+    ({"RAYON_NUM_THREADS": "3"}, 3),
+    ({"RAYON_NUM_THREADS": "1"}, 1),
+    ({"RAYON_NUM_THREADS": "2", "RAYON_RS_NUM_CPUS": "5"}, 2),
+    ({"RAYON_RS_NUM_CPUS": "4"}, 4),
+    ({"RAYON_NUM_THREADS": "many", "RAYON_RS_NUM_CPUS": "3"}, 3),
+    ({"RAYON_NUM_THREADS": "-2", "RAYON_RS_NUM_CPUS": "5"}, 5),
+])
+def test_pool_is_created_by_first_evaluate_with_configured_size(run_python, env, workers):
+    result = run_python(THREAD_COUNT_SCRIPT, env=env)
+    assert result.returncode == 0, result.stderr
+    start, before, first, last = map(int, result.stdout.split())
+    assert before == start, "threads were started before the first evaluate"
+    assert (first - start, last - start) == (workers, workers)
+
+
+def test_pool_size_zero_means_cpu_count(run_python):
+    counts = []
+    for env in ({}, {"RAYON_NUM_THREADS": "0"}, {"RAYON_RS_NUM_CPUS": "0"}):
+        result = run_python(THREAD_COUNT_SCRIPT, env=env)
+        assert result.returncode == 0, result.stderr
+        start, _, first, _ = map(int, result.stdout.split())
+        counts.append(first - start)
+    assert counts[0] >= 1 and counts == [counts[0]] * 3
+    assert counts[0] <= len(os.sched_getaffinity(0))
+
+
+INTERRUPT_SCRIPT = r'''
+import random, sys, time
+import vok
+
+rng = random.Random(3)
+letters = bytes.maketrans(bytes(range(256)), b"ACGT" * 64)
+calc = vok.VokCalculator()
+for i in range(8):
+    calc.add_pwm(vok.PwmMatrix(f"M{i}", [[rng.randrange(20) for _ in range(30)] for _ in range(4)]))
+calc.add_fasta(vok.parse_fasta(">big\n" + rng.randbytes(SIZE).translate(letters).decode() + "\n")[0])
+calc.default_mss_threshold = 2.0  # every candidate is scored, none reported
+start = time.monotonic()
+calc.evaluate()
+print("duration", time.monotonic() - start, flush=True)
+state = "during"
+try:
+    print("ready", flush=True)
+    calc.evaluate()
+    state = "after"
+    time.sleep(60)
+    state = "never"
+except KeyboardInterrupt:
+    print("interrupted", state, flush=True)
+small = vok.VokCalculator()
+small.add_pwm(vok.PwmMatrix("M", [[10, 0, 0, 0, 10], [0, 10, 0, 10, 0], [0, 0, 10, 0, 0], [0] * 5]))
+small.add_fasta(vok.parse_fasta(">s\nACGCA\n")[0])
+print("second", len(small.evaluate()), flush=True)
+'''
+
+
+def test_interrupt_during_evaluate_raises_keyboard_interrupt(tmp_path):
+    env = {k: v for k, v in os.environ.items() if k not in ("RAYON_NUM_THREADS",
+                                                          "RAYON_RS_NUM_CPUS")}
+    script = textwrap.dedent(INTERRUPT_SCRIPT).replace("SIZE", str(4_000_000))
+    with open(tmp_path / "stderr", "w+") as err_file:
+        process = subprocess.Popen([sys.executable, "-c", script], stdout=subprocess.PIPE,
+                                   stderr=err_file, text=True, env=env)
+        watchdog = threading.Timer(60, process.kill)
+        watchdog.start()
+        try:
+            duration = float(process.stdout.readline().split()[1])
+            assert process.stdout.readline().strip() == "ready"
+            time.sleep(duration / 3)
+            sent = time.monotonic()
+            process.send_signal(signal.SIGINT)
+            interrupted = process.stdout.readline().split()
+            reaction = time.monotonic() - sent
+            rest = process.stdout.read().split()
+            process.wait()
+        finally:
+            watchdog.cancel()
+            process.kill()
+            process.wait()
+            process.stdout.close()
+        err_file.seek(0)
+        err = err_file.read()
+    assert interrupted in (["interrupted", "during"], ["interrupted", "after"]), err
+    assert reaction < duration + 5
+    assert rest == ["second", "2"], err
+    assert process.returncode == 0, err
+
+
+FORK_SCRIPT = BUILD_SCRIPT + r'''
+import os, sys, time
+calc = build_calculator(4)
+expected = dump(calc.evaluate())  # the pool exists from here on
+read_end, write_end = os.pipe()
+pid = os.fork()
+if pid == 0:
+    os.close(read_end)
+    try:
+        os.write(write_end, b"same" if dump(calc.evaluate()) == expected else b"different")
+    except BaseException as exc:
+        os.write(write_end, repr(exc).encode())
+    os._exit(0)
+os.close(write_end)
+deadline = time.monotonic() + 20
+while os.waitpid(pid, os.WNOHANG) == (0, 0):
+    if time.monotonic() > deadline:
+        os.kill(pid, 9)
+        os.waitpid(pid, 0)
+        print("child hung")
+        sys.exit(0)
+    time.sleep(0.05)
+print(os.read(read_end, 1000).decode())
+print("parent", dump(calc.evaluate()) == expected)
+'''
+
+
+def test_evaluate_in_forked_child_after_pool_exists(run_python):
+    result = run_python(FORK_SCRIPT, env={"RAYON_NUM_THREADS": "2"})
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines() == ["same", "parent True"]
