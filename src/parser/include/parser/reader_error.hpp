@@ -1,6 +1,7 @@
 #pragma once
 // The message of a load that did not succeed as a whole.
 #include <string>
+#include <string_view>
 #include <variant>
 
 namespace vok {
