@@ -169,7 +169,7 @@ def test_empty_file_adds_nothing(tmp_path, method):
     assert repr(calc) == EMPTY
 
 
-@pytest.mark.parametrize("method, text", zip(METHODS, [FASTA, TRANSFAC, PROFILE]))
+@pytest.mark.parametrize("method, text", list(zip(METHODS, [FASTA, TRANSFAC, PROFILE])))
 def test_crlf_and_lf_files_load_alike(tmp_path, method, text):
     results = []
     for name, content in [("lf", text), ("crlf", text.replace("\n", "\r\n"))]:
