@@ -7,15 +7,20 @@
 namespace vok::binding {
 namespace {
 
-PyRef hit_objects(const CalculatorState& state, const std::vector<Hit>& hits) {
+// One Vok per hit, in result order; each chunk of hit records is released as
+// soon as its objects exist, so the records and the objects are not both held whole.
+PyRef hit_objects(const CalculatorState& state, EvaluationHits& hits) {
   VokClass::type();  // created on first use, before any list is built
   PyRef list = check_new(PyList_New(static_cast<Py_ssize_t>(hits.size())));
   Py_ssize_t index = 0;
-  for (const Hit& hit : hits) {
-    const PwmMatrix& matrix = state.matrices[hit.matrix];
-    HitRecord record{state.sequences[hit.sequence].name, matrix.name, hit.pos, hit.forward,
-                     hit.css, hit.mss, matrix.length};
-    PyList_SET_ITEM(list.get(), index++, wrap<VokClass>(std::move(record)).release());
+  for (std::vector<Hit>& chunk : hits.chunks()) {
+    for (const Hit& hit : chunk) {
+      const PwmMatrix& matrix = state.matrices[hit.matrix];
+      HitRecord record{state.sequences[hit.sequence].name, matrix.name, hit.pos, hit.forward,
+                       hit.css, hit.mss, matrix.length};
+      PyList_SET_ITEM(list.get(), index++, wrap<VokClass>(std::move(record)).release());
+    }
+    std::vector<Hit>().swap(chunk);
   }
   return list;
 }
@@ -26,7 +31,7 @@ PyObject* evaluate_calculator(PyObject* self, PyObject*) noexcept {
   return guarded([&] {
     auto& instance = receiver<CalculatorClass>(self);
     SharedBorrow borrow(instance.borrow);  // nothing can change the state while the workers read it
-    std::vector<Hit> hits;
+    EvaluationHits hits;
     try {
       hits = evaluate(instance.record, [] { return PyErr_CheckSignals() < 0; });
     } catch (const EvaluationInterrupted&) {

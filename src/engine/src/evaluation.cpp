@@ -7,7 +7,7 @@
 
 namespace vok {
 
-std::vector<Hit> evaluate_on_pool(WorkerPool& pool, const CalculatorState& state,
+EvaluationHits evaluate_on_pool(WorkerPool& pool, const CalculatorState& state,
                                   const std::function<bool()>& interrupted) {
   if (state.matrices.empty() || state.sequences.empty()) return {};
   const StrandRecords strands(state.sequences);
@@ -22,15 +22,12 @@ std::vector<Hit> evaluate_on_pool(WorkerPool& pool, const CalculatorState& state
     throw EvaluationInterrupted();
   }
 
-  std::size_t total = 0;
-  for (const auto& hits : per_matrix) total += hits.size();
-  std::vector<Hit> result;
-  result.reserve(total);
-  for (auto& hits : per_matrix) hits.move_into(result);  // frees as it goes
-  return result;
+  std::vector<std::vector<Hit>> chunks;
+  for (auto& hits : per_matrix) hits.move_chunks_into(chunks);
+  return EvaluationHits(std::move(chunks));
 }
 
-std::vector<Hit> evaluate(const CalculatorState& state, const std::function<bool()>& interrupted) {
+EvaluationHits evaluate(const CalculatorState& state, const std::function<bool()>& interrupted) {
   if (state.matrices.empty() || state.sequences.empty()) return {};
   return evaluate_on_pool(shared_worker_pool(), state, interrupted);
 }

@@ -9,7 +9,7 @@
 
 namespace vok {
 
-std::vector<Hit> evaluate_on_pool(WorkerPool& pool, const CalculatorState& state,
+EvaluationHits evaluate_on_pool(WorkerPool& pool, const CalculatorState& state,
                                   const std::function<bool()>& interrupted);
 
 }  // namespace vok

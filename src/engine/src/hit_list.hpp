@@ -26,11 +26,10 @@ class HitList {
     for (const auto& chunk : chunks_) total += chunk.size();
     return total;
   }
-  // Appends every hit, in order, to `out` and frees the chunks.
-  void move_into(std::vector<Hit>& out) {
+  // Hands the chunks over, in order, without copying a hit.
+  void move_chunks_into(std::vector<std::vector<Hit>>& out) {
     for (auto& chunk : chunks_) {
-      out.insert(out.end(), chunk.begin(), chunk.end());
-      std::vector<Hit>().swap(chunk);
+      if (!chunk.empty()) out.push_back(std::move(chunk));
     }
     chunks_.clear();
   }

@@ -56,7 +56,7 @@ std::string numbered(char prefix, std::size_t number) {
 }
 
 std::vector<vok::Hit> evaluate(const vok::CalculatorState& state) {
-  return vok::evaluate(state, [] { return false; });
+  return vok::evaluate(state, [] { return false; }).to_vector();
 }
 
 // Position, strand and indices of a hit, for compact expectations.
@@ -300,7 +300,7 @@ TEST(Evaluate, ResultIsTheSameForEveryPoolSize) {
   EXPECT_TRUE(same_hits(evaluate(state), expected));
   for (const std::size_t threads : {1u, 2u, 3u, 8u}) {
     vok::WorkerPool pool(threads);
-    EXPECT_TRUE(same_hits(vok::evaluate_on_pool(pool, state, nullptr), expected)) << threads;
+    EXPECT_TRUE(same_hits(vok::evaluate_on_pool(pool, state, nullptr).to_vector(), expected)) << threads;
   }
 }
 
