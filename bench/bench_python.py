@@ -75,42 +75,33 @@ def parse_fasta_100mb():
     return {"seconds": elapsed, "megabytes": len(text) / 1e6, "growth_kib": memory_kib("VmHWM") - before}
 
 
-@case
-def add_from_fasta_file_100mb():
+def time_file_method(method, text, **extra):
+    """Times one calculator file method on `text` written to a temporary file."""
     import time, vok
-    with tempfile.NamedTemporaryFile("w", suffix=".fa", delete=False) as handle:
-        handle.write(fasta_text(100))
+    with tempfile.NamedTemporaryFile("w", delete=False) as handle:
+        handle.write(text)
         path = handle.name
     try:
         size = os.path.getsize(path)
         calculator = vok.VokCalculator()
         before = reset_peak()
         start = time.perf_counter()
-        calculator.add_from_fasta_file(path)
+        getattr(calculator, method)(path)
         elapsed = time.perf_counter() - start
         growth = memory_kib("VmHWM") - before
     finally:
         os.unlink(path)
-    return {"seconds": elapsed, "megabytes": size / 1e6, "growth_kib": growth}
+    return {"seconds": elapsed, "megabytes": size / 1e6, "growth_kib": growth, **extra}
+
+
+@case
+def add_from_fasta_file_100mb():
+    return time_file_method("add_from_fasta_file", fasta_text(100))
 
 
 @case
 def add_from_transfac_file_10000():
-    import time, vok
-    with tempfile.NamedTemporaryFile("w", suffix=".dat", delete=False) as handle:
-        handle.write(transfac_text(10_000))
-        path = handle.name
-    try:
-        size = os.path.getsize(path)
-        calculator = vok.VokCalculator()
-        before = reset_peak()
-        start = time.perf_counter()
-        calculator.add_from_transfac_file(path)
-        elapsed = time.perf_counter() - start
-        growth = memory_kib("VmHWM") - before
-    finally:
-        os.unlink(path)
-    return {"seconds": elapsed, "megabytes": size / 1e6, "matrices": 10_000, "growth_kib": growth}
+    return time_file_method("add_from_transfac_file", transfac_text(10_000), matrices=10_000)
 
 
 @case

@@ -53,30 +53,28 @@ PyMethodDef adding_method(const char* name) {
 }  // namespace
 
 PyTypeObject* CalculatorClass::type() {
-  static PyTypeObject* type = nullptr;
-  if (type == nullptr) {
-    static PyMethodDef methods[] = {
-        adding_method<kAddPwm, add_pwm>("add_pwm"),
-        adding_method<kAddFasta, add_fasta>("add_fasta"),
-        adding_method<kAddProfile, add_profile>("add_profile"),
-        adding_method<kAddTransfacFile, add_from_transfac_file>("add_from_transfac_file"),
-        adding_method<kAddFastaFile, add_from_fasta_file>("add_from_fasta_file"),
-        adding_method<kAddProfileFile, add_from_profile_file>("add_from_profile_file"),
-        {"evaluate", as_method(&evaluate_calculator), METH_NOARGS, nullptr},
-        {nullptr, nullptr, 0, nullptr},
-    };
-    static PyGetSetDef attributes[] = {
-        {"default_css_threshold", &get_threshold<&Thresholds::css>, &set_threshold<&Thresholds::css>, nullptr, nullptr},
-        {"default_mss_threshold", &get_threshold<&Thresholds::mss>, &set_threshold<&Thresholds::mss>, nullptr, nullptr},
-        kGetSetEnd,
-    };
-    static PyType_Slot slots[] = {
-        dealloc_slot<CalculatorClass>(), repr_slot<CalculatorClass>(),
-        {Py_tp_new, reinterpret_cast<void*>(&new_calculator)},
-        {Py_tp_methods, methods}, {Py_tp_getset, attributes}, {0, nullptr},
-    };
-    type = create_class_type<CalculatorClass>(slots);
-  }
+  static PyMethodDef methods[] = {
+      adding_method<kAddPwm, add_pwm>("add_pwm"),
+      adding_method<kAddFasta, add_fasta>("add_fasta"),
+      adding_method<kAddProfile, add_profile>("add_profile"),
+      adding_method<kAddTransfacFile, add_from_transfac_file>("add_from_transfac_file"),
+      adding_method<kAddFastaFile, add_from_fasta_file>("add_from_fasta_file"),
+      adding_method<kAddProfileFile, add_from_profile_file>("add_from_profile_file"),
+      {"evaluate", as_method(&evaluate_calculator), METH_NOARGS, nullptr},
+      {nullptr, nullptr, 0, nullptr},
+  };
+  static PyGetSetDef attributes[] = {
+      {"default_css_threshold", &get_threshold<&Thresholds::css>, &set_threshold<&Thresholds::css>, nullptr, nullptr},
+      {"default_mss_threshold", &get_threshold<&Thresholds::mss>, &set_threshold<&Thresholds::mss>, nullptr, nullptr},
+      kGetSetEnd,
+  };
+  static PyType_Slot slots[] = {
+      dealloc_slot<CalculatorClass>(), repr_slot<CalculatorClass>(),
+      {Py_tp_new, reinterpret_cast<void*>(&new_calculator)},
+      {Py_tp_methods, methods}, {Py_tp_getset, attributes}, {0, nullptr},
+  };
+  // Created on first use; a failed creation is tried again by the next use.
+  static PyTypeObject* const type = create_class_type<CalculatorClass>(slots);
   return type;
 }
 

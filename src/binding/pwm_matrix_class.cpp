@@ -57,20 +57,18 @@ PyObject* get_rows(PyObject* self, void*) noexcept {
 }  // namespace
 
 PyTypeObject* PwmMatrixClass::type() {
-  static PyTypeObject* type = nullptr;
-  if (type == nullptr) {
-    static PyGetSetDef attributes[] = {
-        field<PwmMatrixClass, &PwmMatrix::name>("name"),
-        {"matrix", &get_rows, nullptr, nullptr, nullptr},
-        kGetSetEnd,
-    };
-    static PyType_Slot slots[] = {
-        dealloc_slot<PwmMatrixClass>(), repr_slot<PwmMatrixClass>(),
-        {Py_tp_new, reinterpret_cast<void*>(&construct)},
-        {Py_tp_getset, attributes}, {0, nullptr},
-    };
-    type = create_class_type<PwmMatrixClass>(slots);
-  }
+  static PyGetSetDef attributes[] = {
+      field<PwmMatrixClass, &PwmMatrix::name>("name"),
+      {"matrix", &get_rows, nullptr, nullptr, nullptr},
+      kGetSetEnd,
+  };
+  static PyType_Slot slots[] = {
+      dealloc_slot<PwmMatrixClass>(), repr_slot<PwmMatrixClass>(),
+      {Py_tp_new, reinterpret_cast<void*>(&construct)},
+      {Py_tp_getset, attributes}, {0, nullptr},
+  };
+  // Created on first use; a failed creation is tried again by the next use.
+  static PyTypeObject* const type = create_class_type<PwmMatrixClass>(slots);
   return type;
 }
 
