@@ -31,7 +31,19 @@ class SiteScanner {
   explicit SiteScanner(const ScoringMatrix& model);
 
   // Same contract as scan_sites.
-  void scan(std::span<const BaseCode> bases, std::vector<SiteMatch>& out) const;
+  void scan(std::span<const BaseCode> bases, std::vector<SiteMatch>& out) const {
+    scan_candidates(bases, 0, candidate_count(bases.size()), out);
+  }
+
+  // The number of candidate positions of a record of n bases; candidate c is
+  // the core word at p = core_start + c.
+  std::uint64_t candidate_count(std::uint64_t n) const;
+
+  // Scans candidates first .. end-1 only (end <= candidate_count). Scanning a
+  // record in consecutive ranges gives exactly the sites of one whole scan, so
+  // a long record can be scanned in pieces with a check for cancellation between them.
+  void scan_candidates(std::span<const BaseCode> bases, std::uint64_t first, std::uint64_t end,
+                       std::vector<SiteMatch>& out) const;
 
  private:
   [[noreturn, gnu::cold, gnu::noinline]] void fail_window(const BaseCode* window,

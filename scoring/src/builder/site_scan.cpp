@@ -40,18 +40,22 @@ void SiteScanner::fail_window(const BaseCode* window, std::uint64_t rows) const 
   detail::fail_nan(detail::kSumNaN);
 }
 
-void SiteScanner::scan(std::span<const BaseCode> bases, std::vector<SiteMatch>& out) const {
+std::uint64_t SiteScanner::candidate_count(std::uint64_t n) const {
+  // Candidates p = m, m+1, ... stop at p + 5 > n or at p - m >= K, where
+  // K = n - L + 5 wraps modulo 2^64 (and then never binds) when n + 5 < L.
+  const std::uint64_t m = model_->core_start;
+  const std::uint64_t before_record_end = n >= m + kCoreLength ? n - m - (kCoreLength - 1) : 0;
+  const std::uint64_t window_bound = n - model_->length + kCoreLength;
+  return std::min(before_record_end, window_bound);
+}
+
+void SiteScanner::scan_candidates(std::span<const BaseCode> bases, std::uint64_t first,
+                                  std::uint64_t end, std::vector<SiteMatch>& out) const {
+  if (first >= end) return;
   const ScoringMatrix& model = *model_;
   const std::uint64_t n = bases.size();
   const std::uint64_t rows = model.length;
   const std::uint64_t m = model.core_start;
-
-  // Candidates p = m, m+1, ... stop at p + 5 > n or at p - m >= K, where
-  // K = n - L + 5 wraps modulo 2^64 (and then never binds) when n + 5 < L.
-  const std::uint64_t before_record_end = n >= m + kCoreLength ? n - m - (kCoreLength - 1) : 0;
-  const std::uint64_t window_bound = n - rows + kCoreLength;
-  const std::uint64_t candidates = std::min(before_record_end, window_bound);
-  if (candidates == 0) return;
 
   const BaseCode* const record = bases.data();
   const BaseCode* const core = record + m;  // core word of candidate c starts at core[c]
@@ -61,10 +65,12 @@ void SiteScanner::scan(std::span<const BaseCode> bases, std::vector<SiteMatch>& 
   const float mss_threshold = model.thresholds.mss;
   const float min_sum = model.min_sum;
 
+  // The word depends only on its five bases, so a range starts with the
+  // first four bases of its first candidate's word.
   std::uint32_t word = 0;
-  for (std::size_t j = 0; j + 1 < kCoreLength; ++j) word = (word << 2) | (core[j] & kBaseMask);
+  for (std::size_t j = 0; j + 1 < kCoreLength; ++j) word = (word << 2) | (core[first + j] & kBaseMask);
 
-  for (std::uint64_t c = 0; c < candidates; ++c) {
+  for (std::uint64_t c = first; c < end; ++c) {
     word = ((word << 2) | (core[c + kCoreLength - 1] & kBaseMask)) & kWordMask;
     const float css = core_scores[word];
     if (!(css >= css_threshold)) continue;  // below the threshold, or NaN
