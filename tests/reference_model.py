@@ -4,25 +4,16 @@ Every step is rounded to a 32-bit float after a double-precision operation:
 for +, -, * and / on float32 inputs this gives the correctly rounded float32
 result, because a double carries more than 2 * 24 + 2 significand bits.
 The logarithm is the platform's single-precision logf, as the module uses.
+It has no NaN guards: inputs here never reach them.
 """
 
 import ctypes
 import ctypes.util
 import math
 import struct
+import types
 
 BASE_CODES = {"A": 0, "C": 1, "G": 2, "T": 3}
-
-ADD = "Addition resulted in NaN"
-SUB = "Subtraction resulted in NaN"
-MUL = "Multiplication resulted in NaN"
-DIV = "Division resulted in NaN"
-SUM = "Sum resulted in NaN"
-
-
-class ReferenceNaN(Exception):
-    """A guarded operation produced NaN; args[0] is the module's message."""
-
 
 def f32(x):
     """Round a Python float to the nearest float32 (overflow gives infinity)."""
@@ -37,25 +28,13 @@ def f32_bits(x):
 
 
 def _load_logf():
-    try:
-        libm = ctypes.CDLL(ctypes.util.find_library("m") or "libm.so.6")
-        c_logf = libm.logf
-    except (OSError, AttributeError):
-        return None
+    c_logf = ctypes.CDLL(ctypes.util.find_library("m") or "libm.so.6").logf
     c_logf.restype = ctypes.c_float
     c_logf.argtypes = [ctypes.c_float]
     return lambda x: float(c_logf(x))
 
 
-def _fallback_logf(x):
-    if math.isnan(x) or x < 0:
-        return math.nan
-    if x == 0:
-        return -math.inf
-    return f32(math.log(x))
-
-
-logf = _load_logf() or _fallback_logf
+logf = _load_logf()
 
 
 def _div(a, b):
@@ -66,89 +45,68 @@ def _div(a, b):
     return f32(a / b)
 
 
-def _guard(x, message):
-    if math.isnan(x):
-        raise ReferenceNaN(message)
-    return x
-
-
 def columns(rows):
     """Rows of [A, C, G, T] values -> the four per-base lists PwmMatrix takes."""
     return [[row[b] for row in rows] for b in range(4)]
 
 
-class Model:
-    """The scoring model of one matrix; build() returns None for L < 5."""
-
-    def __init__(self, freq, info, core_start, table, min_sum, max_sum, thresholds):
-        self.freq = freq
-        self.info = info
-        self.core_start = core_start
-        self.table = table
-        self.min_sum = min_sum
-        self.max_sum = max_sum
-        self.css_threshold, self.mss_threshold = thresholds
-
-
 def build(rows, thresholds):
+    """The scoring model of one matrix, or None for fewer than 5 positions."""
     freq = []
     for row in rows:
-        r = [_guard(f32(f32(v) * 100.0), MUL) for v in row]
-        r = [_guard(f32(v + 1.0), ADD) for v in r]
+        r = [f32(f32(v) * 100.0) for v in row]
+        r = [f32(v + 1.0) for v in r]
         total = 0.0
         for v in r:
-            total = _guard(f32(total + v), ADD)
-        freq.append([_guard(_div(v, total), DIV) for v in r])
+            total = f32(total + v)
+        freq.append([_div(v, total) for v in r])
 
     info = []
     for r in freq:
         terms = []
         for f in r:
-            four_f = _guard(f32(4.0 * f), MUL)
-            terms.append(_guard(f32(f * logf(four_f)), MUL))
+            four_f = f32(4.0 * f)
+            terms.append(f32(f * logf(four_f)))
         total = 0.0
         for t in terms:
-            total = _guard(f32(total + t), ADD)
+            total = f32(total + t)
         info.append(total)
 
     max_sum = min_sum = 0.0
     for r, i in zip(freq, info):
-        max_sum = f32(max_sum + _guard(f32(max(r) * i), MUL))
-        min_sum = f32(min_sum + _guard(f32(min(r) * i), MUL))
-    _guard(max_sum, SUM)
-    _guard(min_sum, SUM)
+        max_sum = f32(max_sum + f32(max(r) * i))
+        min_sum = f32(min_sum + f32(min(r) * i))
 
     length = len(rows)
     if length < 5:
         return None
 
-    v = [_guard(f32(max(r) * i), MUL) for r, i in zip(freq, info)]
+    v = [f32(max(r) * i) for r, i in zip(freq, info)]
     best, core = None, 0
     for k in range(length - 4):
         w = 0.0
         for j in range(5):
             w = f32(w + v[k + j])
-        _guard(w, SUM)
         if best is None or w >= best:
             best, core = w, k
     core_max = best
     core_min = 0.0
     for j in range(5):
-        core_min = f32(core_min + _guard(f32(min(freq[core + j]) * info[core + j]), MUL))
-    _guard(core_min, SUM)
+        core_min = f32(core_min + f32(min(freq[core + j]) * info[core + j]))
 
-    terms = [[_guard(f32(freq[core + j][b] * info[core + j]), MUL) for b in range(4)]
-             for j in range(5)]
-    den = _guard(f32(core_max - core_min), SUB)
+    terms = [[f32(freq[core + j][b] * info[core + j]) for b in range(4)] for j in range(5)]
+    den = f32(core_max - core_min)
     table = {}
     for word in range(1024):
         codes = [(word >> (2 * (4 - j))) & 3 for j in range(5)]
         s = terms[0][codes[0]]
         for j in range(1, 5):
-            s = _guard(f32(s + terms[j][codes[j]]), ADD)
-        num = _guard(f32(s - core_min), SUB)
-        table[tuple(codes)] = _guard(_div(num, den), DIV)
-    return Model(freq, info, core, table, min_sum, max_sum, thresholds)
+            s = f32(s + terms[j][codes[j]])
+        num = f32(s - core_min)
+        table[tuple(codes)] = _div(num, den)
+    return types.SimpleNamespace(freq=freq, info=info, core_start=core, table=table,
+                                 min_sum=min_sum, max_sum=max_sum, css_threshold=thresholds[0],
+                                 mss_threshold=thresholds[1])
 
 
 def scan(model, bases):
@@ -164,13 +122,11 @@ def scan(model, bases):
             total = 0.0
             i = 0
             while i < length and q + i < n:
-                term = _guard(f32(model.freq[i][bases[q + i]] * model.info[i]), MUL)
-                total = f32(total + term)
+                total = f32(total + f32(model.freq[i][bases[q + i]] * model.info[i]))
                 i += 1
-            _guard(total, SUM)
-            num = _guard(f32(total - model.min_sum), SUB)
-            den = _guard(f32(model.max_sum - model.min_sum), SUB)
-            mss = _guard(_div(num, den), DIV)
+            num = f32(total - model.min_sum)
+            den = f32(model.max_sum - model.min_sum)
+            mss = _div(num, den)
             if mss >= model.mss_threshold:
                 found.append((p, css, mss))
         p += 1

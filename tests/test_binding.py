@@ -66,8 +66,6 @@ def test_argument_binding_messages(call, message):
      "argument 'path': 'int' object cannot be converted to 'PyString'"),
     (lambda: vok.PwmMatrix("x", (i for i in range(4))),
      "argument 'm': 'generator' object cannot be converted to 'Sequence'"),
-    (lambda: vok.PwmMatrix("x", [[1], {2}, [3], [4]]),
-     "argument 'm': 'set' object cannot be converted to 'Sequence'"),
 ])
 def test_conversion_type_errors_carry_the_argument_name(call, message):
     with pytest.raises(TypeError) as info:
@@ -263,25 +261,18 @@ def test_calculator_borrow_conflicts(make_profile):
 
 def test_panic_exception_class(panic_exception):
     assert panic_exception.__bases__ == (BaseException,)
-    assert not issubclass(panic_exception, Exception)
     assert panic_exception.__doc__
     assert panic_exception not in vars(vok).values()
-    with pytest.raises(BaseException) as info:
-        vok.PwmMatrix("y", [[1], [2], [3], [4, 5]])
-    assert type(info.value) is panic_exception
-    assert info.value.args == ("Unable to copy from a matrix with a different shape.",)
-
-
-def test_panic_is_not_caught_by_except_exception(panic_exception):
     caught_by = None
     try:
         try:
-            vok.PwmMatrix("x", [[1, 2], [3], [4, 5], [6, 7]])
+            vok.PwmMatrix("y", [[1], [2], [3], [4, 5]])
         except Exception:
             caught_by = "Exception"
     except BaseException as exc:
-        caught_by = type(exc)
-    assert caught_by is panic_exception
+        caught_by = exc
+    assert type(caught_by) is panic_exception
+    assert caught_by.args == ("Unable to copy from a matrix with a different shape.",)
     assert vok.PwmMatrix("x", [[1], [2], [3], [4]]).matrix == [[1.0, 2.0, 3.0, 4.0]]
 
 

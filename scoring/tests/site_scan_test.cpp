@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -92,20 +93,9 @@ INSTANTIATE_TEST_SUITE_P(
                       RangeCase{8, 14, 2, 2, 3}, RangeCase{8, 14, 4, 1, 0},
                       RangeCase{0, 5, 0, 1, 0}));
 
-TEST(ScanSites, WindowCutShortAtTheEndSumsOnlyTheRowsInside) {
-  std::mt19937 rng(11);
-  const ScoringMatrix model = model_with_core(8, 2, kAcceptAll, rng);
-  const std::vector<BaseCode> bases = random_bases(rng, 20);
-  const auto sites = scan(model, bases);
-  ASSERT_EQ(sites.back().pos, 15u);
-  float sum = 0.0f;
-  for (std::size_t i = 0; i <= 6; ++i)
-    sum = sum + model.frequency(i, bases[13 + i]) * model.information[i];
-  const float mss = (sum - model.min_sum) / (model.max_sum - model.min_sum);
-  EXPECT_EQ(bits(sites.back().mss), bits(mss));
-}
-
-TEST(ScanSites, MatchesReferenceBitForBit) {
+// Also scans each record in random consecutive candidate ranges, as long
+// records are scanned, which must give exactly the sites of one whole scan.
+TEST(ScanSites, MatchesReferenceBitForBitWholeAndInPieces) {
   std::mt19937 rng(99);
   std::uniform_int_distribution<int> count(0, 25);
   const Thresholds thresholds[] = {{0, 0}, {0.6f, 0.5f}, {0.85f, 0.8f}, kAcceptAll, {1, 1}};
@@ -118,9 +108,15 @@ TEST(ScanSites, MatchesReferenceBitForBit) {
     for (std::size_t n : {0u, 4u, 5u, 9u, 17u, 31u, 400u}) {
       SCOPED_TRACE("trial " + std::to_string(trial) + ", n " + std::to_string(n));
       const auto bases = random_bases(rng, n);
-      std::vector<SiteMatch> sites;
+      std::vector<SiteMatch> sites, pieces;
       scanner.scan(bases, sites);
       expect_same_sites(sites, reference_scan(model, bases));
+      const std::uint64_t candidates = scanner.candidate_count(n);
+      for (std::uint64_t first = 0, end = 0; first < candidates; first = end) {
+        end = std::min<std::uint64_t>(candidates, first + 1 + rng() % 7);
+        scanner.scan_candidates(bases, first, end, pieces);
+      }
+      expect_same_sites(pieces, sites);
     }
   }
 }

@@ -7,6 +7,8 @@
 #include <fstream>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "cgroup_cpu_limit.hpp"
 
@@ -94,67 +96,60 @@ TEST(CgroupDirectory, PrefersAVersion1CpuHierarchy) {
   EXPECT_FALSE(found->version2);
 }
 
-// A fake root holding /proc/self/{cgroup,mountinfo} and cgroup files.
-class FakeCgroupTree : public ::testing::Test {
- protected:
-  void SetUp() override {
-    root_ = std::filesystem::temp_directory_path() /
-            ("vok-cgroup-" + std::to_string(::getpid()) + "-" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(root_);
-    std::filesystem::create_directories(root_ / "proc/self");
-  }
-  void TearDown() override { std::filesystem::remove_all(root_); }
-
-  void write(const std::string& relative, const std::string& contents) {
-    const auto path = root_ / relative;
-    std::filesystem::create_directories(path.parent_path());
-    std::ofstream(path) << contents;
-  }
-  std::optional<std::size_t> limit() const { return vok::cgroup_cpu_limit(root_.string()); }
-
-  std::filesystem::path root_;  // removed after each test
+// A fake root: /proc/self/{cgroup,mountinfo} and the cgroup files below it.
+struct TreeCase {
+  const char* label;
+  std::vector<std::pair<std::string, std::string>> files;  // relative path, contents
+  std::optional<std::size_t> limit;
 };
 
-TEST_F(FakeCgroupTree, Version2QuotaOnTheOwnGroup) {
-  write("proc/self/cgroup", "0::/app\n");
-  write("proc/self/mountinfo", "30 22 0:26 / /sys/fs/cgroup rw - cgroup2 cgroup2 rw\n");
-  write("sys/fs/cgroup/cpu.max", "max 100000\n");
-  write("sys/fs/cgroup/app/cpu.max", "150000 100000\n");
-  EXPECT_EQ(limit(), 2u);
+class FakeCgroupTree : public ::testing::TestWithParam<TreeCase> {};
+
+TEST_P(FakeCgroupTree, GivesTheQuotaOfTheOwnGroupOrAnAncestor) {
+  const auto root = std::filesystem::temp_directory_path() /
+                    ("vok-cgroup-" + std::to_string(::getpid()) + "-" + GetParam().label);
+  std::filesystem::remove_all(root);
+  std::filesystem::create_directories(root / "proc/self");
+  for (const auto& [relative, contents] : GetParam().files) {
+    std::filesystem::create_directories((root / relative).parent_path());
+    std::ofstream(root / relative) << contents;
+  }
+  EXPECT_EQ(vok::cgroup_cpu_limit(root.string()), GetParam().limit);
+  std::filesystem::remove_all(root);
 }
 
-TEST_F(FakeCgroupTree, Version2QuotaOnAnAncestorConfinesToo) {
-  write("proc/self/cgroup", "0::/app/worker\n");
-  write("proc/self/mountinfo", "30 22 0:26 / /sys/fs/cgroup rw - cgroup2 cgroup2 rw\n");
-  write("sys/fs/cgroup/app/cpu.max", "300000 100000\n");
-  write("sys/fs/cgroup/app/worker/cpu.max", "max 100000\n");
-  EXPECT_EQ(limit(), 3u);
-}
+const char kV2Mount[] = "30 22 0:26 / /sys/fs/cgroup rw - cgroup2 cgroup2 rw\n";
+const char kV1Mount[] = "36 25 0:32 / /cg/cpu rw - cgroup cgroup rw,cpuacct,cpu\n";
 
-TEST_F(FakeCgroupTree, Version2WithoutQuota) {
-  write("proc/self/cgroup", "0::/app\n");
-  write("proc/self/mountinfo", "30 22 0:26 / /sys/fs/cgroup rw - cgroup2 cgroup2 rw\n");
-  write("sys/fs/cgroup/app/cpu.max", "max 100000\n");
-  EXPECT_EQ(limit(), std::nullopt);
-}
-
-TEST_F(FakeCgroupTree, Version1QuotaAndPeriod) {
-  write("proc/self/cgroup", "4:cpu,cpuacct:/job\n0::/\n");
-  write("proc/self/mountinfo", "36 25 0:32 / /cg/cpu rw - cgroup cgroup rw,cpuacct,cpu\n");
-  write("cg/cpu/job/cpu.cfs_quota_us", "250000\n");
-  write("cg/cpu/job/cpu.cfs_period_us", "100000\n");
-  EXPECT_EQ(limit(), 3u);
-}
-
-TEST_F(FakeCgroupTree, Version1QuotaMinusOneIsUnlimited) {
-  write("proc/self/cgroup", "4:cpu,cpuacct:/job\n");
-  write("proc/self/mountinfo", "36 25 0:32 / /cg/cpu rw - cgroup cgroup rw,cpu,cpuacct\n");
-  write("cg/cpu/job/cpu.cfs_quota_us", "-1\n");
-  write("cg/cpu/job/cpu.cfs_period_us", "100000\n");
-  EXPECT_EQ(limit(), std::nullopt);
-}
-
-TEST_F(FakeCgroupTree, MissingProcFilesMeanNoLimit) { EXPECT_EQ(limit(), std::nullopt); }
+INSTANTIATE_TEST_SUITE_P(
+    Trees, FakeCgroupTree,
+    ::testing::Values(
+        TreeCase{"V2OwnGroup",
+                 {{"proc/self/cgroup", "0::/app\n"}, {"proc/self/mountinfo", kV2Mount},
+                  {"sys/fs/cgroup/cpu.max", "max 100000\n"},
+                  {"sys/fs/cgroup/app/cpu.max", "150000 100000\n"}},
+                 2},
+        TreeCase{"V2Ancestor",
+                 {{"proc/self/cgroup", "0::/app/worker\n"}, {"proc/self/mountinfo", kV2Mount},
+                  {"sys/fs/cgroup/app/cpu.max", "300000 100000\n"},
+                  {"sys/fs/cgroup/app/worker/cpu.max", "max 100000\n"}},
+                 3},
+        TreeCase{"V2NoQuota",
+                 {{"proc/self/cgroup", "0::/app\n"}, {"proc/self/mountinfo", kV2Mount},
+                  {"sys/fs/cgroup/app/cpu.max", "max 100000\n"}},
+                 std::nullopt},
+        TreeCase{"V1QuotaAndPeriod",
+                 {{"proc/self/cgroup", "4:cpu,cpuacct:/job\n0::/\n"},
+                  {"proc/self/mountinfo", kV1Mount},
+                  {"cg/cpu/job/cpu.cfs_quota_us", "250000\n"},
+                  {"cg/cpu/job/cpu.cfs_period_us", "100000\n"}},
+                 3},
+        TreeCase{"V1QuotaMinusOne",
+                 {{"proc/self/cgroup", "4:cpu,cpuacct:/job\n"}, {"proc/self/mountinfo", kV1Mount},
+                  {"cg/cpu/job/cpu.cfs_quota_us", "-1\n"},
+                  {"cg/cpu/job/cpu.cfs_period_us", "100000\n"}},
+                 std::nullopt},
+        TreeCase{"NoProcFiles", {}, std::nullopt}),
+    [](const auto& info) { return std::string(info.param.label); });
 
 }  // namespace

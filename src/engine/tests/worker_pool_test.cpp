@@ -1,9 +1,6 @@
 #include "worker_pool.hpp"
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -139,39 +136,6 @@ TEST(WorkerPool, RunStartedFromTheInterruptCheckDoesNotDeadlock) {
   };
   EXPECT_EQ(pool.run(2, outer, check), vok::RunOutcome::kCompleted);
   EXPECT_EQ(nested_runs, 5);
-}
-
-TEST(SharedWorkerPool, ForkedChildGetsAWorkingPool) {
-  vok::WorkerPool& parent_pool = vok::shared_worker_pool();
-  EXPECT_EQ(&vok::shared_worker_pool(), &parent_pool);
-  ASSERT_EQ(run_counting(parent_pool, 10).size(), 10u);
-
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    // Without the fork handler this would wait forever for workers that
-    // were not copied into the child.
-    std::atomic<int> runs{0};
-    const vok::PoolTask task = [&](std::size_t, const vok::StopSignal&) { ++runs; };
-    vok::shared_worker_pool().run(25, task, nullptr);
-    ::_exit(runs.load() == 25 ? 0 : 1);
-  }
-  int status = 0;
-  const auto deadline = std::chrono::steady_clock::now() + 20s;
-  pid_t done = 0;
-  while ((done = ::waitpid(child, &status, WNOHANG)) == 0 &&
-         std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(10ms);
-  }
-  if (done == 0) {
-    ::kill(child, SIGKILL);
-    ::waitpid(child, &status, 0);
-    FAIL() << "the forked child hung";
-  }
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
-  // The parent's pool is untouched by the child's.
-  EXPECT_EQ(&vok::shared_worker_pool(), &parent_pool);
 }
 
 }  // namespace

@@ -192,14 +192,5 @@ INSTANTIATE_TEST_SUITE_P(
                       BasesCase{std::string(10000, 'G') + "T", true},
                       BasesCase{std::string(9000, 'A') + "n" + std::string(100, 'C'), false}));
 
-TEST(ToBases, WorkedExampleCodes) {
-  auto result = load_fasta(kDemo);
-  auto& recs = std::get<std::vector<FastaRecord>>(result);
-  const auto first = to_bases(recs[0]);
-  ASSERT_TRUE(first.has_value());
-  EXPECT_EQ(first->bases, (std::vector<BaseCode>{0, 1, 2, 3, 0, 1, 2, 3, 3, 0}));
-  EXPECT_FALSE(to_bases(recs[1]).has_value());
-}
-
 }  // namespace
 }  // namespace vok

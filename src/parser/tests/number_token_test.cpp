@@ -21,7 +21,7 @@ struct NumberCase {
 
 class NumberTokenTest : public ::testing::TestWithParam<NumberCase> {};
 
-TEST_P(NumberTokenTest, ReadsAsSpecified) {
+TEST_P(NumberTokenTest, GivesMatchValueAndLength) {
   const NumberCase& c = GetParam();
   const NumberToken token = read_number(c.text);
   ASSERT_EQ(token.match, c.match) << '"' << c.text << '"';

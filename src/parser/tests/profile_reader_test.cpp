@@ -75,6 +75,8 @@ INSTANTIATE_TEST_SUITE_P(
         LoadCase{"LeadingBlankEndsReading", "1 0.1 0.2 A x\n 1 0.1 0.2 A y\n",
                  unread(" 1 0.1 0.2 A y\n")},
         LoadCase{"OtherFlag", "0 0.1 0.2 A x\n", unread("0 0.1 0.2 A x\n")},
+        LoadCase{"TwoDigitFlag", "11 0.1 0.2 A x\n", unread("11 0.1 0.2 A x\n")},
+        LoadCase{"AccessionWithDash", "1 0.1 0.2 A-C x\n", unread("1 0.1 0.2 A-C x\n")},
         LoadCase{"NanCutoff", "1 nan 0.2 A x\n", unread("1 nan 0.2 A x\n")},
         LoadCase{"MalformedCutoff", "1 0.1 2e A x\n", unread("1 0.1 2e A x\n")},
         LoadCase{"InfinityLeavesInity", "1 infinity 0.2 A x\n", unread("1 infinity 0.2 A x\n")},

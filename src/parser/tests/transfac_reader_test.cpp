@@ -129,6 +129,10 @@ INSTANTIATE_TEST_SUITE_P(
         LoadCase{"IndentedRowIsOther", "ID a\n01 1 2 3 4\n 02 5 5 5 5\n",
                  matrices({{"a", {{1, 2, 3, 4}}}})},
         LoadCase{"ExtraValuesIgnored", "ID a\n01 1 2 3 4 5 6\n", matrices({{"a", {{1, 2, 3, 4}}}})},
+        LoadCase{"BlanksAndLeadingZerosInRow", "ID a\n0001\t1\t2  3 4\n",
+                 matrices({{"a", {{1, 2, 3, 4}}}})},
+        LoadCase{"TrailingBlankStopsBlock", "ID a\n01 1 2 3 4 \n02 5 5 5 5\n",
+                 matrices({{"a", {{1, 2, 3, 4}}}})},
         LoadCase{"GapsAreZeroRowsAndLaterRowWins",
                  "ID a\n1 1 1 1 1\n2 2 2 2 2\n2 9 9 9 9\n5 5 5 5 5\n",
                  matrices({{"a", {{1, 1, 1, 1}, {9, 9, 9, 9}, {0, 0, 0, 0}, {0, 0, 0, 0}, {5, 5, 5, 5}}}})},
@@ -154,7 +158,10 @@ INSTANTIATE_TEST_SUITE_P(
                  message("Could not parse completly. ID a\n01 1 2 3 1e\n//\nID b\n")},
         LoadCase{"MalformedInLaterBlockGivesTextFromItsSeparator",
                  "ID a\n01 1 2 3 4\n//\nID b\n01 1 2 3 4E+\n//\n",
-                 message("Could not parse completly. //\nID b\n01 1 2 3 4E+\n//\n")}),
+                 message("Could not parse completly. //\nID b\n01 1 2 3 4E+\n//\n")},
+        LoadCase{"MalformedAfterEmptyBlockGivesTextFromTheSeparatorBeforeIt",
+                 "ID a\n01 1 2 3 4\n//\n//\nID b\n01 1 2 3 4e\n",
+                 message("Could not parse completly. //\nID b\n01 1 2 3 4e\n")}),
     label_of);
 
 // A CR not followed by LF is no line end (it stays lone under CR LF conversion).
