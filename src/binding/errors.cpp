@@ -14,7 +14,6 @@ PyObject* python_type(PyErrorKind kind) {
     case PyErrorKind::kAttributeError: return PyExc_AttributeError;
     case PyErrorKind::kRuntimeError: return PyExc_RuntimeError;
     case PyErrorKind::kOSError: return PyExc_OSError;
-    case PyErrorKind::kImportError: return PyExc_ImportError;
   }
   return PyExc_SystemError;
 }

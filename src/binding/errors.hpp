@@ -8,7 +8,7 @@
 
 namespace vok::binding {
 
-enum class PyErrorKind { kTypeError, kValueError, kAttributeError, kRuntimeError, kOSError, kImportError };
+enum class PyErrorKind { kTypeError, kValueError, kAttributeError, kRuntimeError, kOSError };
 
 // A Python exception with a single message argument, described in C++ terms.
 class RaisedError : public std::exception {

@@ -1,4 +1,5 @@
 // The PwmMatrix class: a named weight matrix of raw per-position values.
+#include <algorithm>
 #include <cmath>
 
 #include "classes.hpp"
