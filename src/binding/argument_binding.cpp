@@ -13,6 +13,13 @@ namespace {
   throw RaisedError(PyErrorKind::kTypeError, std::string(signature.display_name) + " " + rest);
 }
 
+std::string single_quoted(std::string_view name) {
+  std::string text = "'";
+  text += name;
+  text += '\'';
+  return text;
+}
+
 std::string_view keyword_text(PyObject* key) {
   Py_ssize_t size = 0;
   const char* text = PyUnicode_Check(key) ? PyUnicode_AsUTF8AndSize(key, &size) : nullptr;
@@ -33,18 +40,18 @@ void place_keyword(const Signature& signature, PyObject* key, PyObject* value, s
   const std::string_view name = keyword_text(key);
   for (std::size_t i = 0; i < signature.parameters.size(); ++i) {
     if (name == signature.parameters[i]) {
-      if (slots[i] != nullptr) fail(signature, "got multiple values for argument '" + std::string(name) + "'");
+      if (slots[i] != nullptr) fail(signature, "got multiple values for argument " + single_quoted(name));
       slots[i] = value;
       return;
     }
   }
-  fail(signature, "got an unexpected keyword argument '" + std::string(name) + "'");
+  fail(signature, "got an unexpected keyword argument " + single_quoted(name));
 }
 
 void require_all(const Signature& signature, std::span<PyObject*> slots) {
   std::vector<std::string> missing;
   for (std::size_t i = 0; i < signature.parameters.size(); ++i) {
-    if (slots[i] == nullptr) missing.push_back("'" + std::string(signature.parameters[i]) + "'");
+    if (slots[i] == nullptr) missing.push_back(single_quoted(signature.parameters[i]));
   }
   if (missing.empty()) return;
   std::string names;
