@@ -37,15 +37,15 @@ std::optional<std::size_t> parse_unsigned_decimal(std::string_view text) {
   return value;
 }
 
-std::size_t pool_size_from(const char* rayon_num_threads, const char* rayon_rs_num_cpus,
+std::size_t pool_size_from(const char* threads_setting, const char* cpus_setting,
                            std::size_t cpu_count) {
-  if (rayon_num_threads != nullptr) {
-    if (const auto threads = parse_unsigned_decimal(rayon_num_threads)) {
+  if (threads_setting != nullptr) {
+    if (const auto threads = parse_unsigned_decimal(threads_setting)) {
       return *threads > 0 ? *threads : cpu_count;
     }
   }
-  if (rayon_rs_num_cpus != nullptr) {
-    if (const auto cpus = parse_unsigned_decimal(rayon_rs_num_cpus); cpus && *cpus > 0) {
+  if (cpus_setting != nullptr) {
+    if (const auto cpus = parse_unsigned_decimal(cpus_setting); cpus && *cpus > 0) {
       return *cpus;
     }
   }

@@ -14,7 +14,7 @@ std::optional<std::size_t> parse_unsigned_decimal(std::string_view text);
 // unset) and the CPU count: the first variable if it is an unsigned integer
 // (0 meaning the CPU count), else the second if it is one above 0, else the
 // CPU count.
-std::size_t pool_size_from(const char* rayon_num_threads, const char* rayon_rs_num_cpus,
+std::size_t pool_size_from(const char* threads_setting, const char* cpus_setting,
                            std::size_t cpu_count);
 
 // CPUs the process may use: the CPUs of its affinity mask (first 1024), or
