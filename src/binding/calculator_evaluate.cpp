@@ -7,6 +7,9 @@
 namespace vok::binding {
 namespace {
 
+// Making a hundred million hit objects takes seconds: check for Ctrl-C now and then.
+constexpr Py_ssize_t kHitsBetweenSignalChecks = Py_ssize_t{1} << 18;
+
 // One Vok per hit, in result order; each chunk of hit records is released as
 // soon as its objects exist, so the records and the objects are not both held whole.
 PyRef hit_objects(const CalculatorState& state, EvaluationHits& hits) {
@@ -15,6 +18,7 @@ PyRef hit_objects(const CalculatorState& state, EvaluationHits& hits) {
   Py_ssize_t index = 0;
   for (std::vector<Hit>& chunk : hits.chunks()) {
     for (const Hit& hit : chunk) {
+      if (index % kHitsBetweenSignalChecks == kHitsBetweenSignalChecks - 1) check_status(PyErr_CheckSignals());
       const PwmMatrix& matrix = state.matrices[hit.matrix];
       HitRecord record{state.sequences[hit.sequence].name, matrix.name, hit.pos, hit.forward,
                        hit.css, hit.mss, matrix.length};
