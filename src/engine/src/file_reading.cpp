@@ -110,7 +110,7 @@ std::variant<std::string, FileError> read_text_file(std::string_view path) {
 
 std::string format_file_error(const FileError& error) {
   if (error.from_os()) {
-    return "Os { code: " + std::to_string(error.os_code) + ", kind: " + os_error_kind(error.os_code) +
+    return "Os { code: " + std::to_string(error.os_code) + ", kind: " + error.kind +
            ", message: " + quoted_string(system_message(error.os_code)) + " }";
   }
   return "Error { kind: " + error.kind + ", message: " + quoted_string(error.message) + " }";
