@@ -1,0 +1,1 @@
+"""vokscan: genome-scale binding-site scanning on the vok scoring core."""
