@@ -265,6 +265,8 @@ def run(options) -> int:
             status = _exit_status(task.error, task.write_failed)
             if status == EXIT_PIPE:
                 _silence_stdout()
+            elif task.write_failed and isinstance(task.error, OSError) and task.error.strerror:
+                _say(f"error: {options.output or 'standard output'}: {task.error.strerror}")
             else:
                 _say(f"error: {_describe(task.error)}")
             return status
