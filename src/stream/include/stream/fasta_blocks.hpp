@@ -27,6 +27,9 @@ class FastaBlockReader {
   // bad letter (naming file, record and line) and FileError for I/O errors.
   bool next(Block& block);
 
+  // Letters read into each later block (at least 1).
+  void set_block_letters(std::size_t letters) { block_letters_ = letters > 0 ? letters : 1; }
+
   // Raw input bytes consumed so far, over all inputs.
   std::uint64_t bytes_read() const;
 
