@@ -197,9 +197,8 @@ def test_from_biopython_and_coercion():
         motifs.coerce(42, 2)
 
 
-@pytest.mark.skipif(pytest.importorskip("pyjaspar", reason="pyjaspar not installed") is None,
-                    reason="pyjaspar not installed")
 def test_jaspar_database():
+    pytest.importorskip("pyjaspar")
     found = motifs.jaspar_motifs("2024:CORE:vertebrates")
     ids = {m.id for m in found}
     assert "MA0139.2" in ids and len(found) > 500
