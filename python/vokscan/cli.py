@@ -20,7 +20,7 @@ from .scanning import DEFAULT_CSS, DEFAULT_MSS, STRANDS, PreparedMotifs, engine_
 PROG = "vok-scan"
 EXIT_OK, EXIT_FAILURE, EXIT_USAGE, EXIT_INTERRUPTED, EXIT_PIPE = 0, 1, 2, 130, 141
 # After Ctrl-C, how long the scan may take to wind down before the process ends anyway.
-STOP_GRACE_SECONDS = 0.5
+STOP_GRACE_SECONDS = 0.25
 
 DESCRIPTION = """\
 Scan DNA sequences for transcription-factor binding sites with position
