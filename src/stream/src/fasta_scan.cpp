@@ -97,15 +97,16 @@ void FastaScan::scan_loop() {
   std::vector<Scanned> scanned;
   const std::function<bool()> stopping = [this] { return stop_.load(); };
   while (true) {
-    // Take up to a group of blocks, waiting for each, and note how the input ended.
+    // Wait for one block, then take what else is ready (up to a group), and
+    // note how the input ended.
     group.clear();
     Entry<Block> end_entry;
     bool at_end = false;
     {
       std::unique_lock lock(mutex_);
-      while (group.size() < group_size_) {
-        changed_.wait(lock, [&] { return stop_.load() || !blocks_.empty(); });
-        if (stop_.load()) return;
+      changed_.wait(lock, [&] { return stop_.load() || !blocks_.empty(); });
+      if (stop_.load()) return;
+      while (group.size() < group_size_ && !blocks_.empty()) {
         Entry<Block> entry = std::move(blocks_.front());
         blocks_.pop_front();
         if (!entry.value) {
@@ -126,7 +127,9 @@ void FastaScan::scan_loop() {
         scanned[i].letters = group[i].letters;
         scanned[i].input_bytes = group[i].input_bytes;
       };
-      if (pool_->run(group.size(), task, stopping) == RunOutcome::kInterrupted) return;
+      if (!group.empty() && pool_->run(group.size(), task, stopping) == RunOutcome::kInterrupted) {
+        return;
+      }
     } catch (...) {
       failure.failure = std::current_exception();
       scanned.clear();
