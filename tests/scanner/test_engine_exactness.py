@@ -84,3 +84,16 @@ def test_owned_ranges_of_scan_text_partition_the_record(seed):
             motifs, "r", text[a:b], offset=a, owned_start=lo, owned_end=hi,
             at_record_start=a == 0, at_record_end=b == len(text), partial_windows=True))
     assert engine_hits(pieces) == whole
+
+
+def test_scan_text_refuses_an_owned_range_without_context():
+    matrices, css, mss, _ = random_case(300)
+    motifs = motif_set(matrices, css, mss)
+    text = "ACGT" * 100
+    context = motifs.max_length - 1
+    for kwargs in [dict(owned_start=context - 1, at_record_start=False),
+                   dict(owned_end=len(text) - context + 1, at_record_end=False)]:
+        with pytest.raises(ValueError, match="context"):
+            _engine.scan_text(motifs, "r", text, **kwargs)
+    _engine.scan_text(motifs, "r", text, owned_start=context, owned_end=len(text) - context,
+                      at_record_start=False, at_record_end=False)

@@ -39,11 +39,20 @@ struct Run {
   bool end_known;    // the segment ends here (else it continues after)
 };
 
-// Stable counting sort of scratch.hits by window start into scratch.sorted;
-// the hits arrive in motif, strand, core order, which ties keep.
+// Stable sort of scratch.hits by window start into scratch.sorted; the hits
+// arrive in motif, strand, core order, which ties keep. Dense hits go through
+// a counting sort over the run's positions; sparse ones are sorted directly,
+// so the buckets never outweigh the hits.
 void sort_by_start(const Run& run, ScanScratch& scratch) {
+  const auto n = static_cast<std::size_t>(run.end - run.start);
+  if (scratch.hits.size() * 8 < n) {
+    scratch.sorted = scratch.hits;
+    std::stable_sort(scratch.sorted.begin(), scratch.sorted.end(),
+                     [](const PendingHit& a, const PendingHit& b) { return a.start < b.start; });
+    return;
+  }
   auto& starts = scratch.starts;
-  starts.assign(static_cast<std::size_t>(run.end - run.start) + 1, 0);
+  starts.assign(n + 1, 0);
   const auto base = static_cast<std::uint64_t>(run.start);
   for (const PendingHit& hit : scratch.hits) ++starts[hit.start - base + 1];
   for (std::size_t i = 1; i < starts.size(); ++i) starts[i] += starts[i - 1];

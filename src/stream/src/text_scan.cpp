@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <stdexcept>
 #include <vector>
 
 #include "stream/errors.hpp"
@@ -66,6 +67,14 @@ HitBatch scan_text(const MotifSet& motifs, const std::string& name, std::string_
   const std::uint64_t own_lo = std::clamp(range.owned_start, range.offset, text_end);
   const std::uint64_t own_hi = std::clamp(range.owned_end, own_lo, text_end);
   const std::size_t context = motifs.context();
+  // Without the context a window near the owned range's edge could not be
+  // scored whole; refuse rather than quietly miss it.
+  if (own_lo < own_hi && ((!range.at_record_start && own_lo - range.offset < context) ||
+                          (!range.at_record_end && text_end - own_hi < context))) {
+    throw std::invalid_argument("the text must hold " + std::to_string(context) +
+                                " letters of context beyond the owned range on each side "
+                                "that is not a record end");
+  }
   block_letters = std::max<std::size_t>(block_letters, 1);
   const std::size_t count = std::max<std::uint64_t>(1, (own_hi - own_lo + block_letters - 1) / block_letters);
 

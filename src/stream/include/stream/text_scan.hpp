@@ -22,7 +22,8 @@ struct TextRange {
 
 // Exactly the hits a scan of the whole record reports whose window start lies
 // in the owned range, given max_length - 1 letters of context beyond it on
-// each side (or the record's ends). A letter other than A/C/G/T, IUPAC codes
+// each side (or the record's ends; std::invalid_argument when it is missing).
+// A letter other than A/C/G/T, IUPAC codes
 // and (when not masked) their lower case is an InputError carrying the record
 // name and its offset. Long texts are cut into blocks scanned on the shared
 // worker pool (threads == 0) or a private pool of `threads` workers;
