@@ -16,7 +16,7 @@ from typing import Iterator, Optional, Sequence
 
 import numpy as np
 
-from .fasta_index import IndexedFasta
+from .fasta_index import IndexedFasta, UnindexableFasta
 from .plan import DEFAULT_BLOCK_SIZE, Block, count_blocks, group_count, plan_blocks, split_motifs
 from .tasks import MotifGroup, ScanContext, TaskInputError, restore_positions, scan_block
 
@@ -73,7 +73,7 @@ class ClusterScan:
         if any(source == STDIN for source in sources):
             raise ValueError("a cluster scan reads its input by path; standard input ('-') cannot be used")
         self.client = client
-        self.fastas = [index_fasta(source) for source in sources]
+        self.fastas = [index_fasta(source, motifs, options) for source in sources]
         lengths = [[record.length for record in fasta.records] for fasta in self.fastas]
         self.bases_total = sum(map(sum, lengths))
         self.bases_scanned = 0
@@ -186,5 +186,24 @@ class ClusterScan:
                 pass
 
 
-def index_fasta(source: str) -> IndexedFasta:
-    return IndexedFasta(source)
+def index_fasta(source: str, motifs: dict, options: dict) -> IndexedFasta:
+    try:
+        return IndexedFasta(source)
+    except UnicodeDecodeError:
+        # The indexer reads text; a byte that is not text is bad input, which
+        # the local reader names with record and line.
+        raise_reader_error(source, motifs, options)
+        raise UnindexableFasta(f"{source}: cannot index for cluster runs: a byte that is not text") from None
+
+
+def raise_reader_error(source: str, motifs: dict, options: dict) -> None:
+    """Read `source` with the local reader (one motif) and let it raise its error."""
+    from .. import _engine
+
+    first = {key: values[:1] for key, values in motifs.items()}
+    scan = _engine.FastaScan(_engine.MotifSet(**first), [source], threads=1, **options)
+    try:
+        for _ in scan:
+            pass
+    finally:
+        scan.close()
