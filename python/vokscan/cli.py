@@ -294,6 +294,8 @@ def _run(options, client=None) -> int:
             status = _exit_status(task.error, task.write_failed)
             if status == EXIT_PIPE:
                 _silence_stdout()
+            elif task.write_failed and isinstance(task.error, OSError) and task.error.strerror:
+                _say(f"error: {options.output or 'standard output'}: {task.error.strerror}")
             else:
                 _say(f"error: {_describe(task.error)}")
             return status

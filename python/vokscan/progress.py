@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import shutil
 import sys
 import time
 
@@ -21,8 +22,12 @@ class Progress:
             return
         from tqdm import tqdm
 
+        size = shutil.get_terminal_size()  # falls back to 80 x 24
+
         self.bar = tqdm(total=scan.bytes_total, unit="B", unit_scale=True, unit_divisor=1024,
-                        file=sys.stderr, dynamic_ncols=True, leave=False, desc="input")
+                        file=sys.stderr, leave=False, desc="input",
+                        # a terminal that reports no size (0 x 0) would hide the bar
+                        ncols=size.columns, nrows=size.lines)
 
     def update(self, force: bool = False) -> None:
         if self.bar is None:
