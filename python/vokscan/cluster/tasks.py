@@ -69,7 +69,7 @@ def scan_block(context: ScanContext, group: MotifGroup, block: Block):
         batch = _engine.scan_text(group.motif_set(), record.name, text, offset=block.text_start,
                                   owned_start=block.owned_start, owned_end=block.owned_end,
                                   at_record_start=block.at_record_start, at_record_end=block.at_record_end,
-                                  **context.options)
+                                  threads=1, **context.options)  # parallel across tasks, not within one
     except _engine.InputError as error:
         offset = getattr(error, "offset", None)
         if offset is None:
