@@ -194,7 +194,10 @@ def test_bad_input_same_error_no_output(run, tmp_path, cluster, records, label, 
 @pytest.mark.parametrize("name, content, message", [
     ("in.fa.gz", gzip.compress(b">a\nACGT\n"), "recompress it with bgzip"),
     ("in.fa", b">a\nACGTACGT\nACG\nACGTACGT\n", "cannot index"),
-], ids=["plain-gzip", "irregular-lines"])
+    ("in.fa", b">a\nACGTACGT \nACGTACGT \n", "blanks inside sequence lines"),
+    # The index skips these lines; the local reader refuses them, so must we.
+    ("in.fa", b";comment\n>a\nACGTACGT\n", "line 1: sequence before the first"),
+], ids=["plain-gzip", "irregular-lines", "blanks", "text-before-header"])
 def test_unindexable_input_is_a_clear_error(run, tmp_path, cluster, name, content, message):
     path = tmp_path / name
     path.write_bytes(content)

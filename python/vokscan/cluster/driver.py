@@ -9,8 +9,8 @@ from __future__ import annotations
 
 import math
 import os
+import queue
 import re
-import time
 import uuid
 from typing import Iterator, Optional, Sequence
 
@@ -97,6 +97,7 @@ class ClusterScan:
         self.bytes_received = 0   # bytes of hit columns sent back by the workers
         self._futures = {}
         self._token = uuid.uuid4().hex
+        self._done = queue.SimpleQueue()   # futures whose tasks have finished
 
     def __iter__(self) -> Iterator:
         from .. import _engine
@@ -119,6 +120,8 @@ class ClusterScan:
                 future = client.submit(scan_block, context, group, block, pure=False, priority=-block.number,
                                        key=f"vokscan-{self._token}-{block.number}-{index}")
                 self._futures[future.key] = (future, block.number, index)
+                # Called from the client's threads; a rerun after a lost worker calls it once, when done.
+                future.add_done_callback(self._done.put)
             return True
 
         try:
@@ -133,7 +136,7 @@ class ClusterScan:
                     _, number, index = self._futures.pop(future.key)
                     result = future.result()
                     pending[number][index] = result
-                    if isinstance(result, TaskInputError):
+                    if isinstance(result, (TaskInputError, Exception)):
                         continue
                     self.bytes_received += sum(column.nbytes for column in result.values())
                     if all(part is not None for part in pending[number]):
@@ -145,6 +148,8 @@ class ClusterScan:
                     for part in parts:
                         if isinstance(part, TaskInputError):
                             raise _engine.InputError(restate_input_error(self.fastas[block.source], block.record, part))
+                        if isinstance(part, Exception):
+                            raise part
                     columns = restore_positions(merge_groups(parts), block)
                     columns["sequence"] = np.zeros(len(columns["start"]), dtype=np.int32)
                     name = self.fastas[block.source].records[block.record].name
@@ -163,18 +168,19 @@ class ClusterScan:
 
     def _finished(self):
         """Tasks that have finished (at least one), or None once `stop` is set."""
-        from distributed import wait
-
-        outstanding = [entry[0] for entry in self._futures.values()]
-        while True:
+        finished = []
+        while not finished:
             if self._stop is not None and self._stop.is_set():
                 return None
             try:
-                done, _ = wait(outstanding, timeout=0.1, return_when="FIRST_COMPLETED")
-            except TimeoutError:
+                finished.append(self._done.get(timeout=0.1))
+            except queue.Empty:
                 continue
-            if done:
-                return done
+        while True:
+            try:
+                finished.append(self._done.get_nowait())
+            except queue.Empty:
+                return [future for future in finished if future.key in self._futures]
 
     def close(self) -> None:
         futures = [entry[0] for entry in self._futures.values()]
@@ -188,12 +194,19 @@ class ClusterScan:
 
 def index_fasta(source: str, motifs: dict, options: dict) -> IndexedFasta:
     try:
-        return IndexedFasta(source)
-    except UnicodeDecodeError:
-        # The indexer reads text; a byte that is not text is bad input, which
-        # the local reader names with record and line.
+        fasta = IndexedFasta(source)
+    except (UnicodeDecodeError, UnindexableFasta) as error:
+        # Bad input (a byte that is not text, text before the first header)
+        # gets the local reader's message; only valid input that cannot be
+        # read in blocks gets ours.
+        if getattr(error, "compression", None) != "gzip":
+            raise_reader_error(source, motifs, options)
+        if isinstance(error, UnicodeDecodeError):
+            raise UnindexableFasta(f"{source}: cannot index for cluster runs: a byte that is not text") from None
+        raise
+    if not fasta.starts_with_header():
         raise_reader_error(source, motifs, options)
-        raise UnindexableFasta(f"{source}: cannot index for cluster runs: a byte that is not text") from None
+    return fasta
 
 
 def raise_reader_error(source: str, motifs: dict, options: dict) -> None:

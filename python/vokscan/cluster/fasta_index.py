@@ -109,9 +109,11 @@ class IndexedFasta:
         self.path = os.path.abspath(path)    # workers may run elsewhere in the tree
         self.compression = compression_of(self.path)
         if self.compression == "gzip":
-            raise UnindexableFasta(
+            error = UnindexableFasta(
                 f"{path}: plain gzip cannot be read in blocks; recompress it with bgzip "
                 "(gunzip FILE.gz && bgzip FILE) or give the plain FASTA")
+            error.compression = "gzip"
+            raise error
         fai = self.path + ".fai"
         gzi = self.path + ".gzi"
         stale = not _index_is_current(fai, self.path)
@@ -121,6 +123,12 @@ class IndexedFasta:
             _build_indexes(self.path, self.compression)
         self.records = read_fai(fai)
         self._gzi = read_gzi(gzi) if self.compression == "bgzip" else None
+
+    def starts_with_header(self) -> bool:
+        """Whether the first byte is '>' (the index skips what comes before)."""
+        opener = gzip.open if self._gzi is not None else open
+        with opener(self.path, "rb") as handle:
+            return handle.read(1) == b">"
 
     def read(self, record: FaiRecord, start: int, end: int) -> bytes:
         """Bases [start, end) of `record` as bytes, line ends removed."""
@@ -134,7 +142,12 @@ class IndexedFasta:
                 raw = handle.read(last - first)
         else:
             raw = self._read_bgzip(first, last - first)
-        return raw.translate(None, _NEWLINES)
+        text = raw.translate(None, _NEWLINES)
+        if b" " in text or b"\t" in text:
+            # The FASTA reader skips blanks, but the index counts them as bases.
+            raise UnindexableFasta(f"{self.display}: record '{record.name}': blanks inside sequence lines "
+                                   "cannot be read in blocks; remove them for cluster runs")
+        return text
 
     def _read_bgzip(self, offset: int, size: int) -> bytes:
         uncompressed, compressed = self._gzi

@@ -11,7 +11,7 @@ from typing import Any
 
 import numpy as np
 
-from .fasta_index import IndexedFasta
+from .fasta_index import IndexedFasta, UnindexableFasta
 from .plan import Block
 
 # Positions travel as offsets from the block's first base; the client adds it back.
@@ -64,7 +64,10 @@ def scan_block(context: ScanContext, group: MotifGroup, block: Block):
 
     fasta: IndexedFasta = context.fastas[block.source]
     record = fasta.records[block.record]
-    text = fasta.read(record, block.text_start, block.text_end)
+    try:
+        text = fasta.read(record, block.text_start, block.text_end)
+    except UnindexableFasta as error:
+        return error  # raised by the client in block order, without a worker traceback
     try:
         batch = _engine.scan_text(group.motif_set(), record.name, text, offset=block.text_start,
                                   owned_start=block.owned_start, owned_end=block.owned_end,
