@@ -138,6 +138,7 @@ def main():
     quiet = dict(dashboard_address=None, silence_logs=logging.ERROR, threads_per_worker=1, processes=True)
     times = {"local": [], "cluster2": [], "cluster1": []}
     overheads, computes_all, tasks, scan2 = [], [], 0, None
+    busy = {"cluster2": [], "cluster1": []}  # share of the wall time each worker spent in tasks
     with distributed.LocalCluster(n_workers=2, **quiet) as two, distributed.Client(two) as client2, \
             distributed.LocalCluster(n_workers=1, **quiet) as one, distributed.Client(one) as client1:
         for round_number in range(args.rounds):
@@ -149,8 +150,11 @@ def main():
             overheads.append((wall * 2 - sum(computes)) / len(computes))
             computes_all += computes
             tasks = len(computes)
-            seconds, _ = timed(lambda: scan_cluster(client1, prepared, fasta, work / "cluster1.tsv", args.block))
+            seconds, computes1, _ = task_costs(client1, lambda: scan_cluster(client1, prepared, fasta,
+                                                                            work / "cluster1.tsv", args.block))
             times["cluster1"].append(seconds)
+            busy["cluster2"].append(sum(computes) / (2 * wall))
+            busy["cluster1"].append(sum(computes1) / seconds)
             same = (work / "local.tsv").read_bytes() == (work / "cluster.tsv").read_bytes() \
                 == (work / "cluster1.tsv").read_bytes()
             print(f"round {round_number + 1}: local {times['local'][-1]:.2f} s, 2 workers {wall:.2f} s, "
@@ -166,6 +170,9 @@ def main():
           f"1 worker {median['cluster1']:.2f} s")
     print(f"2 workers vs 1: {median['cluster1'] / median['cluster2']:.2f}x faster")
     print(f"2 workers vs local threaded: {median['cluster2'] / median['local']:.2f}x the time")
+    print(f"workers busy in tasks: 2 workers {statistics.median(busy['cluster2']):.0%}, "
+          f"1 worker {statistics.median(busy['cluster1']):.0%} of the wall time; load average now "
+          f"{os.getloadavg()[0]:.1f} on {os.cpu_count()} CPUs")
     overhead = statistics.median(overheads)
     print(f"scheduler overhead per task: {overhead * 1e3:.1f} ms (task compute median "
           f"{statistics.median(computes_all):.2f} s)")

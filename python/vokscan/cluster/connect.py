@@ -42,7 +42,7 @@ def dask_client(spec: str):
     if kind == "local":
         # One thread per worker process: each task scans on one core.
         cluster = distributed.LocalCluster(n_workers=value, threads_per_worker=1, processes=True,
-                                           dashboard_address=None, silence_logs=logging.ERROR)
+                                           dashboard_address=":0", silence_logs=logging.CRITICAL)
         client = distributed.Client(cluster)
     else:
         try:
