@@ -88,21 +88,37 @@ def scan_cluster(client, prepared, fasta, out, block):
 
     writer = _engine.HitWriter(str(out), format="tsv", motifs=prepared.engine_set)
     scans = []
-    for batch in cluster_batches(client, prepared, [str(fasta)], on_scan=scans.append, block_size=block,
-                                 strand="both", mask=False, partial_windows=False):
+    batches = cluster_batches(client, prepared, [str(fasta)], on_scan=scans.append, block_size=block,
+                              strand="both", mask=False, partial_windows=False)
+    write_seconds = 0.0
+    for batch in batches:
+        start = time.perf_counter()
         writer.write(batch)
+        write_seconds += time.perf_counter() - start
     writer.close()
+    scans[0].write_seconds = write_seconds
     return scans[0]
 
 
+GAPS = []  # seconds a worker waited between the end of one task and the start of its next
+
+
 def task_costs(client, run):
-    """(wall seconds, compute seconds per task, tasks) of run() from the task stream."""
+    """(wall seconds, compute seconds per task, result of run()) from the task stream."""
     from distributed import get_task_stream
 
     with get_task_stream(client) as stream:
         wall, scan = timed(run)
-    computes = [sum(part["stop"] - part["start"] for part in task["startstops"] if part["action"] == "compute")
-                for task in stream.data if str(task["key"]).startswith("vokscan-")]
+    tasks = [task for task in stream.data if str(task["key"]).startswith("vokscan-")]
+    computes, spans = [], {}
+    for task in tasks:
+        for part in task["startstops"]:
+            if part["action"] == "compute":
+                computes.append(part["stop"] - part["start"])
+                spans.setdefault(task["worker"], []).append((part["start"], part["stop"]))
+    for worker_spans in spans.values():
+        worker_spans.sort()
+        GAPS.extend(start - stop for (_, stop), (start, _) in zip(worker_spans, worker_spans[1:]))
     return wall, computes, scan
 
 
@@ -173,11 +189,15 @@ def main():
     print(f"workers busy in tasks: 2 workers {statistics.median(busy['cluster2']):.0%}, "
           f"1 worker {statistics.median(busy['cluster1']):.0%} of the wall time; load average now "
           f"{os.getloadavg()[0]:.1f} on {os.cpu_count()} CPUs")
-    overhead = statistics.median(overheads)
-    print(f"scheduler overhead per task: {overhead * 1e3:.1f} ms (task compute median "
-          f"{statistics.median(computes_all):.2f} s)")
+    overhead = statistics.median(GAPS) if GAPS else float("nan")
+    print(f"scheduler overhead per task: {overhead * 1e3:.1f} ms median gap between a worker's tasks "
+          f"(idle worker time per task incl. the last wave: {statistics.median(overheads) * 1e3:.0f} ms); "
+          f"task compute median {statistics.median(computes_all):.2f} s")
     per_hit = scan2.bytes_received / max(hits, 1)
     print(f"hit columns moved: {scan2.bytes_received:,} bytes, {per_hit:.1f} bytes per hit")
+    client_per_hit = (scan2.client_seconds + scan2.write_seconds) / max(hits, 1)
+    print(f"client work (fetch, merge, write TSV): {scan2.client_seconds:.2f} + {scan2.write_seconds:.2f} s, "
+          f"{client_per_hit * 1e9:.0f} ns per hit")
 
     # The command end to end, cluster start-up included.
     command = [sys.executable, "-m", "vokscan", "--quiet", str(motifs), str(fasta), "-o"]
@@ -205,7 +225,8 @@ def main():
     print(f"human genome x 1,000 motifs on 100 workers: {human_tasks:,} tasks ({blocks} blocks x {groups} groups), "
           f"{compute / 3600:.1f} core-hours, expected {expected / 60:.1f} min; "
           f"hit columns {hits_human * per_hit / 1e9:.1f} GB for {hits_human:.3g} hits, "
-          f"sequence read by workers {HUMAN_GENOME * groups / 1e12:.2f} TB (each group reads its block)")
+          f"sequence read by workers {HUMAN_GENOME * groups / 1e12:.2f} TB (each group reads its block); "
+          f"the client writes at {1 / client_per_hit / 1e6:.1f} M hits/s, {hits_human * client_per_hit / 60:.1f} min")
 
 
 if __name__ == "__main__":

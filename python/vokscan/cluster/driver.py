@@ -11,6 +11,7 @@ import math
 import os
 import queue
 import re
+import time
 import uuid
 from typing import Iterator, Optional, Sequence
 
@@ -95,6 +96,7 @@ class ClusterScan:
         self._options = dict(options)
         self._stop = stop
         self.bytes_received = 0   # bytes of hit columns sent back by the workers
+        self.client_seconds = 0.0  # time spent fetching and merging results here, seconds
         self._futures = {}
         self._token = uuid.uuid4().hex
         self._done = queue.SimpleQueue()   # futures whose tasks have finished
@@ -132,6 +134,7 @@ class ClusterScan:
                 finished = self._finished()
                 if finished is None:
                     return
+                started = time.perf_counter()
                 for future in finished:
                     _, number, index = self._futures.pop(future.key)
                     result = future.result()
@@ -156,7 +159,11 @@ class ClusterScan:
                     self.hits_total += len(columns["start"])
                     next_block += 1
                     submit_next()
-                    yield _engine.HitBatch.from_columns(columns, [name])
+                    batch = _engine.HitBatch.from_columns(columns, [name])
+                    self.client_seconds += time.perf_counter() - started
+                    yield batch
+                    started = time.perf_counter()
+                self.client_seconds += time.perf_counter() - started
         finally:
             self.close()
 
