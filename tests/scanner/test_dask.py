@@ -20,6 +20,7 @@ pytest.importorskip("vokscan._engine")
 from Bio import bgzf  # noqa: E402
 
 from vokscan import cli  # noqa: E402
+from vokscan.cluster import plan  # noqa: E402
 from vokscan.scanning import engine_batches, prepare_motifs  # noqa: E402
 
 ROOT = Path(__file__).resolve().parents[2]
@@ -118,7 +119,9 @@ def local_and_cluster(run, tmp_path, cluster, args, block=BLOCK):
     ["--format", "bed+", "--strand", "reversed", "--partial-windows"],
     ["--strand", "forward", "--mask", "--partial-windows", "--no-header"],
 ], ids=["tsv", "bed-mask", "bedplus-reversed-partial", "forward-mask-partial"])
-def test_same_output_as_local_run(run, tmp_path, cluster, inputs, options):
+def test_same_output_as_local_run(run, monkeypatch, tmp_path, cluster, inputs, options):
+    # Tiny tasks: the 8 motifs fall into several groups that are merged back per block.
+    monkeypatch.setattr(plan, "TARGET_TASK_WORK", 100_000)
     local, remote = local_and_cluster(run, tmp_path, cluster, [*THRESHOLDS, *options, MOTIFS, inputs["plain"]])
     assert local.count(b"\n") > 500
     assert remote == local
@@ -128,6 +131,20 @@ def test_same_output_as_local_run(run, tmp_path, cluster, inputs, options):
 def test_input_layouts_and_block_sizes(run, tmp_path, cluster, inputs, kind, block):
     """CRLF line ends, bgzip blocks, blocks smaller than a motif's context or larger than a record."""
     local, remote = local_and_cluster(run, tmp_path, cluster, [*THRESHOLDS, MOTIFS, inputs[kind]], block=block)
+    assert remote == local
+
+
+@pytest.mark.parametrize("options", [
+    ["--strand", "both"],
+    ["--strand", "reversed", "--partial-windows", "--mask"],
+], ids=["both", "reversed-partial-mask"])
+def test_every_window_a_site_at_block_edges(run, tmp_path, cluster, records, options):
+    """Zero thresholds make every window a site: one lost or doubled at a block edge shows."""
+    short = tmp_path / "short.fa"
+    short.write_text(fasta_text([(name, sequence[:1500]) for name, sequence in records]))
+    local, remote = local_and_cluster(run, tmp_path, cluster, ["--css", "0", "--mss", "0", *options, MOTIFS, short],
+                                      block=37)
+    assert local.count(b"\n") > 10_000
     assert remote == local
 
 
@@ -224,3 +241,20 @@ def test_ctrl_c_stops_the_client(tmp_path, cluster, records):
     _, err = child.communicate(timeout=30)
     assert child.returncode == 130, err
     assert sorted(os.listdir(tmp_path)) == ["big.fa", "big.fa.fai"]
+
+
+@pytest.mark.parametrize("spec, sequences, message", [
+    ("local:0", "plain", "at least one worker"),
+    ("locale:2", "plain", "expected local:N"),
+    ("cluster", "-", "standard input ('-') cannot be used"),
+    ("no-dask", "plain", "pip install 'vok[dask]'"),
+])
+def test_option_errors(run, monkeypatch, tmp_path, cluster, inputs, spec, sequences, message):
+    if spec == "no-dask":
+        monkeypatch.setitem(sys.modules, "distributed", None)  # import fails as if not installed
+        spec = "local:2"
+    if spec == "cluster":
+        spec = cluster.scheduler_address
+    status, err = run(MOTIFS, inputs.get(sequences, sequences), "-o", tmp_path / "out.tsv", "--dask", spec)
+    assert status == 2 and message in err and err.count("\n") == 1
+    assert os.listdir(tmp_path) == []

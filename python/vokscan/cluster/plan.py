@@ -3,7 +3,7 @@ from __future__ import annotations
 
 import math
 from dataclasses import dataclass
-from typing import Iterator, Sequence
+from typing import Iterator, Optional, Sequence
 
 DEFAULT_BLOCK_SIZE = 4_000_000      # bases owned by one block
 # Bases × matrix positions that one task scans: about four seconds of one core, so
@@ -50,8 +50,9 @@ def count_blocks(record_lengths: Sequence[Sequence[int]], block_size: int) -> in
 
 
 def group_count(motif_lengths: Sequence[int], block_size: int, blocks: int, slots: int,
-                target_work: int = TARGET_TASK_WORK) -> int:
+                target_work: Optional[int] = None) -> int:
     """How many motif groups: tasks of about `target_work`, but at least two tasks per worker slot."""
+    target_work = target_work or TARGET_TASK_WORK
     positions = sum(motif_lengths)
     groups = max(1, round(min(block_size, 1 << 62) * positions / target_work))
     if blocks * groups < 2 * slots:
