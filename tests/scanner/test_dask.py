@@ -76,7 +76,7 @@ def inputs(tmp_path_factory, records):
 @pytest.fixture(scope="module")
 def cluster():
     with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
-                                  dashboard_address=None, silence_logs=logging.ERROR) as local:
+                                  dashboard_address=":0", silence_logs=logging.CRITICAL) as local:
         yield local
 
 
