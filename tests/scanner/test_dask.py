@@ -247,6 +247,7 @@ def test_ctrl_c_stops_the_client(tmp_path, cluster, records):
     ("local:0", "plain", "at least one worker"),
     ("locale:2", "plain", "expected local:N"),
     ("cluster", "-", "standard input ('-') cannot be used"),
+    ("cluster", "no-such.fa", "error: no-such.fa: No such file or directory"),
     ("no-dask", "plain", "pip install 'vok[dask]'"),
 ])
 def test_option_errors(run, monkeypatch, tmp_path, cluster, inputs, spec, sequences, message):

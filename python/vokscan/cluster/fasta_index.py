@@ -107,7 +107,7 @@ class IndexedFasta:
     def __init__(self, path: str):
         self.display = path                  # the path as given, for messages
         self.path = os.path.abspath(path)    # workers may run elsewhere in the tree
-        self.compression = compression_of(self.path)
+        self.compression = compression_of(path)  # opened by the name given, for its error messages
         if self.compression == "gzip":
             error = UnindexableFasta(
                 f"{path}: plain gzip cannot be read in blocks; recompress it with bgzip "
@@ -121,8 +121,8 @@ class IndexedFasta:
             stale = stale or not _index_is_current(gzi, self.path)
         if stale:
             _build_indexes(self.path, self.compression)
-        self.records = read_fai(fai)
-        self._gzi = read_gzi(gzi) if self.compression == "bgzip" else None
+        self.records = read_fai(fai)         # FaiRecord per record, in file order
+        self._gzi = read_gzi(gzi) if self.compression == "bgzip" else None  # bgzip block starts
 
     def starts_with_header(self) -> bool:
         """Whether the first byte is '>' (the index skips what comes before)."""
