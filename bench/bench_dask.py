@@ -100,6 +100,18 @@ def scan_cluster(client, prepared, fasta, out, block):
     return scans[0]
 
 
+def cpu_seconds() -> float:
+    import resource
+
+    usage = resource.getrusage(resource.RUSAGE_SELF)
+    return usage.ru_utime + usage.ru_stime
+
+
+def worker_cpu(client) -> float:
+    """CPU seconds used so far by all worker processes of the client's cluster."""
+    return sum(client.run(cpu_seconds).values())
+
+
 GAPS = []  # seconds a worker waited between the end of one task and the start of its next
 
 
@@ -155,13 +167,19 @@ def main():
     times = {"local": [], "cluster2": [], "cluster1": []}
     overheads, computes_all, tasks, scan2 = [], [], 0, None
     busy = {"cluster2": [], "cluster1": []}  # share of the wall time each worker spent in tasks
+    cpu = {"local": [], "cluster2": [], "cluster1": []}  # CPU seconds of the scanning processes
     with distributed.LocalCluster(n_workers=2, **quiet) as two, distributed.Client(two) as client2, \
             distributed.LocalCluster(n_workers=1, **quiet) as one, distributed.Client(one) as client1:
         for round_number in range(args.rounds):
+            before = cpu_seconds()
             seconds, _ = timed(lambda: scan_local(prepared, fasta, work / "local.tsv"))
             times["local"].append(seconds)
+            cpu["local"].append(cpu_seconds() - before)
+            before = worker_cpu(client2)
             wall, computes, scan2 = task_costs(client2, lambda: scan_cluster(client2, prepared, fasta,
                                                                              work / "cluster.tsv", args.block))
+            cpu["cluster2"].append(worker_cpu(client2) - before)
+            before = worker_cpu(client1)
             times["cluster2"].append(wall)
             overheads.append((wall * 2 - sum(computes)) / len(computes))
             computes_all += computes
@@ -169,6 +187,7 @@ def main():
             seconds, computes1, _ = task_costs(client1, lambda: scan_cluster(client1, prepared, fasta,
                                                                             work / "cluster1.tsv", args.block))
             times["cluster1"].append(seconds)
+            cpu["cluster1"].append(worker_cpu(client1) - before)
             busy["cluster2"].append(sum(computes) / (2 * wall))
             busy["cluster1"].append(sum(computes1) / seconds)
             same = (work / "local.tsv").read_bytes() == (work / "cluster.tsv").read_bytes() \
@@ -186,6 +205,11 @@ def main():
           f"1 worker {median['cluster1']:.2f} s")
     print(f"2 workers vs 1: {median['cluster1'] / median['cluster2']:.2f}x faster")
     print(f"2 workers vs local threaded: {median['cluster2'] / median['local']:.2f}x the time")
+    cpu_median = {key: statistics.median(values) for key, values in cpu.items()}
+    print(f"CPU seconds: local threaded {cpu_median['local']:.1f} (client process, writing included), "
+          f"2 workers {cpu_median['cluster2']:.1f}, 1 worker {cpu_median['cluster1']:.1f} (worker processes)")
+    print(f"on idle cores, 2 workers vs 1 would take {cpu_median['cluster2'] / 2 / cpu_median['cluster1']:.2f}x "
+          f"the time (CPU per worker, all workers busy)")
     print(f"workers busy in tasks: 2 workers {statistics.median(busy['cluster2']):.0%}, "
           f"1 worker {statistics.median(busy['cluster1']):.0%} of the wall time; load average now "
           f"{os.getloadavg()[0]:.1f} on {os.cpu_count()} CPUs")

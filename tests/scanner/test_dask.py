@@ -185,25 +185,30 @@ def test_killed_worker_rerun(run, tmp_path, cluster, client, inputs):
 
 
 BAD_INPUTS = [
-    # (label, record holding the bad letter, the letter)
-    ("invalid character deep in a long record", "chr3", b"*"),
-    ("invalid byte (not text)", "chr1", b"\xff"),
-    ("stray '>' in the first record", "chr1", b">"),
+    # (label, record holding the bad letter, the letter, bgzip-compressed)
+    ("invalid character deep in a long record", "chr3", b"*", False),
+    ("the same in bgzip blocks", "chr3", b"*", True),
+    ("invalid byte (not text)", "chr1", b"\xff", False),
+    ("stray '>' in the first record", "chr1", b">", False),
 ]
 
 
-@pytest.mark.parametrize("label, record, letter", BAD_INPUTS, ids=[case[0] for case in BAD_INPUTS])
-def test_bad_input_same_error_no_output(run, tmp_path, cluster, records, label, record, letter):
+@pytest.mark.parametrize("label, record, letter, compressed", BAD_INPUTS, ids=[case[0] for case in BAD_INPUTS])
+def test_bad_input_same_error_no_output(run, tmp_path, cluster, records, label, record, letter, compressed):
     text = bytearray(fasta_text(records).encode())
     header = text.index(b">" + record.encode())
     text[text.index(b"\n", header) + 1 + 61 * 150 + 17] = letter[0]  # on the record's 151st line
-    bad = tmp_path / "bad.fa"
-    bad.write_bytes(bytes(text))
+    bad = tmp_path / ("bad.fa.gz" if compressed else "bad.fa")
+    if compressed:
+        with bgzf.BgzfWriter(str(bad), "wb") as handle:
+            handle.write(bytes(text))
+    else:
+        bad.write_bytes(bytes(text))
     results = []
     for extra in ([], ["--dask", cluster.scheduler_address, "--dask-block-size", 3_000]):
         out = tmp_path / "out.tsv"
         results.append(run(*THRESHOLDS, MOTIFS, bad, "-o", out, "--quiet", *extra))
-        assert set(os.listdir(tmp_path)) <= {"bad.fa", "bad.fa.fai"}
+        assert not any(name.startswith((".out", "out")) for name in os.listdir(tmp_path))
     assert results[0][0] == 2 and "line " in results[0][1]
     assert results[1] == results[0]
 

@@ -91,7 +91,8 @@ class ClusterScan:
         self.motif_groups = [
             MotifGroup(part.start, *([motifs[key][i] for i in part] for key in ("ids", "names", "matrices", "css", "mss")))
             for part in split_motifs(motif_lengths, groups)]
-        self.window = window or default_window(slots, len(self.motif_groups))
+        self._fixed_window = window
+        self.window = window or default_window(slots, len(self.motif_groups))  # blocks in flight, at most
         self._blocks = plan_blocks(lengths, block_size, context)
         self._options = dict(options)
         self._stop = stop
@@ -126,10 +127,15 @@ class ClusterScan:
                 future.add_done_callback(self._done.put)
             return True
 
+        def fill() -> None:
+            # Workers may join during the run (a job queue starting them): the window follows.
+            if not self._fixed_window:
+                self.window = max(self.window, default_window(worker_slots(client), len(groups)))
+            while len(pending) < self.window and submit_next():
+                pass
+
         try:
-            for _ in range(self.window):
-                if not submit_next():
-                    break
+            fill()
             while pending:
                 finished = self._finished()
                 if finished is None:
@@ -158,7 +164,7 @@ class ClusterScan:
                     name = self.fastas[block.source].records[block.record].name
                     self.hits_total += len(columns["start"])
                     next_block += 1
-                    submit_next()
+                    fill()
                     batch = _engine.HitBatch.from_columns(columns, [name])
                     self.client_seconds += time.perf_counter() - started
                     yield batch
