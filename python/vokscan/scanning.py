@@ -138,16 +138,18 @@ def engine_batches(prepared: PreparedMotifs, sequences, *, strand="both", mask=F
             raise TypeError("a cluster scan reads FASTA files by path; give paths, not records")
         from .cluster import cluster_batches
 
-        yield from cluster_batches(client, prepared, paths, on_scan=on_scan, block_size=block_size,
-                                   stop=stop, strand=strand, mask=mask,
-                                   partial_windows=partial_windows)
-        return
+        return cluster_batches(client, prepared, paths, on_scan=on_scan, block_size=block_size,
+                               stop=stop, strand=strand, mask=mask, partial_windows=partial_windows)
     if records:
-        yield from _scan_records(prepared, records, strand=strand, mask=mask,
-                                 partial_windows=partial_windows)
-        return
+        return _scan_records(prepared, records, strand=strand, mask=mask,
+                             partial_windows=partial_windows)
     if not paths:
         raise ValueError("no sequences given")
+    return _scan_files(prepared, paths, strand=strand, mask=mask,
+                       partial_windows=partial_windows, threads=threads, on_scan=on_scan)
+
+
+def _scan_files(prepared, paths, *, strand, mask, partial_windows, threads, on_scan):
     scan = _engine().FastaScan(prepared.engine_set, paths, strand=strand, mask=mask,
                                partial_windows=partial_windows, threads=threads)
     try:
@@ -235,23 +237,25 @@ def scan(motifs, sequences, *, css: float = DEFAULT_CSS, mss: float = DEFAULT_MS
     css, mss: thresholds for motifs without a cut-off line; cutoffs: a cut-off
       file path or a dict id -> (css, mss).
     strand: "both", "forward" or "reversed"; mask: skip lower-case letters;
-      partial_windows: keep windows cut short by a segment end; threads: 0 =
-      the worker pool's default.
+      partial_windows: keep windows cut short by a segment end; threads: for
+      FASTA files, 0 = the worker pool's default.
     client: a ``distributed.Client``: scan the FASTA files on its Dask cluster,
       in blocks of ``block_size`` bases (same hits, same order).
     Each batch is a pandas DataFrame (when pandas is installed, unless
     ``as_frame=False``) or a dict of numpy arrays, with the columns
     sequence, start, end, motif_id, motif_name, strand, css, mss, core.
     """
+    # Motifs, cut-offs and options are checked here, before the first batch is asked for.
     prepared = prepare_motifs(motifs, css=css, mss=mss, cutoffs=cutoffs,
                               motif_format=motif_format)
+    _check_strand(strand)
     frames = _have_pandas() if as_frame is None else as_frame
     decoder = _Decoder(prepared)
     convert = decoder.frame if frames else decoder.arrays
-    for batch in engine_batches(prepared, sequences, strand=strand, mask=mask,
-                                partial_windows=partial_windows, threads=threads,
-                                client=client, block_size=block_size):
-        yield convert(batch)
+    batches = engine_batches(prepared, sequences, strand=strand, mask=mask,
+                             partial_windows=partial_windows, threads=threads,
+                             client=client, block_size=block_size)
+    return (convert(batch) for batch in batches)
 
 
 def scan_to_dataframe(motifs, sequences, **options):

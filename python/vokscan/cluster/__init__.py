@@ -30,4 +30,4 @@ def cluster_batches(client, prepared, paths, *, on_scan=None, block_size=None, s
     scan = ClusterScan(client, motifs, paths, options, block_size=block_size or DEFAULT_BLOCK_SIZE, stop=stop)
     if on_scan is not None:
         on_scan(scan)
-    yield from scan
+    return iter(scan)
