@@ -55,23 +55,23 @@ def _index_is_current(index_path: str, path: str) -> bool:
     return os.path.exists(index_path) and os.path.getmtime(index_path) >= os.path.getmtime(path)
 
 
-def _build_indexes(path: str, compression: str) -> None:
+def _build_indexes(path: str, compression: str, display: str) -> None:
     try:
         import pyfaidx
     except ImportError as error:  # pragma: no cover - part of the dask extra
-        raise UnindexableFasta(f"{path}: building a FASTA index needs pyfaidx: pip install 'vok[dask]'") from error
+        raise UnindexableFasta(f"{display}: building a FASTA index needs pyfaidx: pip install 'vok[dask]'") from error
     if compression == "bgzip" and not path.lower().endswith((".gz", ".bgz")):
-        raise UnindexableFasta(f"{path}: a bgzip-compressed FASTA must be named *.gz or *.bgz to be indexed")
+        raise UnindexableFasta(f"{display}: a bgzip-compressed FASTA must be named *.gz or *.bgz to be indexed")
     try:
         faidx = pyfaidx.Faidx(path, rebuild=True, duplicate_action="first")
         faidx.close()
     except pyfaidx.FastaIndexingError as error:
-        raise UnindexableFasta(f"{path}: cannot index for cluster runs: {error}") from None
+        raise UnindexableFasta(f"{display}: cannot index for cluster runs: {error}") from None
     except UnicodeDecodeError:
         # A byte that is not text: the caller lets the local reader name it.
         raise
     except OSError as error:
-        raise UnindexableFasta(f"{path}: cannot write the FASTA index: {error}") from None
+        raise UnindexableFasta(f"{display}: cannot write the FASTA index: {error}") from None
 
 
 def read_fai(index_path: str) -> list[FaiRecord]:
@@ -120,7 +120,7 @@ class IndexedFasta:
         if self.compression == "bgzip":
             stale = stale or not _index_is_current(gzi, self.path)
         if stale:
-            _build_indexes(self.path, self.compression)
+            _build_indexes(self.path, self.compression, self.display)
         self.records = read_fai(fai)         # FaiRecord per record, in file order
         self._gzi = read_gzi(gzi) if self.compression == "bgzip" else None  # bgzip block starts
 
