@@ -171,14 +171,19 @@ def test_killed_worker_rerun(run, tmp_path, cluster, client, inputs):
     status, _ = run(*THRESHOLDS, MOTIFS, inputs["plain"], "-o", tmp_path / "local.tsv", "--quiet")
     assert status == 0
     prepared = prepare_motifs(MOTIFS, css=0.8, mss=0.75)
-    before = client.run(os.getpid)
-    victim = sorted(before.values())[0]
     writer = _engine.HitWriter(str(tmp_path / "cluster.tsv"), format="tsv", motifs=prepared.engine_set)
-    for number, batch in enumerate(engine_batches(prepared, [inputs["plain"]], client=client, block_size=2_000)):
-        if number == 3:  # results and running tasks of this worker are lost
-            os.kill(victim, signal.SIGKILL)
+    victim, lost = None, []
+    for batch in engine_batches(prepared, [inputs["plain"]], client=client, block_size=2_000):
+        if victim is None:
+            # A worker with tasks assigned: they and its results must be run again elsewhere.
+            busy = {worker: keys for worker, keys in client.processing().items() if keys}
+            if busy:
+                address, lost = next(iter(busy.items()))
+                victim = client.run(os.getpid, workers=[address])[address]
+                os.kill(victim, signal.SIGKILL)
         writer.write(batch)
     writer.close()
+    assert lost, "no worker was busy to be killed"
     assert (tmp_path / "cluster.tsv").read_bytes() == (tmp_path / "local.tsv").read_bytes()
     client.wait_for_workers(2, timeout=30)
     assert victim not in client.run(os.getpid).values()
