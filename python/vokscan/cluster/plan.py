@@ -6,9 +6,9 @@ from dataclasses import dataclass
 from typing import Iterator, Optional, Sequence
 
 DEFAULT_BLOCK_SIZE = 4_000_000      # bases owned by one block
-# Bases × matrix positions that one task scans: about four seconds of one core, so
+# Bases × matrix positions that one task scans: about three seconds of one core, so
 # that the scheduler's few milliseconds per task stay small beside it.
-TARGET_TASK_WORK = 4_000_000_000
+TARGET_TASK_WORK = 15_000_000_000
 
 
 @dataclass(frozen=True)
