@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import argparse
+import contextlib
 import errno
 import math
 import os
@@ -269,16 +270,13 @@ def run(options) -> int:
         return _run(options)
     from .cluster import dask_client
 
-    try:
-        cluster = dask_client(options.dask)
-        client = cluster.__enter__()
-    except (ImportError, ValueError, OSError) as exc:
-        _say(f"error: {_describe(exc)}")
-        return EXIT_USAGE
-    try:
+    with contextlib.ExitStack() as cluster:
+        try:
+            client = cluster.enter_context(dask_client(options.dask))
+        except (ImportError, ValueError, OSError) as exc:
+            _say(f"error: {_describe(exc)}")
+            return EXIT_USAGE
         return _run(options, client)
-    finally:
-        cluster.__exit__(None, None, None)
 
 
 def _run(options, client=None) -> int:
