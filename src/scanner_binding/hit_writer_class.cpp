@@ -64,7 +64,9 @@ void register_hit_writer(py::module_& module) {
                           "output, optionally gzip-compressed.")
       .def(py::init<const py::object&, const std::string&, const py::object&, bool, bool>(),
            py::arg("path"), py::arg("format") = "tsv", py::kw_only(), py::arg("motifs"),
-           py::arg("compress") = false, py::arg("header") = true)
+           py::arg("compress") = false, py::arg("header") = true,
+           "path: a file to create, or None for standard output; format: 'tsv', 'bed' or "
+           "'bed+'; compress: gzip; header: the TSV header line (the BED formats have none).")
       .def("write", &PyHitWriter::write, py::arg("batch"))
       .def("close", &PyHitWriter::close)
       .def("__enter__", [](py::object self) { return self; })
