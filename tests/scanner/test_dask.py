@@ -269,3 +269,15 @@ def test_option_errors(run, monkeypatch, tmp_path, cluster, inputs, spec, sequen
     status, err = run(MOTIFS, inputs.get(sequences, sequences), "-o", tmp_path / "out.tsv", "--dask", spec)
     assert status == 2 and message in err and err.count("\n") == 1
     assert os.listdir(tmp_path) == []
+
+
+@pytest.mark.parametrize("seed", range(5))
+def test_motif_groups_cover_the_set_in_order(seed):
+    rng = random.Random(seed)
+    lengths = [rng.randint(5, 30) for _ in range(rng.randint(1, 40))]
+    for groups in range(1, len(lengths) + 1):
+        parts = plan.split_motifs(lengths, groups)
+        assert [i for part in parts for i in part] == list(range(len(lengths)))
+        assert len(parts) == groups and all(parts)
+        # Balanced work: no group exceeds the mean by more than one motif.
+        assert max(sum(lengths[i] for i in part) for part in parts) <= sum(lengths) / groups + max(lengths)
