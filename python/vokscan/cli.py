@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import argparse
+import contextlib
 import errno
 import math
 import os
@@ -110,6 +111,14 @@ def build_parser() -> argparse.ArgumentParser:
                        help="no progress bar and no warnings (default: a progress bar when "
                             "standard error is a terminal)")
     group.add_argument("--version", action="version", version=f"{PROG} {_version()}")
+    group = parser.add_argument_group("cluster (needs the dask extra: pip install 'vok[dask]')")
+    group.add_argument("--dask", metavar="SCHEDULER",
+                       help="scan on a Dask cluster: a scheduler address (tcp://host:8786) or "
+                            "local:N to start N worker processes here; FASTA files are read by "
+                            "path on the workers and indexed (.fai, .gzi) when needed; the "
+                            "output is that of the local run (default: off)")
+    group.add_argument("--dask-block-size", type=int, default=4_000_000, metavar="BASES",
+                       help="bases of sequence per cluster task (default: 4000000)")
     return parser
 
 
@@ -138,6 +147,8 @@ def parse_options(argv: Optional[List[str]]) -> argparse.Namespace:
             raise UsageError(f"--{name} must be a number, not NaN")
     if options.threads < 0:
         raise UsageError("--threads must be 0 or more")
+    if options.dask_block_size < 1:
+        raise UsageError("--dask-block-size must be 1 or more")
     return options
 
 
@@ -174,7 +185,8 @@ class _Run:
     """The scan and the writing, on a thread of its own so that the main
     thread stays free to take Ctrl-C at once."""
 
-    def __init__(self, prepared, options, writer, progress):
+    def __init__(self, prepared, options, writer, progress, client=None):
+        self.client = client  # a Dask client when scanning on a cluster
         self.prepared = prepared
         self.options = options
         self.writer = writer
@@ -195,7 +207,8 @@ class _Run:
             batches = engine_batches(
                 self.prepared, self.options.sequences, strand=self.options.strand,
                 mask=self.options.mask, partial_windows=self.options.partial_windows,
-                threads=self.options.threads, on_scan=self.progress.start)
+                threads=self.options.threads, on_scan=self.progress.start,
+                client=self.client, block_size=self.options.dask_block_size, stop=self.stop)
             try:
                 for batch in batches:
                     if self.stop.is_set():
@@ -253,6 +266,20 @@ def _interrupt(signum, frame):
 
 
 def run(options) -> int:
+    if not options.dask:
+        return _run(options)
+    from .cluster import dask_client
+
+    with contextlib.ExitStack() as cluster:
+        try:
+            client = cluster.enter_context(dask_client(options.dask))
+        except (ImportError, ValueError, OSError) as exc:
+            _say(f"error: {_describe(exc)}")
+            return EXIT_USAGE
+        return _run(options, client)
+
+
+def _run(options, client=None) -> int:
     output = None
     progress = Progress(not options.quiet)
     worker = None
@@ -270,7 +297,7 @@ def run(options) -> int:
                 raise
             _say(f"error: {_describe(exc)}")
             return _exit_status(exc, False)
-        task = _Run(prepared, options, writer, progress)
+        task = _Run(prepared, options, writer, progress, client)
         worker = threading.Thread(target=task, name="vok-scan", daemon=True)
         worker.start()
         # Waiting on an event, not on join(): a join cut short by Ctrl-C can

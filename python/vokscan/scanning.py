@@ -122,13 +122,23 @@ def _scan_records(prepared: PreparedMotifs, records: Sequence[Record], *, strand
 
 
 def engine_batches(prepared: PreparedMotifs, sequences, *, strand="both", mask=False,
-                   partial_windows=False, threads=0, on_scan=None) -> Iterator:
+                   partial_windows=False, threads=0, on_scan=None, client=None,
+                   block_size=None, stop=None) -> Iterator:
     """The engine's hit batches for FASTA paths or in-memory records.
 
     ``on_scan`` is called with the running FastaScan (for progress figures).
+    With a Dask ``client`` the FASTA files are scanned on its cluster in
+    blocks of ``block_size`` bases; ``stop`` (an Event) ends that scan early.
     """
     _check_strand(strand)
     paths, records = _split_sequences(sequences)
+    if client is not None:
+        if records:
+            raise TypeError("a cluster scan reads FASTA files by path; give paths, not records")
+        from .cluster import cluster_batches
+
+        return cluster_batches(client, prepared, paths, on_scan=on_scan, block_size=block_size,
+                               stop=stop, strand=strand, mask=mask, partial_windows=partial_windows)
     if records:
         return _scan_records(prepared, records, strand=strand, mask=mask,
                              partial_windows=partial_windows)
@@ -215,7 +225,8 @@ def _categorical(categories: List[str], codes: np.ndarray):
 def scan(motifs, sequences, *, css: float = DEFAULT_CSS, mss: float = DEFAULT_MSS,
          cutoffs=None, strand: str = "both", mask: bool = False,
          partial_windows: bool = False, threads: int = 0,
-         motif_format: Optional[str] = None, as_frame: Optional[bool] = None) -> Iterator:
+         motif_format: Optional[str] = None, as_frame: Optional[bool] = None,
+         client=None, block_size: Optional[int] = None) -> Iterator:
     """Scan sequences with motifs; yield the hits in batches.
 
     motifs: a motif file path, or a list of vok.PwmMatrix / Bio.motifs motifs.
@@ -227,6 +238,8 @@ def scan(motifs, sequences, *, css: float = DEFAULT_CSS, mss: float = DEFAULT_MS
     strand: "both", "forward" or "reversed"; mask: skip lower-case letters;
       partial_windows: keep windows cut short by a segment end; threads: for
       FASTA files, 0 = the worker pool's default.
+    client: a ``distributed.Client``: scan the FASTA files on its Dask cluster,
+      in blocks of ``block_size`` bases (same hits, same order).
     Each batch is a pandas DataFrame (when pandas is installed, unless
     ``as_frame=False``) or a dict of numpy arrays, with the columns
     sequence, start, end, motif_id, motif_name, strand, css, mss, core.
@@ -239,7 +252,8 @@ def scan(motifs, sequences, *, css: float = DEFAULT_CSS, mss: float = DEFAULT_MS
     decoder = _Decoder(prepared)
     convert = decoder.frame if frames else decoder.arrays
     batches = engine_batches(prepared, sequences, strand=strand, mask=mask,
-                             partial_windows=partial_windows, threads=threads)
+                             partial_windows=partial_windows, threads=threads,
+                             client=client, block_size=block_size)
     return (convert(batch) for batch in batches)
 
 

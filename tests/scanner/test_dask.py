@@ -1,0 +1,283 @@
+"""The scan on a Dask cluster: the same bytes as the local run, through worker
+deaths, bad input and Ctrl-C, on a local cluster of two worker processes."""
+
+import gzip
+import logging
+import os
+import random
+import signal
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+import pytest
+
+distributed = pytest.importorskip("distributed")
+pytest.importorskip("pyfaidx")
+pytest.importorskip("vokscan._engine")
+
+from Bio import bgzf  # noqa: E402
+
+from vokscan import cli  # noqa: E402
+from vokscan.cluster import plan  # noqa: E402
+from vokscan.scanning import engine_batches, prepare_motifs  # noqa: E402
+
+ROOT = Path(__file__).resolve().parents[2]
+MOTIFS = str(ROOT / "examples" / "data" / "jaspar_core_vertebrates.transfac")
+# Loose thresholds so that random sequence gives many hits to put in order.
+THRESHOLDS = ["--css", "0.8", "--mss", "0.75"]
+BLOCK = 7_000  # bases per task: the long record spans about 30 blocks
+RECORDS = [("chr1 first record", 30_000), ("chrE", 0), ("tiny", 9), ("chr2", 150), ("chr3", 210_000)]
+
+
+def random_sequence(rng, length):
+    """Random bases with soft-masked stretches and N runs."""
+    pieces, size = [], 0
+    while size < length:
+        kind = rng.random()
+        run = rng.randint(1, 400)
+        if kind < 0.1:
+            piece = "N" * run
+        elif kind < 0.35:
+            piece = "".join(rng.choice("acgt") for _ in range(run))
+        else:
+            piece = "".join(rng.choice("ACGT") for _ in range(run))
+        pieces.append(piece)
+        size += len(piece)
+    return "".join(pieces)[:length]
+
+
+def fasta_text(records, width=60, eol="\n"):
+    lines = []
+    for name, sequence in records:
+        lines.append(">" + name)
+        lines += [sequence[i:i + width] for i in range(0, len(sequence), width)]
+    return eol.join(lines) + eol
+
+
+@pytest.fixture(scope="module")
+def records():
+    rng = random.Random(12)
+    return [(name, random_sequence(rng, length)) for name, length in RECORDS]
+
+
+@pytest.fixture(scope="module")
+def inputs(tmp_path_factory, records):
+    folder = tmp_path_factory.mktemp("inputs")
+    paths = {"plain": folder / "genome.fa", "crlf": folder / "genome_crlf.fa", "bgzip": folder / "genome.fa.gz"}
+    paths["plain"].write_text(fasta_text(records))
+    paths["crlf"].write_bytes(fasta_text(records, width=71, eol="\r\n").encode())
+    with bgzf.BgzfWriter(str(paths["bgzip"]), "wb") as handle:  # many 64 KiB blocks
+        handle.write(fasta_text(records, width=50).encode())
+    return {kind: str(path) for kind, path in paths.items()}
+
+
+@pytest.fixture(scope="module")
+def cluster():
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
+                                  dashboard_address=":0", silence_logs=logging.CRITICAL) as local:
+        yield local
+
+
+@pytest.fixture(scope="module")
+def client(cluster):
+    with distributed.Client(cluster) as connected:
+        yield connected
+
+
+@pytest.fixture
+def run(capsys):
+    """vok-scan in this process: (exit status, standard error)."""
+    saved = {number: signal.getsignal(number) for number in (signal.SIGINT, signal.SIGTERM)}
+
+    def invoke(*args):
+        try:
+            status = cli.main([str(arg) for arg in args])
+        finally:
+            for number, handler in saved.items():
+                signal.signal(number, handler)
+        return status, capsys.readouterr().err
+    return invoke
+
+
+def local_and_cluster(run, tmp_path, cluster, args, block=BLOCK):
+    """Outputs (bytes) of the local run and of the cluster run of the same command."""
+    outputs = []
+    for extra in ([], ["--dask", cluster.scheduler_address, "--dask-block-size", block]):
+        out = tmp_path / f"out{len(outputs)}{'.gz' if '--gz' in args else ''}"
+        status, err = run(*[a for a in args if a != "--gz"], "-o", out, "--quiet", *extra)
+        assert status == 0, err
+        assert err == ""
+        outputs.append(out.read_bytes())
+    return outputs
+
+
+@pytest.mark.parametrize("options", [
+    ["--format", "tsv"],
+    ["--format", "bed", "--mask"],
+    ["--format", "bed+", "--strand", "reversed", "--partial-windows"],
+    ["--strand", "forward", "--mask", "--partial-windows", "--no-header"],
+], ids=["tsv", "bed-mask", "bedplus-reversed-partial", "forward-mask-partial"])
+def test_same_output_as_local_run(run, monkeypatch, tmp_path, cluster, inputs, options):
+    # Tiny tasks: the 8 motifs fall into several groups that are merged back per block.
+    monkeypatch.setattr(plan, "TARGET_TASK_WORK", 100_000)
+    local, remote = local_and_cluster(run, tmp_path, cluster, [*THRESHOLDS, *options, MOTIFS, inputs["plain"]])
+    assert local.count(b"\n") > 500
+    assert remote == local
+
+
+@pytest.mark.parametrize("kind, block", [("crlf", 997), ("bgzip", BLOCK), ("plain", 10**9)])
+def test_input_layouts_and_block_sizes(run, tmp_path, cluster, inputs, kind, block):
+    """CRLF line ends, bgzip blocks, blocks smaller than a motif's context or larger than a record."""
+    local, remote = local_and_cluster(run, tmp_path, cluster, [*THRESHOLDS, MOTIFS, inputs[kind]], block=block)
+    assert remote == local
+
+
+@pytest.mark.parametrize("options", [
+    ["--strand", "both"],
+    ["--strand", "reversed", "--partial-windows", "--mask"],
+], ids=["both", "reversed-partial-mask"])
+def test_every_window_a_site_at_block_edges(run, tmp_path, cluster, records, options):
+    """Zero thresholds make every window a site: one lost or doubled at a block edge shows."""
+    short = tmp_path / "short.fa"
+    short.write_text(fasta_text([(name, sequence[:1500]) for name, sequence in records]))
+    local, remote = local_and_cluster(run, tmp_path, cluster, ["--css", "0", "--mss", "0", *options, MOTIFS, short],
+                                      block=37)
+    assert local.count(b"\n") > 10_000
+    assert remote == local
+
+
+def test_several_files_and_gzip_output(run, tmp_path, cluster, inputs):
+    local, remote = local_and_cluster(run, tmp_path, cluster,
+                                      [*THRESHOLDS, "--gz", MOTIFS, inputs["bgzip"], inputs["plain"]])
+    assert remote == local
+
+
+def test_api_batches_match(client, inputs):
+    import vokscan
+
+    options = dict(css=0.8, mss=0.75, as_frame=False)
+    local = vokscan.scan_to_dataframe(MOTIFS, inputs["plain"], **options)
+    remote = vokscan.scan_to_dataframe(MOTIFS, inputs["plain"], client=client, block_size=BLOCK, **options)
+    assert len(local["start"]) > 500
+    for name, column in local.items():
+        assert (remote[name] == column).all(), name
+
+
+def test_killed_worker_rerun(run, tmp_path, cluster, client, inputs):
+    from vokscan import _engine
+
+    status, _ = run(*THRESHOLDS, MOTIFS, inputs["plain"], "-o", tmp_path / "local.tsv", "--quiet")
+    assert status == 0
+    prepared = prepare_motifs(MOTIFS, css=0.8, mss=0.75)
+    writer = _engine.HitWriter(str(tmp_path / "cluster.tsv"), format="tsv", motifs=prepared.engine_set)
+    victim, lost = None, []
+    for batch in engine_batches(prepared, [inputs["plain"]], client=client, block_size=2_000):
+        if victim is None:
+            # A worker with tasks assigned: they and its results must be run again elsewhere.
+            busy = {worker: keys for worker, keys in client.processing().items() if keys}
+            if busy:
+                address, lost = next(iter(busy.items()))
+                victim = client.run(os.getpid, workers=[address])[address]
+                os.kill(victim, signal.SIGKILL)
+        writer.write(batch)
+    writer.close()
+    assert lost, "no worker was busy to be killed"
+    assert (tmp_path / "cluster.tsv").read_bytes() == (tmp_path / "local.tsv").read_bytes()
+    client.wait_for_workers(2, timeout=30)
+    assert victim not in client.run(os.getpid).values()
+
+
+BAD_INPUTS = [
+    # (label, record holding the bad letter, the letter, bgzip-compressed)
+    ("invalid character deep in a long record", "chr3", b"*", False),
+    ("the same in bgzip blocks", "chr3", b"*", True),
+    ("invalid byte (not text)", "chr1", b"\xff", False),
+    ("stray '>' in the first record", "chr1", b">", False),
+]
+
+
+@pytest.mark.parametrize("label, record, letter, compressed", BAD_INPUTS, ids=[case[0] for case in BAD_INPUTS])
+def test_bad_input_same_error_no_output(run, tmp_path, cluster, records, label, record, letter, compressed):
+    text = bytearray(fasta_text(records).encode())
+    header = text.index(b">" + record.encode())
+    text[text.index(b"\n", header) + 1 + 61 * 150 + 17] = letter[0]  # on the record's 151st line
+    bad = tmp_path / ("bad.fa.gz" if compressed else "bad.fa")
+    if compressed:
+        with bgzf.BgzfWriter(str(bad), "wb") as handle:
+            handle.write(bytes(text))
+    else:
+        bad.write_bytes(bytes(text))
+    results = []
+    for extra in ([], ["--dask", cluster.scheduler_address, "--dask-block-size", 3_000]):
+        out = tmp_path / "out.tsv"
+        results.append(run(*THRESHOLDS, MOTIFS, bad, "-o", out, "--quiet", *extra))
+        assert not any(name.startswith((".out", "out")) for name in os.listdir(tmp_path))
+    assert results[0][0] == 2 and "line " in results[0][1]
+    assert results[1] == results[0]
+
+
+@pytest.mark.parametrize("name, content, message", [
+    ("in.fa.gz", gzip.compress(b">a\nACGT\n"), "recompress it with bgzip"),
+    ("in.fa", b">a\nACGTACGT\nACG\nACGTACGT\n", "cannot index"),
+    ("in.fa", b">a\nACGTACGT \nACGTACGT \n", "blanks inside sequence lines"),
+    # The index skips these lines; the local reader refuses them, so must we.
+    ("in.fa", b";comment\n>a\nACGTACGT\n", "line 1: sequence before the first"),
+], ids=["plain-gzip", "irregular-lines", "blanks", "text-before-header"])
+def test_unindexable_input_is_a_clear_error(run, tmp_path, cluster, name, content, message):
+    path = tmp_path / name
+    path.write_bytes(content)
+    status, err = run(MOTIFS, path, "-o", tmp_path / "out.tsv", "--dask", cluster.scheduler_address)
+    assert status == 2 and message in err and f"error: {path}" in err
+    assert not (tmp_path / "out.tsv").exists()
+
+
+def test_ctrl_c_stops_the_client(tmp_path, cluster, records):
+    big = tmp_path / "big.fa"
+    big.write_text(fasta_text(records * 4))
+    out = tmp_path / "out.tsv"
+    # Tiny blocks: thousands of tasks, so the run is still going when interrupted.
+    command = [sys.executable, "-m", "vokscan", *THRESHOLDS, MOTIFS, str(big), "-o", str(out),
+               "--dask", cluster.scheduler_address, "--dask-block-size", "100"]
+    child = subprocess.Popen(command, stderr=subprocess.PIPE, cwd=tmp_path,
+                             preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_IGN))
+    deadline = time.monotonic() + 60
+    while not any(name.endswith(".part") for name in os.listdir(tmp_path)):
+        assert child.poll() is None and time.monotonic() < deadline, child.stderr.read()
+        time.sleep(0.05)
+    time.sleep(0.5)
+    child.send_signal(signal.SIGINT)
+    _, err = child.communicate(timeout=30)
+    assert child.returncode == 130, err
+    assert sorted(os.listdir(tmp_path)) == ["big.fa", "big.fa.fai"]
+
+
+@pytest.mark.parametrize("spec, sequences, message", [
+    ("local:0", "plain", "at least one worker"),
+    ("locale:2", "plain", "expected local:N"),
+    ("cluster", "-", "standard input ('-') cannot be used"),
+    ("cluster", "no-such.fa", "error: no-such.fa: No such file or directory"),
+    ("no-dask", "plain", "pip install 'vok[dask]'"),
+])
+def test_option_errors(run, monkeypatch, tmp_path, cluster, inputs, spec, sequences, message):
+    if spec == "no-dask":
+        monkeypatch.setitem(sys.modules, "distributed", None)  # import fails as if not installed
+        spec = "local:2"
+    if spec == "cluster":
+        spec = cluster.scheduler_address
+    status, err = run(MOTIFS, inputs.get(sequences, sequences), "-o", tmp_path / "out.tsv", "--dask", spec)
+    assert status == 2 and message in err and err.count("\n") == 1
+    assert os.listdir(tmp_path) == []
+
+
+@pytest.mark.parametrize("seed", range(5))
+def test_motif_groups_cover_the_set_in_order(seed):
+    rng = random.Random(seed)
+    lengths = [rng.randint(5, 30) for _ in range(rng.randint(1, 40))]
+    for groups in range(1, len(lengths) + 1):
+        parts = plan.split_motifs(lengths, groups)
+        assert [i for part in parts for i in part] == list(range(len(lengths)))
+        assert len(parts) == groups and all(parts)
+        # Balanced work: no group exceeds the mean by more than one motif.
+        assert max(sum(lengths[i] for i in part) for part in parts) <= sum(lengths) / groups + max(lengths)
