@@ -1,21 +1,236 @@
 #include "scan/multi_scan.hpp"
 
+#include <algorithm>
+#include <atomic>
+#include <cstring>
 #include <stdexcept>
 
-namespace vok {
+#include "model_plan.hpp"
+#include "window_sums.hpp"
 
-MultiScanner::MultiScanner(std::span<const ScoringMatrix> models) : models_(models) {
+namespace vok {
+namespace detail {
+
+// Core positions per block: the block's words, index and bases stay in L2.
+constexpr std::uint64_t kBlockPositions = std::uint64_t{1} << 15;
+// From this many models in a block on, one index of positions by word beats
+// a pass over the word array per model.
+constexpr std::size_t kIndexMinModels = 8;
+// Readable bytes past a window's end and past the last word (gathers read four bytes).
+constexpr std::size_t kPadding = 8;
+
+struct ScanScratchState {
+  std::uint64_t scanner_id = 0;             // scanner the pass tables belong to
+  std::vector<PassTable> tables;            // per model: pass table of its last thresholds
+  std::vector<std::uint64_t> fast_begin;    // per model: first core position with a batched full window
+  std::vector<std::uint64_t> fast_end;      // per model: one past its last one (begin == end: none)
+  std::vector<std::uint8_t> bases;          // block bases from the block origin, codes masked, padded
+  std::vector<std::uint16_t> words;         // word at each block offset, padded
+  std::vector<std::uint32_t> bucket_start;  // index: offsets of each word's positions (1025 entries)
+  std::vector<std::uint32_t> by_word;       // index: block offsets grouped by word, ascending in each
+  std::vector<std::uint32_t> starts;        // candidates' window starts (block offsets)
+  std::vector<float> sums;                  // their window sums
+  std::vector<SiteMatch> block_hits;        // one model's sites in one block before ordering
+};
+
+}  // namespace detail
+
+using detail::ScanScratchState;
+
+ScanScratch::ScanScratch() = default;
+ScanScratch::~ScanScratch() = default;
+ScanScratch::ScanScratch(ScanScratch&&) noexcept = default;
+ScanScratch& ScanScratch::operator=(ScanScratch&&) noexcept = default;
+
+namespace {
+std::atomic<std::uint64_t> g_next_scanner_id{1};
+}  // namespace
+
+MultiScanner::MultiScanner(std::span<const ScoringMatrix> models)
+    : models_(models), id_(g_next_scanner_id.fetch_add(1, std::memory_order_relaxed)) {
   scanners_.reserve(models.size());
-  for (const ScoringMatrix& model : models) scanners_.emplace_back(model);
+  plans_.reserve(models.size());
+  for (const ScoringMatrix& model : models) {
+    scanners_.emplace_back(model);
+    plans_.push_back(detail::make_model_plan(model));
+    longest_ = std::max<std::uint64_t>(longest_, model.length);
+    deepest_core_ = std::max<std::uint64_t>(deepest_core_, model.core_start);
+  }
 }
+
+MultiScanner::~MultiScanner() = default;
 
 void MultiScanner::scan(std::span<const BaseCode> bases, std::span<const CandidateRange> ranges,
                         std::span<std::vector<SiteMatch>> out) const {
+  thread_local ScanScratch scratch;
+  scan(bases, ranges, out, scratch);
+}
+
+void MultiScanner::scan(std::span<const BaseCode> bases, std::span<const CandidateRange> ranges,
+                        std::span<std::vector<SiteMatch>> out, ScanScratch& scratch) const {
   if (ranges.size() != scanners_.size() || out.size() != scanners_.size()) {
     throw std::invalid_argument("MultiScanner::scan: one range and one output per model");
   }
-  for (std::size_t k = 0; k < scanners_.size(); ++k) {
-    scanners_[k].scan_candidates(bases, ranges[k].first, ranges[k].end, out[k]);
+  if (!scratch.state_) scratch.state_ = std::make_unique<ScanScratchState>();
+  ScanScratchState& state = *scratch.state_;
+  if (state.scanner_id != id_) {
+    state.tables.assign(size(), detail::PassTable{});
+    state.scanner_id = id_;
+  }
+  state.fast_begin.assign(size(), 0);
+  state.fast_end.assign(size(), 0);
+
+  const std::uint64_t n = bases.size();
+  std::uint64_t union_begin = UINT64_MAX;
+  std::uint64_t union_end = 0;
+  for (std::size_t k = 0; k < size(); ++k) {
+    const CandidateRange range = ranges[k];
+    if (range.first >= range.end) continue;
+    const detail::ModelPlan& plan = plans_[k];
+    if (!plan.batched) {
+      scanners_[k].scan_candidates(bases, range.first, range.end, out[k]);
+      continue;
+    }
+    // Candidates c with c + L <= n have full windows; the few cut short by
+    // the record's end take the one-by-one scan after the blocks.
+    const std::uint64_t full = n >= plan.length ? n - plan.length + 1 : 0;
+    const std::uint64_t fast_end = std::max(range.first, std::min(range.end, full));
+    detail::update_pass_table(plan, models_[k], state.tables[k]);
+    if (fast_end > range.first && !state.tables[k].words.empty()) {
+      state.fast_begin[k] = plan.core_start + range.first;
+      state.fast_end[k] = plan.core_start + fast_end;
+      union_begin = std::min(union_begin, state.fast_begin[k]);
+      union_end = std::max(union_end, state.fast_end[k]);
+    }
+  }
+
+  for (std::uint64_t begin = union_begin; begin < union_end; begin += detail::kBlockPositions) {
+    scan_block(bases, begin, std::min(union_end, begin + detail::kBlockPositions), state, out);
+  }
+
+  for (std::size_t k = 0; k < size(); ++k) {
+    const CandidateRange range = ranges[k];
+    if (range.first >= range.end || !plans_[k].batched) continue;
+    const std::uint64_t full = n >= plans_[k].length ? n - plans_[k].length + 1 : 0;
+    const std::uint64_t tail = std::max(range.first, std::min(range.end, full));
+    scanners_[k].scan_candidates(bases, tail, range.end, out[k]);
+  }
+}
+
+void MultiScanner::scan_block(std::span<const BaseCode> bases, std::uint64_t block_begin,
+                              std::uint64_t block_end, ScanScratchState& state,
+                              std::span<std::vector<SiteMatch>> out) const {
+  const std::uint64_t n = bases.size();
+  // Offsets in the block's buffers count from `origin`, far enough left for
+  // every window that starts before a core position of the block.
+  const std::uint64_t origin = block_begin >= deepest_core_ ? block_begin - deepest_core_ : 0;
+  const std::uint64_t copy_end = std::min(n, block_end + longest_);
+  const std::size_t copied = copy_end - origin;
+  state.bases.resize(copied + detail::kPadding);
+  const BaseCode* source = bases.data() + origin;
+  std::uint8_t* codes = state.bases.data();
+  for (std::size_t x = 0; x < copied; ++x) codes[x] = source[x] & 3;
+  std::memset(codes + copied, 0, detail::kPadding);
+
+  // Every core position p < block_end has p + 5 <= n, so all these words exist.
+  const std::size_t word_count = block_end - origin;
+  state.words.resize(word_count + detail::kPadding);
+  std::uint16_t* words = state.words.data();
+  for (std::size_t x = 0; x < word_count; ++x) {
+    words[x] = static_cast<std::uint16_t>((codes[x] << 8) | (codes[x + 1] << 6) | (codes[x + 2] << 4) |
+                                          (codes[x + 3] << 2) | codes[x + 4]);
+  }
+  std::fill(words + word_count, words + word_count + detail::kPadding, std::uint16_t{0});
+
+  const std::uint32_t block_lo = static_cast<std::uint32_t>(block_begin - origin);
+  const std::uint32_t block_hi = static_cast<std::uint32_t>(block_end - origin);
+  std::size_t active = 0;
+  for (std::size_t k = 0; k < size(); ++k) {
+    active += state.fast_begin[k] < block_end && state.fast_end[k] > block_begin;
+  }
+  if (active == 0) return;
+
+  const bool indexed = active >= detail::kIndexMinModels;
+  if (indexed) {
+    // Counting sort of the block's core positions by word.
+    state.bucket_start.assign(kCoreWords + 1, 0);
+    std::uint32_t* start = state.bucket_start.data();
+    for (std::uint32_t x = block_lo; x < block_hi; ++x) ++start[words[x] + 1];
+    for (std::size_t w = 0; w < kCoreWords; ++w) start[w + 1] += start[w];
+    state.by_word.resize(block_hi - block_lo);
+    std::uint32_t* by_word = state.by_word.data();
+    for (std::uint32_t x = block_lo; x < block_hi; ++x) by_word[start[words[x]]++] = x;
+    // The scatter moved every start to its bucket's end; shift them back.
+    for (std::size_t w = kCoreWords; w > 0; --w) start[w] = start[w - 1];
+    start[0] = 0;
+  }
+
+  const std::size_t room = block_hi - block_lo + detail::kPadding;
+  if (state.starts.size() < room) {
+    state.starts.resize(room);
+    state.sums.resize(room);
+  }
+  const detail::WindowSumsFn window_sums = detail::window_sums_kernel();
+
+  for (std::size_t k = 0; k < size(); ++k) {
+    if (!(state.fast_begin[k] < block_end && state.fast_end[k] > block_begin)) continue;
+    const detail::ModelPlan& plan = plans_[k];
+    const ScoringMatrix& model = models_[k];
+    const detail::PassTable& table = state.tables[k];
+    const std::uint32_t lo = static_cast<std::uint32_t>(std::max(state.fast_begin[k], block_begin) - origin);
+    const std::uint32_t hi = static_cast<std::uint32_t>(std::min(state.fast_end[k], block_end) - origin);
+    const std::uint32_t m = static_cast<std::uint32_t>(plan.core_start);
+    std::uint32_t* starts = state.starts.data();
+
+    // Candidates as window starts (core position - m).
+    std::size_t count = 0;
+    std::size_t runs = 0;  // nonempty word buckets visited: more than one needs ordering
+    if (indexed) {
+      const std::uint32_t* by_word = state.by_word.data();
+      const std::uint32_t* bucket = state.bucket_start.data();
+      const bool whole = lo == block_lo && hi == block_hi;
+      for (const std::uint16_t word : table.words) {
+        const std::uint32_t* first = by_word + bucket[word];
+        const std::uint32_t* last = by_word + bucket[word + 1];
+        if (!whole) {
+          first = std::lower_bound(first, last, lo);
+          last = std::lower_bound(first, last, hi);
+        }
+        runs += first != last;
+        for (; first != last; ++first) starts[count++] = *first - m;
+      }
+    } else {
+      const std::uint8_t* pass = table.pass.data();
+      for (std::uint32_t x = lo; x < hi; ++x) {
+        starts[count] = x - m;
+        count += pass[words[x]];
+      }
+    }
+    if (count == 0) continue;
+
+    const detail::WindowBatch batch{codes, words, plan.prefix.data(), plan.terms.data(),
+                                    static_cast<std::uint32_t>(plan.length)};
+    float* sums = state.sums.data();
+    window_sums(batch, starts, count, sums);
+
+    // The finishing steps of the site scan, operation for operation.
+    const float min_sum = plan.min_sum;
+    const float denominator = plan.denominator;
+    const float mss_threshold = model.thresholds.mss;
+    std::vector<SiteMatch>& hits = runs > 1 ? state.block_hits : out[k];
+    if (runs > 1) hits.clear();
+    for (std::size_t j = 0; j < count; ++j) {
+      const float mss = (sums[j] - min_sum) / denominator;
+      if (mss >= mss_threshold) {
+        const std::uint32_t core = starts[j] + m;
+        hits.push_back(SiteMatch{origin + core, model.core_scores[words[core]], mss});
+      }
+    }
+    if (runs > 1) {
+      std::sort(hits.begin(), hits.end(),
+                [](const SiteMatch& a, const SiteMatch& b) { return a.pos < b.pos; });
+      out[k].insert(out[k].end(), hits.begin(), hits.end());
+    }
   }
 }
 
