@@ -13,11 +13,16 @@ namespace detail {
 
 // Core positions per block: the block's words, index and bases stay in L2.
 constexpr std::uint64_t kBlockPositions = std::uint64_t{1} << 15;
-// From this many models in a block on, one index of positions by word beats
-// a pass over the word array per model.
-constexpr std::size_t kIndexMinModels = 8;
-// Readable bytes past a window's end and past the last word (gathers read four bytes).
-constexpr std::size_t kPadding = 8;
+// A model with at most this many passing words searches the word array for
+// them with vector compares (cheap per position); others use a pass table.
+constexpr std::size_t kCompareWords = 12;
+// Rough cost per position, in cycles, of the ways a model finds its
+// candidates, and of building the index of positions by word that all models
+// then share: the index pays when the models' own searches cost more.
+constexpr double kCompareCost = 0.08;      // per passing word searched
+constexpr double kPassTableCost = 1.5;     // one table look-up
+constexpr double kIndexCost = 10.0;        // the counting sort, once per block
+constexpr std::size_t kPadding = kKernelPadding;
 
 struct ScanScratchState {
   std::uint64_t scanner_id = 0;             // scanner the pass tables belong to
@@ -31,6 +36,7 @@ struct ScanScratchState {
   std::vector<std::uint32_t> starts;        // candidates' window starts (block offsets)
   std::vector<float> sums;                  // their window sums
   std::vector<SiteMatch> block_hits;        // one model's sites in one block before ordering
+  ScanCounts counts;                        // work done with this scratch
 };
 
 }  // namespace detail
@@ -41,6 +47,8 @@ ScanScratch::ScanScratch() = default;
 ScanScratch::~ScanScratch() = default;
 ScanScratch::ScanScratch(ScanScratch&&) noexcept = default;
 ScanScratch& ScanScratch::operator=(ScanScratch&&) noexcept = default;
+
+ScanCounts ScanScratch::counts() const { return state_ ? state_->counts : ScanCounts{}; }
 
 namespace {
 std::atomic<std::uint64_t> g_next_scanner_id{1};
@@ -149,8 +157,18 @@ void MultiScanner::scan_block(std::span<const BaseCode> bases, std::uint64_t blo
     active += state.fast_begin[k] < block_end && state.fast_end[k] > block_begin;
   }
   if (active == 0) return;
+  state.counts.positions += block_end - block_begin;
 
-  const bool indexed = active >= detail::kIndexMinModels;
+  const detail::ScanKernels kernels = detail::scan_kernels();
+  double search_cost = 0.0;
+  for (std::size_t k = 0; k < size() && search_cost < detail::kIndexCost; ++k) {
+    if (!(state.fast_begin[k] < block_end && state.fast_end[k] > block_begin)) continue;
+    const std::size_t targets = state.tables[k].words.size();
+    search_cost += kernels.find_words != nullptr && targets <= detail::kCompareWords
+                       ? detail::kCompareCost * static_cast<double>(targets + 1)
+                       : detail::kPassTableCost;
+  }
+  const bool indexed = search_cost >= detail::kIndexCost;
   if (indexed) {
     // Counting sort of the block's core positions by word.
     state.bucket_start.assign(kCoreWords + 1, 0);
@@ -165,12 +183,11 @@ void MultiScanner::scan_block(std::span<const BaseCode> bases, std::uint64_t blo
     start[0] = 0;
   }
 
-  const std::size_t room = block_hi - block_lo + detail::kPadding;
+  const std::size_t room = block_hi - block_lo + detail::kStartsSlack;
   if (state.starts.size() < room) {
     state.starts.resize(room);
     state.sums.resize(room);
   }
-  const detail::WindowSumsFn window_sums = detail::window_sums_kernel();
 
   for (std::size_t k = 0; k < size(); ++k) {
     if (!(state.fast_begin[k] < block_end && state.fast_end[k] > block_begin)) continue;
@@ -199,6 +216,8 @@ void MultiScanner::scan_block(std::span<const BaseCode> bases, std::uint64_t blo
         runs += first != last;
         for (; first != last; ++first) starts[count++] = *first - m;
       }
+    } else if (kernels.find_words != nullptr && table.words.size() <= detail::kCompareWords) {
+      count = kernels.find_words(words, lo, hi, table.words.data(), table.words.size(), m, starts);
     } else {
       const std::uint8_t* pass = table.pass.data();
       for (std::uint32_t x = lo; x < hi; ++x) {
@@ -207,11 +226,12 @@ void MultiScanner::scan_block(std::span<const BaseCode> bases, std::uint64_t blo
       }
     }
     if (count == 0) continue;
+    state.counts.candidates += count;
 
     const detail::WindowBatch batch{codes, words, plan.prefix.data(), plan.terms.data(),
                                     static_cast<std::uint32_t>(plan.length)};
     float* sums = state.sums.data();
-    window_sums(batch, starts, count, sums);
+    kernels.window_sums(batch, starts, count, sums);
 
     // The finishing steps of the site scan, operation for operation.
     const float min_sum = plan.min_sum;

@@ -35,11 +35,11 @@ SumKernel active_sum_kernel() { return g_kernel.load(std::memory_order_relaxed);
 
 namespace detail {
 
-WindowSumsFn window_sums_kernel() {
+ScanKernels scan_kernels() {
 #if defined(VOK_AVX2_KERNEL)
-  if (active_sum_kernel() == SumKernel::kAvx2) return &window_sums_avx2;
+  if (active_sum_kernel() == SumKernel::kAvx2) return {&window_sums_avx2, &find_words_avx2};
 #endif
-  return &window_sums_scalar;
+  return {&window_sums_scalar, nullptr};
 }
 
 }  // namespace detail

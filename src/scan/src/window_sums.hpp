@@ -1,31 +1,51 @@
 #pragma once
-// Batched matrix sums of full windows: each window's sum is formed exactly as
-// the site scan forms it (from 0.0, rows in order), several windows at a time.
+// Batched kernels of the multi-model scan: the window sums of candidates, each
+// formed exactly as the site scan forms it (from 0.0, rows in order), and
+// finding the positions whose word is one of a few.
 #include <cstddef>
 #include <cstdint>
 
 namespace vok::detail {
 
+// Readable bytes required past the end of a window and past the last word.
+inline constexpr std::size_t kKernelPadding = 64;
+// Extra room the kernels need in `starts` past `count` (they pad a group).
+inline constexpr std::size_t kStartsSlack = 16;
+
 // The tables and the block a batch of windows reads.
 struct WindowBatch {
-  const std::uint8_t* bases;   // block bases (codes in the low two bits), 4 readable bytes past the last window
-  const std::uint16_t* words;  // words[x]: five-base word starting at bases[x], 2 readable bytes past the last start
+  const std::uint8_t* bases;   // block bases, codes 0..3, kKernelPadding readable bytes past every window
+  const std::uint16_t* words;  // words[x]: five-base word starting at bases[x]
   const float* prefix;         // sum of a window's first five rows by their word
   const float* terms;          // terms[4 * i + b]
   std::uint32_t length;        // L >= 5; every window has all L rows inside the block
 };
 
 // sums[j] = the window sum of the window starting at bases[starts[j]].
-// `starts` and `sums` have room for `count` rounded up to a multiple of 8.
+// `starts` has room for count + kStartsSlack entries.
 using WindowSumsFn = void (*)(const WindowBatch& batch, std::uint32_t* starts, std::size_t count,
                               float* sums);
+
+// Writes x - shift for every x in [lo, hi) with words[x] one of targets[0 ..
+// target_count-1], ascending; returns how many. words has kKernelPadding
+// readable entries past hi.
+using FindWordsFn = std::size_t (*)(const std::uint16_t* words, std::uint32_t lo, std::uint32_t hi,
+                                    const std::uint16_t* targets, std::size_t target_count,
+                                    std::uint32_t shift, std::uint32_t* out);
 
 void window_sums_scalar(const WindowBatch& batch, std::uint32_t* starts, std::size_t count,
                         float* sums);
 void window_sums_avx2(const WindowBatch& batch, std::uint32_t* starts, std::size_t count,
                       float* sums);
+std::size_t find_words_avx2(const std::uint16_t* words, std::uint32_t lo, std::uint32_t hi,
+                            const std::uint16_t* targets, std::size_t target_count,
+                            std::uint32_t shift, std::uint32_t* out);
 
-// The kernel chosen now (see force_sum_kernel).
-WindowSumsFn window_sums_kernel();
+// The kernels chosen now (see force_sum_kernel).
+struct ScanKernels {
+  WindowSumsFn window_sums;  // batch window sums
+  FindWordsFn find_words;    // word search; null: use a pass table instead
+};
+ScanKernels scan_kernels();
 
 }  // namespace vok::detail

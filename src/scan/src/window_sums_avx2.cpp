@@ -1,63 +1,103 @@
 // Compiled with -mavx2; called only when the CPU reports AVX2.
 #include <immintrin.h>
 
+#include <bit>
+
 #include "window_sums.hpp"
 
 namespace vok::detail {
+namespace {
 
-// Eight windows per step, one per lane: every lane adds its rows in order, and
-// vaddps rounds each lane exactly as the scalar addition does.
+// Eight windows' 32 bytes from `offset` on, transposed: column c holds, in
+// lane j, the four codes of rows offset + 4c .. offset + 4c + 3 of window j.
+inline void transpose_windows(const std::uint8_t* bases, const std::uint32_t* starts,
+                              std::uint32_t offset, __m256i column[8]) {
+  __m256i r[8];
+  for (int j = 0; j < 8; ++j) {
+    r[j] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bases + starts[j] + offset));
+  }
+  const __m256i t0 = _mm256_unpacklo_epi32(r[0], r[1]), t1 = _mm256_unpackhi_epi32(r[0], r[1]);
+  const __m256i t2 = _mm256_unpacklo_epi32(r[2], r[3]), t3 = _mm256_unpackhi_epi32(r[2], r[3]);
+  const __m256i t4 = _mm256_unpacklo_epi32(r[4], r[5]), t5 = _mm256_unpackhi_epi32(r[4], r[5]);
+  const __m256i t6 = _mm256_unpacklo_epi32(r[6], r[7]), t7 = _mm256_unpackhi_epi32(r[6], r[7]);
+  const __m256i u0 = _mm256_unpacklo_epi64(t0, t2), u1 = _mm256_unpackhi_epi64(t0, t2);
+  const __m256i u2 = _mm256_unpacklo_epi64(t1, t3), u3 = _mm256_unpackhi_epi64(t1, t3);
+  const __m256i u4 = _mm256_unpacklo_epi64(t4, t6), u5 = _mm256_unpackhi_epi64(t4, t6);
+  const __m256i u6 = _mm256_unpacklo_epi64(t5, t7), u7 = _mm256_unpackhi_epi64(t5, t7);
+  column[0] = _mm256_permute2x128_si256(u0, u4, 0x20);
+  column[1] = _mm256_permute2x128_si256(u1, u5, 0x20);
+  column[2] = _mm256_permute2x128_si256(u2, u6, 0x20);
+  column[3] = _mm256_permute2x128_si256(u3, u7, 0x20);
+  column[4] = _mm256_permute2x128_si256(u0, u4, 0x31);
+  column[5] = _mm256_permute2x128_si256(u1, u5, 0x31);
+  column[6] = _mm256_permute2x128_si256(u2, u6, 0x31);
+  column[7] = _mm256_permute2x128_si256(u3, u7, 0x31);
+}
+
+// The term of row i for every lane: the row's four terms, picked by the low
+// two bits of each lane's code (vpermilps reads only those bits).
+inline __m256 row_terms(const float* terms, std::uint32_t i, __m256i codes) {
+  const __m256 row = _mm256_broadcast_ps(reinterpret_cast<const __m128*>(terms + 4 * i));
+  return _mm256_permutevar_ps(row, codes);
+}
+
+}  // namespace
+
+// Sixteen windows per step in two groups of eight lanes, one window per lane,
+// so that two chains of additions overlap. Each lane adds 0.0 and then its
+// rows in order, and vaddps rounds each lane exactly as the scalar addition.
 void window_sums_avx2(const WindowBatch& batch, std::uint32_t* starts, std::size_t count,
                       float* sums) {
   if (count == 0) return;
-  // Pad the last group with copies of the last window; their sums are dropped.
-  const std::size_t padded = (count + 7) & ~std::size_t{7};
+  const std::size_t padded = (count + 15) & ~std::size_t{15};
   for (std::size_t j = count; j < padded; ++j) starts[j] = starts[count - 1];
-
-  const int* bases = reinterpret_cast<const int*>(batch.bases);
-  const int* words = reinterpret_cast<const int*>(batch.words);
   const std::uint32_t rows = batch.length;
-  const __m256i two_bits = _mm256_set1_epi32(3);
-  const __m256i low_half = _mm256_set1_epi32(0xFFFF);
-  for (std::size_t j = 0; j < padded; j += 8) {
-    const __m256i start = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(starts + j));
-    const __m256i word =
-        _mm256_and_si256(_mm256_i32gather_epi32(words, _mm256_add_epi32(start, start), 1), low_half);
-    __m256 sum = _mm256_i32gather_ps(batch.prefix, word, 4);
-    std::uint32_t i = 5;
-    for (; i + 4 <= rows; i += 4) {
-      // Four rows' bases of every lane in one gather of four bytes.
-      const __m256i four = _mm256_i32gather_epi32(bases, _mm256_add_epi32(start, _mm256_set1_epi32(static_cast<int>(i))), 1);
-      const __m256i row = _mm256_set1_epi32(static_cast<int>(4 * i));
-      const __m256i i0 = _mm256_add_epi32(row, _mm256_and_si256(four, two_bits));
-      const __m256i i1 = _mm256_add_epi32(_mm256_add_epi32(row, _mm256_set1_epi32(4)),
-                                          _mm256_and_si256(_mm256_srli_epi32(four, 8), two_bits));
-      const __m256i i2 = _mm256_add_epi32(_mm256_add_epi32(row, _mm256_set1_epi32(8)),
-                                          _mm256_and_si256(_mm256_srli_epi32(four, 16), two_bits));
-      const __m256i i3 = _mm256_add_epi32(_mm256_add_epi32(row, _mm256_set1_epi32(12)),
-                                          _mm256_and_si256(_mm256_srli_epi32(four, 24), two_bits));
-      sum = _mm256_add_ps(sum, _mm256_i32gather_ps(batch.terms, i0, 4));
-      sum = _mm256_add_ps(sum, _mm256_i32gather_ps(batch.terms, i1, 4));
-      sum = _mm256_add_ps(sum, _mm256_i32gather_ps(batch.terms, i2, 4));
-      sum = _mm256_add_ps(sum, _mm256_i32gather_ps(batch.terms, i3, 4));
-    }
-    if (i < rows) {
-      __m256i four = _mm256_i32gather_epi32(bases, _mm256_add_epi32(start, _mm256_set1_epi32(static_cast<int>(i))), 1);
-      for (; i < rows; ++i) {
-        const __m256i index = _mm256_add_epi32(_mm256_set1_epi32(static_cast<int>(4 * i)),
-                                               _mm256_and_si256(four, two_bits));
-        sum = _mm256_add_ps(sum, _mm256_i32gather_ps(batch.terms, index, 4));
-        four = _mm256_srli_epi32(four, 8);
+  for (std::size_t j = 0; j < padded; j += 16) {
+    __m256 a = _mm256_setzero_ps();
+    __m256 b = _mm256_setzero_ps();
+    for (std::uint32_t offset = 0; offset < rows; offset += 32) {
+      __m256i ca[8], cb[8];
+      transpose_windows(batch.bases, starts + j, offset, ca);
+      transpose_windows(batch.bases, starts + j + 8, offset, cb);
+      const std::uint32_t end = rows - offset < 32 ? rows - offset : 32;
+      for (std::uint32_t i = 0; i < end; ++i) {
+        const int shift = static_cast<int>(8 * (i & 3));
+        const __m256i codes_a = _mm256_srli_epi32(ca[i >> 2], shift);
+        const __m256i codes_b = _mm256_srli_epi32(cb[i >> 2], shift);
+        a = _mm256_add_ps(a, row_terms(batch.terms, offset + i, codes_a));
+        b = _mm256_add_ps(b, row_terms(batch.terms, offset + i, codes_b));
       }
     }
-    if (j + 8 <= count) {
-      _mm256_storeu_ps(sums + j, sum);
-    } else {
-      alignas(32) float lanes[8];
-      _mm256_store_ps(lanes, sum);
-      for (std::size_t k = j; k < count; ++k) sums[k] = lanes[k - j];
+    alignas(32) float lanes[16];
+    _mm256_store_ps(lanes, a);
+    _mm256_store_ps(lanes + 8, b);
+    const std::size_t valid = count - j < 16 ? count - j : 16;
+    for (std::size_t k = 0; k < valid; ++k) sums[j + k] = lanes[k];
+  }
+}
+
+// Sixteen words per compare; the compares of all targets are or-ed and each
+// set pair of mask bits is one position.
+std::size_t find_words_avx2(const std::uint16_t* words, std::uint32_t lo, std::uint32_t hi,
+                            const std::uint16_t* targets, std::size_t target_count,
+                            std::uint32_t shift, std::uint32_t* out) {
+  __m256i wanted[16];
+  const std::size_t used = target_count < 16 ? target_count : 16;
+  for (std::size_t t = 0; t < used; ++t) wanted[t] = _mm256_set1_epi16(static_cast<short>(targets[t]));
+  std::size_t found = 0;
+  for (std::uint32_t x = lo; x < hi; x += 16) {
+    const __m256i block = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(words + x));
+    __m256i hit = _mm256_cmpeq_epi16(block, wanted[0]);
+    for (std::size_t t = 1; t < used; ++t) hit = _mm256_or_si256(hit, _mm256_cmpeq_epi16(block, wanted[t]));
+    std::uint32_t bits = static_cast<std::uint32_t>(_mm256_movemask_epi8(hit));
+    if (hi - x < 16) bits &= (std::uint32_t{1} << (2 * (hi - x))) - 1;
+    while (bits != 0) {
+      out[found++] = x + static_cast<std::uint32_t>(std::countr_zero(bits)) / 2 - shift;
+      bits &= bits - 1;
+      bits &= bits - 1;
     }
   }
+  return found;
 }
 
 }  // namespace vok::detail

@@ -42,6 +42,12 @@ struct ModelPlan;
 struct ScanScratchState;
 }  // namespace detail
 
+// What the scans with one scratch have done so far (batched full windows only).
+struct ScanCounts {
+  std::uint64_t positions = 0;   // core positions of the blocks scanned
+  std::uint64_t candidates = 0;  // candidates whose window sum was computed
+};
+
 // Working memory of scans: blocks, word arrays, candidate lists and the pass
 // tables of the thresholds last seen. One per thread; reusing it across calls
 // (with the same scanner) saves rebuilding the pass tables.
@@ -51,6 +57,8 @@ class ScanScratch {
   ~ScanScratch();
   ScanScratch(ScanScratch&&) noexcept;
   ScanScratch& operator=(ScanScratch&&) noexcept;
+
+  ScanCounts counts() const;
 
  private:
   friend class MultiScanner;
