@@ -132,22 +132,24 @@ void MultiScanner::scan_block(std::span<const BaseCode> bases, std::uint64_t blo
   // Offsets in the block's buffers count from `origin`, far enough left for
   // every window that starts before a core position of the block.
   const std::uint64_t origin = block_begin >= deepest_core_ ? block_begin - deepest_core_ : 0;
+  // The kernels read past the last window: a block that ends near the
+  // record's end works on a padded copy, others on the record itself.
   const std::uint64_t copy_end = std::min(n, block_end + longest_);
-  const std::size_t copied = copy_end - origin;
-  state.bases.resize(copied + detail::kPadding);
-  const BaseCode* source = bases.data() + origin;
-  std::uint8_t* codes = state.bases.data();
-  for (std::size_t x = 0; x < copied; ++x) codes[x] = source[x] & 3;
-  std::memset(codes + copied, 0, detail::kPadding);
+  const std::uint8_t* codes = bases.data() + origin;
+  if (copy_end + detail::kPadding > n) {
+    const std::size_t copied = copy_end - origin;
+    state.bases.resize(copied + detail::kPadding);
+    std::memcpy(state.bases.data(), codes, copied);
+    std::memset(state.bases.data() + copied, 0, detail::kPadding);
+    codes = state.bases.data();
+  }
 
   // Every core position p < block_end has p + 5 <= n, so all these words exist.
+  const detail::ScanKernels kernels = detail::scan_kernels();
   const std::size_t word_count = block_end - origin;
   state.words.resize(word_count + detail::kPadding);
   std::uint16_t* words = state.words.data();
-  for (std::size_t x = 0; x < word_count; ++x) {
-    words[x] = static_cast<std::uint16_t>((codes[x] << 8) | (codes[x + 1] << 6) | (codes[x + 2] << 4) |
-                                          (codes[x + 3] << 2) | codes[x + 4]);
-  }
+  kernels.block_words(codes, word_count, words);
   std::fill(words + word_count, words + word_count + detail::kPadding, std::uint16_t{0});
 
   const std::uint32_t block_lo = static_cast<std::uint32_t>(block_begin - origin);
@@ -159,7 +161,6 @@ void MultiScanner::scan_block(std::span<const BaseCode> bases, std::uint64_t blo
   if (active == 0) return;
   state.counts.positions += block_end - block_begin;
 
-  const detail::ScanKernels kernels = detail::scan_kernels();
   double search_cost = 0.0;
   for (std::size_t k = 0; k < size() && search_cost < detail::kIndexCost; ++k) {
     if (!(state.fast_begin[k] < block_end && state.fast_end[k] > block_begin)) continue;

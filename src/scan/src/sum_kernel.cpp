@@ -37,9 +37,9 @@ namespace detail {
 
 ScanKernels scan_kernels() {
 #if defined(VOK_AVX2_KERNEL)
-  if (active_sum_kernel() == SumKernel::kAvx2) return {&window_sums_avx2, &find_words_avx2};
+  if (active_sum_kernel() == SumKernel::kAvx2) return {&window_sums_avx2, &find_words_avx2, &block_words_avx2};
 #endif
-  return {&window_sums_scalar, nullptr};
+  return {&window_sums_scalar, nullptr, &block_words_scalar};
 }
 
 }  // namespace detail

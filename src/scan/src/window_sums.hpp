@@ -14,7 +14,7 @@ inline constexpr std::size_t kStartsSlack = 16;
 
 // The tables and the block a batch of windows reads.
 struct WindowBatch {
-  const std::uint8_t* bases;   // block bases, codes 0..3, kKernelPadding readable bytes past every window
+  const std::uint8_t* bases;   // block bases (code in the low two bits), kKernelPadding readable bytes past every window
   const std::uint16_t* words;  // words[x]: five-base word starting at bases[x]
   const float* prefix;         // sum of a window's first five rows by their word
   const float* terms;          // terms[4 * i + b]
@@ -33,6 +33,11 @@ using FindWordsFn = std::size_t (*)(const std::uint16_t* words, std::uint32_t lo
                                     const std::uint16_t* targets, std::size_t target_count,
                                     std::uint32_t shift, std::uint32_t* out);
 
+// words[x] = the five-base word at bases[x] for x < count (bases + count + 4 readable).
+using BlockWordsFn = void (*)(const std::uint8_t* bases, std::size_t count, std::uint16_t* words);
+
+void block_words_scalar(const std::uint8_t* bases, std::size_t count, std::uint16_t* words);
+void block_words_avx2(const std::uint8_t* bases, std::size_t count, std::uint16_t* words);
 void window_sums_scalar(const WindowBatch& batch, std::uint32_t* starts, std::size_t count,
                         float* sums);
 void window_sums_avx2(const WindowBatch& batch, std::uint32_t* starts, std::size_t count,
@@ -45,6 +50,7 @@ std::size_t find_words_avx2(const std::uint16_t* words, std::uint32_t lo, std::u
 struct ScanKernels {
   WindowSumsFn window_sums;  // batch window sums
   FindWordsFn find_words;    // word search; null: use a pass table instead
+  BlockWordsFn block_words;  // the words of a block
 };
 ScanKernels scan_kernels();
 

@@ -2,6 +2,14 @@
 
 namespace vok::detail {
 
+void block_words_scalar(const std::uint8_t* bases, std::size_t count, std::uint16_t* words) {
+  for (std::size_t x = 0; x < count; ++x) {
+    words[x] = static_cast<std::uint16_t>(((bases[x] & 3) << 8) | ((bases[x + 1] & 3) << 6) |
+                                          ((bases[x + 2] & 3) << 4) | ((bases[x + 3] & 3) << 2) |
+                                          (bases[x + 4] & 3));
+  }
+}
+
 // Four windows interleaved, so the four dependent chains of additions overlap.
 void window_sums_scalar(const WindowBatch& batch, std::uint32_t* starts, std::size_t count,
                         float* sums) {

@@ -80,18 +80,19 @@ struct Case {
   std::size_t length;       // bases in the record
   Cutoffs cutoffs;          // threshold rule
   bool sub_ranges;          // random candidate sub-ranges instead of whole ranges
+  std::size_t shortest = 5; // matrix lengths cycle from here over 26 lengths
 };
 
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
-// Matrix lengths cycle through 5..30 so every length occurs.
+// Matrix lengths cycle through 5..30 (by default) so every length occurs.
 std::vector<ScoringMatrix> models_for(const Case& c, std::mt19937& rng,
                                       const std::vector<BaseCode>& bases) {
   std::vector<ScoringMatrix> models;
   std::uniform_int_distribution<int> count_value(0, 20);
   std::uniform_real_distribution<float> unit(0.0f, 1.0f);
   for (std::size_t k = 0; models.size() < c.models; ++k) {
-    PwmMatrix matrix("M", 5 + (c.seed + k) % 26);
+    PwmMatrix matrix("M", c.shortest + (c.seed + k) % 26);
     for (float& value : matrix.values) value = static_cast<float>(count_value(rng));
     auto built = build_scoring_matrix(std::move(matrix), {});
     auto* model = std::get_if<ScoringMatrix>(&built);
@@ -187,6 +188,8 @@ const Case kCases[] = {
     {"thresholds at attained scores", 10, 26, 3000, Cutoffs::kAtScores, false},
     {"thresholds at attained scores, one model", 11, 1, 3000, Cutoffs::kAtScores, true},
     {"zero thresholds across blocks", 12, 9, 70001, Cutoffs::kZero, true},
+    {"windows over 32 rows", 14, 12, 3000, Cutoffs::kZero, true, 27},
+    {"windows over 32 rows selective", 15, 30, 70001, Cutoffs::kSelective, false, 27},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, AgainstSiteScan,
