@@ -15,7 +15,10 @@ EvaluationHits evaluate_on_pool(WorkerPool& pool, const CalculatorState& state,
 
   const StrandRecords strands(state.sequences);
   const std::span<const StrandRecord> records = strands.records();
-  const MultiScanner scanner(built.models);
+  const MultiScanner scanner(built.models, [&](std::size_t count, const std::function<void(std::size_t)>& body) {
+    const PoolTask prepare = [&](std::size_t index, const StopSignal&) { body(index); };
+    if (pool.run(count, prepare, interrupted) == RunOutcome::kInterrupted) throw EvaluationInterrupted();
+  });
   const std::vector<ScanPiece> pieces = plan_pieces(records, pool.thread_count());
 
   // Every piece is scanned with all models by one worker; each writes only its own slot.

@@ -45,6 +45,35 @@ ModelPlan make_model_plan(const ScoringMatrix& model) {
 
   const float* t = plan.terms.data();
   const float* core = t + 4 * model.core_start;
+
+  // Five more rows beside the core, on the side whose rows spread their
+  // terms more, tighten the bound for candidates whose core word passes.
+  auto spread = [&](std::size_t first) {
+    double total = 0.0;
+    for (std::size_t i = first; i < first + kCoreLength; ++i) {
+      const float* row = t + 4 * i;
+      total += double{*std::max_element(row, row + 4)} - double{*std::min_element(row, row + 4)};
+    }
+    return total;
+  };
+  const std::size_t m = model.core_start;
+  const bool before = m >= kCoreLength;
+  const bool after = m + 2 * kCoreLength <= rows;
+  if (before || after) {
+    const bool use_after = after && (!before || spread(m + kCoreLength) >= spread(m - kCoreLength));
+    const std::size_t first = use_after ? m + kCoreLength : m - kCoreLength;
+    plan.next_offset = use_after ? std::int64_t{kCoreLength} : -std::int64_t{kCoreLength};
+    for (std::size_t i = 0; i < rows; ++i) {
+      if ((i >= m && i < m + kCoreLength) || (i >= first && i < first + kCoreLength)) continue;
+      const float* row = t + 4 * i;
+      plan.other_max += double{*std::max_element(row, row + 4)};
+    }
+    for (std::uint32_t word = 0; word < kCoreWords; ++word) {
+      double sum = 0.0;
+      for (std::uint32_t j = 0; j < kCoreLength; ++j) sum += double{t[4 * (first + j) + ((word >> (8 - 2 * j)) & 3)]};
+      plan.next_sum[word] = sum;
+    }
+  }
   for (std::uint32_t word = 0; word < kCoreWords; ++word) {
     const std::uint32_t a[5] = {word >> 8, (word >> 6) & 3, (word >> 4) & 3, (word >> 2) & 3, word & 3};
     // The same additions in the same order as the site scan's first five rows.
@@ -85,6 +114,7 @@ void update_pass_table(const ModelPlan& plan, const ScoringMatrix& model, PassTa
     table.pass[word] = css_passes && mss_possible;
     if (table.pass[word]) table.words.push_back(static_cast<std::uint16_t>(word));
   }
+  table.pair_target = target - slack - plan.other_max;
   table.css_bits = css_bits;
   table.mss_bits = mss_bits;
   table.valid = true;

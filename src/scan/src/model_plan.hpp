@@ -15,6 +15,9 @@ struct ModelPlan {
   std::array<float, kCoreWords> prefix{};    // ((((0 + t0) + t1) + t2) + t3) + t4 of a window's first five rows, by their word
   std::array<double, kCoreWords> core_sum{};  // exact-ish sum of the core rows' terms, by core word
   double rest_max = 0.0;                     // sum over non-core rows of the largest term
+  std::array<double, kCoreWords> next_sum{};  // sum of the terms of the five rows beside the core, by their word
+  std::int64_t next_offset = 0;              // where those rows' word starts, relative to the core word (+5 or -5); 0: none
+  double other_max = 0.0;                    // sum over rows outside the core and those five of the largest term
   double magnitude = 0.0;                    // sum over rows of the largest |term|; bounds rounding
   float min_sum = 0.0f;                      // the model's min_sum
   float denominator = 0.0f;                  // max_sum - min_sum, as the site scan computes it
@@ -34,6 +37,7 @@ struct PassTable {
   bool valid = false;                       // made at least once
   std::array<std::uint8_t, kCoreWords> pass{};  // 1 when the word passes
   std::vector<std::uint16_t> words;         // the passing words, ascending
+  double pair_target = 0.0;                 // a candidate needs core_sum + next_sum >= this
 };
 
 // Rebuilds `table` unless it is already for these thresholds.

@@ -34,7 +34,8 @@ struct ScanScratchState {
   std::vector<std::uint32_t> bucket_start;  // index: offsets of each word's positions (1025 entries)
   std::vector<std::uint32_t> by_word;       // index: block offsets grouped by word, ascending in each
   std::vector<std::uint32_t> starts;        // candidates' window starts (block offsets)
-  std::vector<float> sums;                  // their window sums
+  std::vector<float> sums;                  // their mss
+  std::vector<std::uint32_t> passed;        // indices of those reaching the mss threshold
   std::vector<SiteMatch> block_hits;        // one model's sites in one block before ordering
   ScanCounts counts;                        // work done with this scratch
 };
@@ -55,15 +56,20 @@ std::atomic<std::uint64_t> g_next_scanner_id{1};
 }  // namespace
 
 MultiScanner::MultiScanner(std::span<const ScoringMatrix> models)
+    : MultiScanner(models, [](std::size_t count, const std::function<void(std::size_t)>& body) {
+        for (std::size_t i = 0; i < count; ++i) body(i);
+      }) {}
+
+MultiScanner::MultiScanner(std::span<const ScoringMatrix> models, const ParallelFor& parallel_for)
     : models_(models), id_(g_next_scanner_id.fetch_add(1, std::memory_order_relaxed)) {
   scanners_.reserve(models.size());
-  plans_.reserve(models.size());
   for (const ScoringMatrix& model : models) {
     scanners_.emplace_back(model);
-    plans_.push_back(detail::make_model_plan(model));
     longest_ = std::max<std::uint64_t>(longest_, model.length);
     deepest_core_ = std::max<std::uint64_t>(deepest_core_, model.core_start);
   }
+  plans_.resize(models.size());
+  parallel_for(models.size(), [&](std::size_t k) { plans_[k] = detail::make_model_plan(models[k]); });
 }
 
 MultiScanner::~MultiScanner() = default;
@@ -134,7 +140,7 @@ void MultiScanner::scan_block(std::span<const BaseCode> bases, std::uint64_t blo
   const std::uint64_t origin = block_begin >= deepest_core_ ? block_begin - deepest_core_ : 0;
   // The kernels read past the last window: a block that ends near the
   // record's end works on a padded copy, others on the record itself.
-  const std::uint64_t copy_end = std::min(n, block_end + longest_);
+  const std::uint64_t copy_end = std::min(n, block_end + longest_ + 2 * kCoreLength);
   const std::uint8_t* codes = bases.data() + origin;
   if (copy_end + detail::kPadding > n) {
     const std::size_t copied = copy_end - origin;
@@ -146,7 +152,8 @@ void MultiScanner::scan_block(std::span<const BaseCode> bases, std::uint64_t blo
 
   // Every core position p < block_end has p + 5 <= n, so all these words exist.
   const detail::ScanKernels kernels = detail::scan_kernels();
-  const std::size_t word_count = block_end - origin;
+  // Words run five past the block for the rows beside the core of its last candidates.
+  const std::size_t word_count = std::min(block_end + kCoreLength, n - (kCoreLength - 1)) - origin;
   state.words.resize(word_count + detail::kPadding);
   std::uint16_t* words = state.words.data();
   kernels.block_words(codes, word_count, words);
@@ -188,6 +195,7 @@ void MultiScanner::scan_block(std::span<const BaseCode> bases, std::uint64_t blo
   if (state.starts.size() < room) {
     state.starts.resize(room);
     state.sums.resize(room);
+    state.passed.resize(room);
   }
 
   for (std::size_t k = 0; k < size(); ++k) {
@@ -226,26 +234,44 @@ void MultiScanner::scan_block(std::span<const BaseCode> bases, std::uint64_t blo
         count += pass[words[x]];
       }
     }
+    if (count != 0 && plan.next_offset != 0) {
+      // The bound over the core and five more rows, without a branch per candidate.
+      const double* core_sum = plan.core_sum.data();
+      const double* next_sum = plan.next_sum.data();
+      const std::int64_t next = static_cast<std::int64_t>(m) + plan.next_offset;
+      const double target = table.pair_target;
+      std::size_t kept = 0;
+      for (std::size_t j = 0; j < count; ++j) {
+        const std::uint32_t q = starts[j];
+        starts[kept] = q;
+        kept += core_sum[words[q + m]] + next_sum[words[q + next]] >= target;
+      }
+      state.counts.pruned += count - kept;
+      count = kept;
+    }
     if (count == 0) continue;
     state.counts.candidates += count;
 
     const detail::WindowBatch batch{codes, words, plan.prefix.data(), plan.terms.data(),
-                                    static_cast<std::uint32_t>(plan.length)};
-    float* sums = state.sums.data();
-    kernels.window_sums(batch, starts, count, sums);
+                                    static_cast<std::uint32_t>(plan.length), plan.min_sum,
+                                    plan.denominator};
+    float* mss = state.sums.data();
+    kernels.window_sums(batch, starts, count, mss);
 
-    // The finishing steps of the site scan, operation for operation.
-    const float min_sum = plan.min_sum;
-    const float denominator = plan.denominator;
+    // Keep the indices of the candidates that reach the threshold, without a branch per candidate.
     const float mss_threshold = model.thresholds.mss;
+    std::uint32_t* passed = state.passed.data();
+    std::size_t accepted = 0;
+    for (std::size_t j = 0; j < count; ++j) {
+      passed[accepted] = static_cast<std::uint32_t>(j);
+      accepted += mss[j] >= mss_threshold;
+    }
     std::vector<SiteMatch>& hits = runs > 1 ? state.block_hits : out[k];
     if (runs > 1) hits.clear();
-    for (std::size_t j = 0; j < count; ++j) {
-      const float mss = (sums[j] - min_sum) / denominator;
-      if (mss >= mss_threshold) {
-        const std::uint32_t core = starts[j] + m;
-        hits.push_back(SiteMatch{origin + core, model.core_scores[words[core]], mss});
-      }
+    for (std::size_t a = 0; a < accepted; ++a) {
+      const std::uint32_t j = passed[a];
+      const std::uint32_t core = starts[j] + m;
+      hits.push_back(SiteMatch{origin + core, model.core_scores[words[core]], mss[j]});
     }
     if (runs > 1) {
       std::sort(hits.begin(), hits.end(),

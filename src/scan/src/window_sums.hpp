@@ -19,12 +19,15 @@ struct WindowBatch {
   const float* prefix;         // sum of a window's first five rows by their word
   const float* terms;          // terms[4 * i + b]
   std::uint32_t length;        // L >= 5; every window has all L rows inside the block
+  float min_sum;               // the model's min_sum
+  float denominator;           // max_sum - min_sum
 };
 
-// sums[j] = the window sum of the window starting at bases[starts[j]].
+// mss[j] = (sum - min_sum) / denominator, sum the window sum of the window
+// starting at bases[starts[j]]: the site scan's operations, in its order.
 // `starts` has room for count + kStartsSlack entries.
 using WindowSumsFn = void (*)(const WindowBatch& batch, std::uint32_t* starts, std::size_t count,
-                              float* sums);
+                              float* mss);
 
 // Writes x - shift for every x in [lo, hi) with words[x] one of targets[0 ..
 // target_count-1], ascending; returns how many. words has kKernelPadding

@@ -68,9 +68,11 @@ void window_sums_avx2(const WindowBatch& batch, std::uint32_t* starts, std::size
         b = _mm256_add_ps(b, row_terms(batch.terms, offset + i, codes_b));
       }
     }
+    const __m256 min_sum = _mm256_set1_ps(batch.min_sum);
+    const __m256 denominator = _mm256_set1_ps(batch.denominator);
     alignas(32) float lanes[16];
-    _mm256_store_ps(lanes, a);
-    _mm256_store_ps(lanes + 8, b);
+    _mm256_store_ps(lanes, _mm256_div_ps(_mm256_sub_ps(a, min_sum), denominator));
+    _mm256_store_ps(lanes + 8, _mm256_div_ps(_mm256_sub_ps(b, min_sum), denominator));
     const std::size_t valid = count - j < 16 ? count - j : 16;
     for (std::size_t k = 0; k < valid; ++k) sums[j + k] = lanes[k];
   }

@@ -10,6 +10,7 @@
 // sums of those candidates are computed in batches, several candidates at a
 // time, in exactly the order of operations of the one-model scan.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <vector>
@@ -46,6 +47,7 @@ struct ScanScratchState;
 struct ScanCounts {
   std::uint64_t positions = 0;   // core positions of the blocks scanned
   std::uint64_t candidates = 0;  // candidates whose window sum was computed
+  std::uint64_t pruned = 0;      // candidates whose word passed but the longer bound did not
 };
 
 // Working memory of scans: blocks, word arrays, candidate lists and the pass
@@ -72,6 +74,11 @@ class MultiScanner {
   // Refers to `models`, which must outlive the scanner and keep their scores
   // unchanged; thresholds are read at each scan.
   explicit MultiScanner(std::span<const ScoringMatrix> models);
+  // The same, preparing the models' tables through `parallel_for(count, body)`,
+  // which must call body(i) once for every i < count (on any threads) and
+  // return when all calls have; an exception it throws leaves the scanner unmade.
+  using ParallelFor = std::function<void(std::size_t count, const std::function<void(std::size_t)>& body)>;
+  MultiScanner(std::span<const ScoringMatrix> models, const ParallelFor& parallel_for);
   ~MultiScanner();
   MultiScanner(const MultiScanner&) = delete;
   MultiScanner& operator=(const MultiScanner&) = delete;
