@@ -36,6 +36,7 @@ struct ScanScratchState {
   std::vector<std::uint32_t> starts;        // candidates' window starts (block offsets)
   std::vector<float> sums;                  // their mss
   std::vector<std::uint32_t> passed;        // indices of those reaching the mss threshold
+  std::vector<std::uint32_t> run_end;       // end of each word's run of candidates, then of sites
   std::vector<SiteMatch> block_hits;        // one model's sites in one block before ordering
   ScanCounts counts;                        // work done with this scratch
 };
@@ -197,6 +198,7 @@ void MultiScanner::scan_block(std::span<const BaseCode> bases, std::uint64_t blo
     state.sums.resize(room);
     state.passed.resize(room);
   }
+  state.run_end.resize(kCoreWords);
 
   for (std::size_t k = 0; k < size(); ++k) {
     if (!(state.fast_begin[k] < block_end && state.fast_end[k] > block_begin)) continue;
@@ -211,6 +213,7 @@ void MultiScanner::scan_block(std::span<const BaseCode> bases, std::uint64_t blo
     // Candidates as window starts (core position - m).
     std::size_t count = 0;
     std::size_t runs = 0;  // nonempty word buckets visited: more than one needs ordering
+    std::uint32_t* run_end = state.run_end.data();  // candidates of run r end at run_end[r]
     if (indexed) {
       const std::uint32_t* by_word = state.by_word.data();
       const std::uint32_t* bucket = state.bucket_start.data();
@@ -222,8 +225,9 @@ void MultiScanner::scan_block(std::span<const BaseCode> bases, std::uint64_t blo
           first = std::lower_bound(first, last, lo);
           last = std::lower_bound(first, last, hi);
         }
-        runs += first != last;
+        if (first == last) continue;
         for (; first != last; ++first) starts[count++] = *first - m;
+        run_end[runs++] = static_cast<std::uint32_t>(count);
       }
     } else if (kernels.find_words != nullptr && table.words.size() <= detail::kCompareWords) {
       count = kernels.find_words(words, lo, hi, table.words.data(), table.words.size(), m, starts);
@@ -241,10 +245,15 @@ void MultiScanner::scan_block(std::span<const BaseCode> bases, std::uint64_t blo
       const std::int64_t next = static_cast<std::int64_t>(m) + plan.next_offset;
       const double target = table.pair_target;
       std::size_t kept = 0;
-      for (std::size_t j = 0; j < count; ++j) {
-        const std::uint32_t q = starts[j];
-        starts[kept] = q;
-        kept += core_sum[words[q + m]] + next_sum[words[q + next]] >= target;
+      std::size_t j = 0;
+      for (std::size_t r = 0; r < std::max<std::size_t>(runs, 1); ++r) {
+        const std::size_t end = runs == 0 ? count : run_end[r];
+        for (; j < end; ++j) {
+          const std::uint32_t q = starts[j];
+          starts[kept] = q;
+          kept += core_sum[words[q + m]] + next_sum[words[q + next]] >= target;
+        }
+        if (runs != 0) run_end[r] = static_cast<std::uint32_t>(kept);
       }
       state.counts.pruned += count - kept;
       count = kept;
@@ -266,16 +275,27 @@ void MultiScanner::scan_block(std::span<const BaseCode> bases, std::uint64_t blo
       passed[accepted] = static_cast<std::uint32_t>(j);
       accepted += mss[j] >= mss_threshold;
     }
+    // Sites in candidate order: ascending within each run; runs of different
+    // words are merged back into position order.
     std::vector<SiteMatch>& hits = runs > 1 ? state.block_hits : out[k];
     if (runs > 1) hits.clear();
+    std::size_t r = 0;
     for (std::size_t a = 0; a < accepted; ++a) {
       const std::uint32_t j = passed[a];
+      if (runs > 1) {
+        for (; run_end[r] <= j; ++r) run_end[r] = static_cast<std::uint32_t>(hits.size());
+      }
       const std::uint32_t core = starts[j] + m;
       hits.push_back(SiteMatch{origin + core, model.core_scores[words[core]], mss[j]});
     }
     if (runs > 1) {
-      std::sort(hits.begin(), hits.end(),
-                [](const SiteMatch& a, const SiteMatch& b) { return a.pos < b.pos; });
+      for (; r < runs; ++r) run_end[r] = static_cast<std::uint32_t>(hits.size());
+      const auto by_pos = [](const SiteMatch& a, const SiteMatch& b) { return a.pos < b.pos; };
+      if (runs == 2) {
+        std::inplace_merge(hits.begin(), hits.begin() + run_end[0], hits.end(), by_pos);
+      } else {
+        std::sort(hits.begin(), hits.end(), by_pos);
+      }
       out[k].insert(out[k].end(), hits.begin(), hits.end());
     }
   }
