@@ -7,6 +7,7 @@
 #include <variant>
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <limits>
 #include <ostream>
 #include <string>
@@ -71,6 +72,7 @@ enum class Cutoffs {
   kMssOnly,    // css 0 (every word), mss high: the bound alone prunes
   kAtScores,   // thresholds equal to attained css and mss values
   kZero,       // both 0: nearly every candidate is a site
+  kExtremes,   // at and beyond the ends of the score range, infinities included
 };
 
 struct Case {
@@ -120,6 +122,11 @@ std::vector<ScoringMatrix> models_for(const Case& c, std::mt19937& rng,
       case Cutoffs::kZero:
         model->thresholds = {0.0f, 0.0f};
         break;
+      case Cutoffs::kExtremes: {
+        const float values[] = {-INFINITY, -0.5f, 0.0f, 1.0f, 1.0001f, INFINITY};
+        model->thresholds = {values[rng() % 6], values[rng() % 6]};
+        break;
+      }
     }
     models.push_back(std::move(*model));
   }
@@ -188,6 +195,7 @@ const Case kCases[] = {
     {"thresholds at attained scores", 10, 26, 3000, Cutoffs::kAtScores, false},
     {"thresholds at attained scores, one model", 11, 1, 3000, Cutoffs::kAtScores, true},
     {"zero thresholds across blocks", 12, 9, 70001, Cutoffs::kZero, true},
+    {"thresholds at the ends of the range", 16, 40, 20000, Cutoffs::kExtremes, true},
     {"windows over 32 rows", 14, 12, 3000, Cutoffs::kZero, true, 27},
     {"windows over 32 rows selective", 15, 30, 70001, Cutoffs::kSelective, false, 27},
 };
