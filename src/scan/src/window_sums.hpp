@@ -1,5 +1,5 @@
 #pragma once
-// Batched kernels of the multi-model scan: the window sums of candidates, each
+// Batched kernels of the multi-model scan: the mss of candidates, each window sum
 // formed exactly as the site scan forms it (from 0.0, rows in order), and
 // finding the positions whose word is one of a few.
 #include <cstddef>
@@ -42,16 +42,16 @@ using BlockWordsFn = void (*)(const std::uint8_t* bases, std::size_t count, std:
 void block_words_scalar(const std::uint8_t* bases, std::size_t count, std::uint16_t* words);
 void block_words_avx2(const std::uint8_t* bases, std::size_t count, std::uint16_t* words);
 void window_sums_scalar(const WindowBatch& batch, std::uint32_t* starts, std::size_t count,
-                        float* sums);
+                        float* mss);
 void window_sums_avx2(const WindowBatch& batch, std::uint32_t* starts, std::size_t count,
-                      float* sums);
+                      float* mss);
 std::size_t find_words_avx2(const std::uint16_t* words, std::uint32_t lo, std::uint32_t hi,
                             const std::uint16_t* targets, std::size_t target_count,
                             std::uint32_t shift, std::uint32_t* out);
 
 // The kernels chosen now (see force_sum_kernel).
 struct ScanKernels {
-  WindowSumsFn window_sums;  // batch window sums
+  WindowSumsFn window_sums;  // mss of a batch of full windows
   FindWordsFn find_words;    // word search; null: use a pass table instead
   BlockWordsFn block_words;  // the words of a block
 };

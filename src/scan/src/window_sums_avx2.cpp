@@ -47,7 +47,7 @@ inline __m256 row_terms(const float* terms, std::uint32_t i, __m256i codes) {
 // so that two chains of additions overlap. Each lane adds 0.0 and then its
 // rows in order, and vaddps rounds each lane exactly as the scalar addition.
 void window_sums_avx2(const WindowBatch& batch, std::uint32_t* starts, std::size_t count,
-                      float* sums) {
+                      float* mss) {
   if (count == 0) return;
   const std::size_t padded = (count + 15) & ~std::size_t{15};
   for (std::size_t j = count; j < padded; ++j) starts[j] = starts[count - 1];
@@ -74,7 +74,7 @@ void window_sums_avx2(const WindowBatch& batch, std::uint32_t* starts, std::size
     _mm256_store_ps(lanes, _mm256_div_ps(_mm256_sub_ps(a, min_sum), denominator));
     _mm256_store_ps(lanes + 8, _mm256_div_ps(_mm256_sub_ps(b, min_sum), denominator));
     const std::size_t valid = count - j < 16 ? count - j : 16;
-    for (std::size_t k = 0; k < valid; ++k) sums[j + k] = lanes[k];
+    for (std::size_t k = 0; k < valid; ++k) mss[j + k] = lanes[k];
   }
 }
 

@@ -12,7 +12,7 @@ void block_words_scalar(const std::uint8_t* bases, std::size_t count, std::uint1
 
 // Four windows interleaved, so the four dependent chains of additions overlap.
 void window_sums_scalar(const WindowBatch& batch, std::uint32_t* starts, std::size_t count,
-                        float* sums) {
+                        float* mss) {
   const std::uint8_t* bases = batch.bases;
   const float* terms = batch.terms;
   const std::uint32_t rows = batch.length;
@@ -33,16 +33,16 @@ void window_sums_scalar(const WindowBatch& batch, std::uint32_t* starts, std::si
       s2 += row[w2[i] & 3];
       s3 += row[w3[i] & 3];
     }
-    sums[j] = (s0 - batch.min_sum) / batch.denominator;
-    sums[j + 1] = (s1 - batch.min_sum) / batch.denominator;
-    sums[j + 2] = (s2 - batch.min_sum) / batch.denominator;
-    sums[j + 3] = (s3 - batch.min_sum) / batch.denominator;
+    mss[j] = (s0 - batch.min_sum) / batch.denominator;
+    mss[j + 1] = (s1 - batch.min_sum) / batch.denominator;
+    mss[j + 2] = (s2 - batch.min_sum) / batch.denominator;
+    mss[j + 3] = (s3 - batch.min_sum) / batch.denominator;
   }
   for (; j < count; ++j) {
     const std::uint8_t* w = bases + starts[j];
     float s = batch.prefix[batch.words[starts[j]]];
     for (std::uint32_t i = 5; i < rows; ++i) s += terms[4 * i + (w[i] & 3)];
-    sums[j] = (s - batch.min_sum) / batch.denominator;
+    mss[j] = (s - batch.min_sum) / batch.denominator;
   }
 }
 
