@@ -21,7 +21,7 @@ constexpr std::size_t kCompareWords = 12;
 // then share: the index pays when the models' own searches cost more.
 constexpr double kCompareCost = 0.08;      // per passing word searched
 constexpr double kPassTableCost = 1.5;     // one table look-up
-constexpr double kIndexCost = 10.0;        // the counting sort, once per block
+constexpr double kIndexCost = 10.0;          // the counting sort, once per block
 constexpr std::size_t kPadding = kKernelPadding;
 
 struct ScanScratchState {
@@ -214,6 +214,7 @@ void MultiScanner::scan_block(std::span<const BaseCode> bases, std::uint64_t blo
     std::size_t count = 0;
     std::size_t runs = 0;  // nonempty word buckets visited: more than one needs ordering
     std::uint32_t* run_end = state.run_end.data();  // candidates of run r end at run_end[r]
+    bool pair_checked = false;  // the bound over the core and five more rows is applied
     if (indexed) {
       const std::uint32_t* by_word = state.by_word.data();
       const std::uint32_t* bucket = state.bucket_start.data();
@@ -226,9 +227,25 @@ void MultiScanner::scan_block(std::span<const BaseCode> bases, std::uint64_t blo
           last = std::lower_bound(first, last, hi);
         }
         if (first == last) continue;
-        for (; first != last; ++first) starts[count++] = *first - m;
-        run_end[runs++] = static_cast<std::uint32_t>(count);
+        const std::size_t before = count;
+        if (plan.next_offset == 0) {
+          for (; first != last; ++first) starts[count++] = *first - m;
+        } else {
+          // All of the bucket share the core word, so the bound over the
+          // core and the five rows beside it is a threshold on the latter.
+          const double need = table.pair_target - plan.core_sum[word];
+          const double* next_sum = plan.next_sum.data();
+          const std::int64_t next = plan.next_offset;
+          state.counts.pruned += static_cast<std::uint64_t>(last - first);
+          for (; first != last; ++first) {
+            starts[count] = *first - m;
+            count += next_sum[words[*first + next]] >= need;
+          }
+          state.counts.pruned -= count - before;
+        }
+        if (count != before) run_end[runs++] = static_cast<std::uint32_t>(count);
       }
+      pair_checked = true;
     } else if (kernels.find_words != nullptr && table.words.size() <= detail::kCompareWords) {
       count = kernels.find_words(words, lo, hi, table.words.data(), table.words.size(), m, starts);
     } else {
@@ -238,7 +255,7 @@ void MultiScanner::scan_block(std::span<const BaseCode> bases, std::uint64_t blo
         count += pass[words[x]];
       }
     }
-    if (count != 0 && plan.next_offset != 0) {
+    if (count != 0 && plan.next_offset != 0 && !pair_checked) {
       // The bound over the core and five more rows, without a branch per candidate.
       const double* core_sum = plan.core_sum.data();
       const double* next_sum = plan.next_sum.data();

@@ -9,6 +9,8 @@ namespace vok::detail {
 
 // Readable bytes required past the end of a window and past the last word.
 inline constexpr std::size_t kKernelPadding = 64;
+// The most words one search looks for.
+inline constexpr std::size_t kMaxTargets = 32;
 // Extra room the kernels need in `starts` past `count` (they pad a group).
 inline constexpr std::size_t kStartsSlack = 16;
 
@@ -30,8 +32,8 @@ using WindowSumsFn = void (*)(const WindowBatch& batch, std::uint32_t* starts, s
                               float* mss);
 
 // Writes x - shift for every x in [lo, hi) with words[x] one of targets[0 ..
-// target_count-1], ascending; returns how many. words has kKernelPadding
-// readable entries past hi.
+// target_count-1] (target_count <= kMaxTargets), ascending; returns how many.
+// words has kKernelPadding readable entries past hi.
 using FindWordsFn = std::size_t (*)(const std::uint16_t* words, std::uint32_t lo, std::uint32_t hi,
                                     const std::uint16_t* targets, std::size_t target_count,
                                     std::uint32_t shift, std::uint32_t* out);

@@ -99,8 +99,8 @@ void block_words_avx2(const std::uint8_t* bases, std::size_t count, std::uint16_
 std::size_t find_words_avx2(const std::uint16_t* words, std::uint32_t lo, std::uint32_t hi,
                             const std::uint16_t* targets, std::size_t target_count,
                             std::uint32_t shift, std::uint32_t* out) {
-  __m256i wanted[16];
-  const std::size_t used = target_count < 16 ? target_count : 16;
+  __m256i wanted[kMaxTargets];
+  const std::size_t used = target_count < kMaxTargets ? target_count : kMaxTargets;
   for (std::size_t t = 0; t < used; ++t) wanted[t] = _mm256_set1_epi16(static_cast<short>(targets[t]));
   std::size_t found = 0;
   for (std::uint32_t x = lo; x < hi; x += 16) {
