@@ -32,7 +32,7 @@ struct ScanScratchState {
   std::vector<std::uint8_t> bases;          // block bases from the block origin, codes masked, padded
   std::vector<std::uint16_t> words;         // word at each block offset, padded
   std::vector<std::uint32_t> bucket_start;  // index: offsets of each word's positions (1025 entries)
-  std::vector<std::uint32_t> by_word;       // index: block offsets grouped by word, ascending in each
+  std::vector<std::uint16_t> by_word;       // index: positions from the block's first, grouped by word, ascending in each
   std::vector<std::uint32_t> starts;        // candidates' window starts (block offsets)
   std::vector<float> sums;                  // their mss
   std::vector<std::uint32_t> passed;        // indices of those reaching the mss threshold
@@ -185,8 +185,10 @@ void MultiScanner::scan_block(std::span<const BaseCode> bases, std::uint64_t blo
     for (std::uint32_t x = block_lo; x < block_hi; ++x) ++start[words[x] + 1];
     for (std::size_t w = 0; w < kCoreWords; ++w) start[w + 1] += start[w];
     state.by_word.resize(block_hi - block_lo);
-    std::uint32_t* by_word = state.by_word.data();
-    for (std::uint32_t x = block_lo; x < block_hi; ++x) by_word[start[words[x]]++] = x;
+    std::uint16_t* by_word = state.by_word.data();
+    for (std::uint32_t x = block_lo; x < block_hi; ++x) {
+      by_word[start[words[x]]++] = static_cast<std::uint16_t>(x - block_lo);
+    }
     // The scatter moved every start to its bucket's end; shift them back.
     for (std::size_t w = kCoreWords; w > 0; --w) start[w] = start[w - 1];
     start[0] = 0;
@@ -216,30 +218,31 @@ void MultiScanner::scan_block(std::span<const BaseCode> bases, std::uint64_t blo
     std::uint32_t* run_end = state.run_end.data();  // candidates of run r end at run_end[r]
     bool pair_checked = false;  // the bound over the core and five more rows is applied
     if (indexed) {
-      const std::uint32_t* by_word = state.by_word.data();
+      const std::uint16_t* by_word = state.by_word.data();
       const std::uint32_t* bucket = state.bucket_start.data();
       const bool whole = lo == block_lo && hi == block_hi;
+      const std::uint32_t base = block_lo - m;  // window start of index entry 0
       for (const std::uint16_t word : table.words) {
-        const std::uint32_t* first = by_word + bucket[word];
-        const std::uint32_t* last = by_word + bucket[word + 1];
+        const std::uint16_t* first = by_word + bucket[word];
+        const std::uint16_t* last = by_word + bucket[word + 1];
         if (!whole) {
-          first = std::lower_bound(first, last, lo);
-          last = std::lower_bound(first, last, hi);
+          first = std::lower_bound(first, last, lo - block_lo);
+          last = std::lower_bound(first, last, hi - block_lo);
         }
         if (first == last) continue;
         const std::size_t before = count;
         if (plan.next_offset == 0) {
-          for (; first != last; ++first) starts[count++] = *first - m;
+          for (; first != last; ++first) starts[count++] = base + *first;
         } else {
           // All of the bucket share the core word, so the bound over the
           // core and the five rows beside it is a threshold on the latter.
           const double need = table.pair_target - plan.core_sum[word];
           const double* next_sum = plan.next_sum.data();
-          const std::int64_t next = plan.next_offset;
+          const std::uint16_t* next_words = words + block_lo + plan.next_offset;
           state.counts.pruned += static_cast<std::uint64_t>(last - first);
           for (; first != last; ++first) {
-            starts[count] = *first - m;
-            count += next_sum[words[*first + next]] >= need;
+            starts[count] = base + *first;
+            count += next_sum[next_words[*first]] >= need;
           }
           state.counts.pruned -= count - before;
         }
