@@ -1,7 +1,6 @@
 #include "engine/evaluation.hpp"
 
 #include "evaluation_on_pool.hpp"
-#include "hit_list.hpp"
 #include "matrix_scan.hpp"
 #include "strand_records.hpp"
 
@@ -10,20 +9,42 @@ namespace vok {
 EvaluationHits evaluate_on_pool(WorkerPool& pool, const CalculatorState& state,
                                   const std::function<bool()>& interrupted) {
   if (state.matrices.empty() || state.sequences.empty()) return {};
+  EvaluationModels built;
+  if (!build_models(pool, state, interrupted, built)) throw EvaluationInterrupted();
+  if (built.models.empty()) return {};
+
   const StrandRecords strands(state.sequences);
   const std::span<const StrandRecord> records = strands.records();
+  const MultiScanner scanner(built.models, [&](std::size_t count, const std::function<void(std::size_t)>& body) {
+    const PoolTask prepare = [&](std::size_t index, const StopSignal&) { body(index); };
+    if (pool.run(count, prepare, interrupted) == RunOutcome::kInterrupted) throw EvaluationInterrupted();
+  });
+  const std::vector<ScanPiece> pieces = plan_pieces(records, pool.thread_count());
 
-  // One hit list per matrix, each written only by the task of its matrix.
-  std::vector<HitList> per_matrix(state.matrices.size());
+  // Every piece is scanned with all models by one worker; each writes only its own slot.
+  std::vector<PieceHits> per_piece(pieces.size());
   const PoolTask task = [&](std::size_t index, const StopSignal& stop) {
-    scan_matrix(state, static_cast<std::uint32_t>(index), records, stop, per_matrix[index]);
+    if (stop.requested()) return;
+    const ScanPiece& piece = pieces[index];
+    scan_piece(scanner, built, records[piece.record], piece, per_piece[index]);
   };
-  if (pool.run(per_matrix.size(), task, interrupted) == RunOutcome::kInterrupted) {
+  if (pool.run(pieces.size(), task, interrupted) == RunOutcome::kInterrupted) {
     throw EvaluationInterrupted();
   }
 
+  // Result order: per model (matrix order), the pieces in record order.
+  // Each piece lists its models ascending, so one cursor per piece suffices.
+  std::vector<std::size_t> cursor(pieces.size(), 0);
   std::vector<std::vector<Hit>> chunks;
-  for (auto& hits : per_matrix) hits.move_chunks_into(chunks);
+  for (std::uint32_t k = 0; k < built.models.size(); ++k) {
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+      PieceHits& hits = per_piece[i];
+      if (cursor[i] < hits.size() && hits[cursor[i]].first == k) {
+        chunks.push_back(std::move(hits[cursor[i]].second));
+        ++cursor[i];
+      }
+    }
+  }
   return EvaluationHits(std::move(chunks));
 }
 

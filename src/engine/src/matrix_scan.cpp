@@ -1,16 +1,20 @@
 #include "matrix_scan.hpp"
 
 #include <algorithm>
+#include <optional>
 #include <variant>
 
 #include "scoring/scoring_matrix.hpp"
-#include "scoring/site_scan.hpp"
 
 namespace vok {
 namespace {
 
-// About a millisecond of scanning at selective thresholds.
-constexpr std::uint64_t kCandidatesPerPiece = std::uint64_t{1} << 20;
+// Pieces per worker when records allow it, so that uneven pieces still even out.
+constexpr std::uint64_t kPiecesPerThread = 8;
+// A piece of fewer positions would spend more on per-call setup than on scanning.
+constexpr std::uint64_t kSmallestPiece = std::uint64_t{1} << 14;
+// About a millisecond per model: a cancelled run stops within one piece.
+constexpr std::uint64_t kLargestPiece = std::uint64_t{1} << 20;
 
 }  // namespace
 
@@ -19,33 +23,69 @@ Thresholds thresholds_for(const CalculatorState& state, const PwmMatrix& matrix)
   return entry != state.profiles.end() ? entry->second : state.defaults;
 }
 
-void scan_matrix(const CalculatorState& state, std::uint32_t matrix_index,
-                 std::span<const StrandRecord> records, const StopSignal& stop,
-                 HitList& hits) {
-  const PwmMatrix& matrix = state.matrices[matrix_index];
-  auto built = build_scoring_matrix(matrix, thresholds_for(state, matrix));
-  const auto* model = std::get_if<ScoringMatrix>(&built);
-  if (model == nullptr) return;  // MatrixToShort: no core, no sites
+bool build_models(WorkerPool& pool, const CalculatorState& state,
+                  const std::function<bool()>& interrupted, EvaluationModels& built) {
+  std::vector<std::optional<ScoringMatrix>> slots(state.matrices.size());
+  const PoolTask task = [&](std::size_t index, const StopSignal&) {
+    const PwmMatrix& matrix = state.matrices[index];
+    auto result = build_scoring_matrix(matrix, thresholds_for(state, matrix));
+    if (auto* model = std::get_if<ScoringMatrix>(&result)) slots[index] = std::move(*model);
+  };
+  if (pool.run(slots.size(), task, interrupted) == RunOutcome::kInterrupted) return false;
+  for (std::size_t index = 0; index < slots.size(); ++index) {
+    if (!slots[index]) continue;  // MatrixToShort: no core, no sites
+    built.models.push_back(std::move(*slots[index]));
+    built.matrix_of.push_back(static_cast<std::uint32_t>(index));
+  }
+  return true;
+}
 
-  const SiteScanner scanner(*model);  // per-position terms prepared once for all records
-  std::vector<SiteMatch> sites;       // reused for every record
-  for (const StrandRecord& record : records) {
-    const std::uint64_t n = record.bases.size();
-    const std::uint64_t candidates = scanner.candidate_count(n);
-    // A chromosome-sized record is scanned in pieces so that a cancelled run
-    // stops within one piece, not one record.
-    for (std::uint64_t first = 0; first < candidates; first += kCandidatesPerPiece) {
-      if (stop.requested()) return;
-      sites.clear();
-      scanner.scan_candidates(record.bases, first, std::min(candidates, first + kCandidatesPerPiece), sites);
-      hits.reserve_more(sites.size());
-      for (const SiteMatch& site : sites) {
-        // The core word at p on the reversed record covers forward indices
-        // n - p - 5 .. n - p - 1; report its leftmost one.
-        const std::uint64_t pos = record.forward ? site.pos : n - site.pos - kCoreLength;
-        hits.push_back(Hit{pos, matrix_index, record.sequence, site.css, site.mss, record.forward});
-      }
+std::vector<ScanPiece> plan_pieces(std::span<const StrandRecord> records, std::size_t threads) {
+  std::uint64_t total = 0;
+  for (const StrandRecord& record : records) total += record.bases.size();
+  const std::uint64_t wanted = total / (kPiecesPerThread * std::max<std::size_t>(threads, 1));
+  const std::uint64_t size = std::clamp(wanted, kSmallestPiece, kLargestPiece);
+  std::vector<ScanPiece> pieces;
+  for (std::uint32_t r = 0; r < records.size(); ++r) {
+    const std::uint64_t n = records[r].bases.size();
+    if (n < kCoreLength) continue;
+    const std::uint64_t positions = n - kCoreLength + 1;  // core words in the record
+    for (std::uint64_t begin = 0; begin < positions; begin += size) {
+      pieces.push_back({r, begin, std::min(positions, begin + size)});
     }
+  }
+  return pieces;
+}
+
+void scan_piece(const MultiScanner& scanner, const EvaluationModels& built,
+                const StrandRecord& record, const ScanPiece& piece, PieceHits& hits) {
+  thread_local std::vector<CandidateRange> ranges;
+  thread_local std::vector<std::vector<SiteMatch>> sites;
+  const std::size_t models = scanner.size();
+  ranges.resize(models);
+  if (sites.size() < models) sites.resize(models);
+  const std::uint64_t n = record.bases.size();
+  for (std::size_t k = 0; k < models; ++k) {
+    // Candidate c is the core word at m + c: the piece's words m + c in [begin, end).
+    const std::uint64_t m = built.models[k].core_start;
+    const std::uint64_t count = scanner.scanner(k).candidate_count(n);
+    const std::uint64_t first = std::min(count, std::max(piece.begin, m) - m);
+    ranges[k] = {first, std::max(first, std::min(count, std::max(piece.end, m) - m))};
+    sites[k].clear();
+  }
+  scanner.scan(record.bases, ranges, std::span(sites.data(), models));
+
+  for (std::size_t k = 0; k < models; ++k) {
+    if (sites[k].empty()) continue;
+    std::vector<Hit> converted;
+    converted.reserve(sites[k].size());
+    for (const SiteMatch& site : sites[k]) {
+      // The core word at p on the reversed record covers forward indices
+      // n - p - 5 .. n - p - 1; report its leftmost one.
+      const std::uint64_t pos = record.forward ? site.pos : n - site.pos - kCoreLength;
+      converted.push_back(Hit{pos, built.matrix_of[k], record.sequence, site.css, site.mss, record.forward});
+    }
+    hits.emplace_back(static_cast<std::uint32_t>(k), std::move(converted));
   }
 }
 

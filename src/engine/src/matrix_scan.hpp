@@ -1,12 +1,15 @@
 #pragma once
-// The work of one matrix in an evaluation: its model and its scan of every record.
+// The scanning work of an evaluation: the models of all matrices, the records
+// cut into pieces, and the scan of one piece with every model at once.
 #include <cstdint>
+#include <functional>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "engine/calculator_state.hpp"
 #include "engine/evaluation.hpp"
-#include "hit_list.hpp"
+#include "scan/multi_scan.hpp"
 #include "strand_records.hpp"
 #include "worker_pool.hpp"
 
@@ -16,12 +19,36 @@ namespace vok {
 // else the defaults; always both values from one source.
 Thresholds thresholds_for(const CalculatorState& state, const PwmMatrix& matrix);
 
-// Builds the model of matrix `matrix_index` and appends its hits on every
-// record, in record order, to `hits`. A matrix shorter than five positions
-// adds nothing. Returns early when `stop` is requested between records.
-// Throws InternalFailure from the model build or the scan.
-void scan_matrix(const CalculatorState& state, std::uint32_t matrix_index,
-                 std::span<const StrandRecord> records, const StopSignal& stop,
-                 HitList& hits);
+// The models of one evaluation, in matrix order; matrices shorter than five
+// positions have none.
+struct EvaluationModels {
+  std::vector<ScoringMatrix> models;      // built models
+  std::vector<std::uint32_t> matrix_of;   // index into CalculatorState::matrices of each model
+};
+
+// Builds every matrix's model on the pool. Returns false when `interrupted`
+// stopped the run; throws the InternalFailure of the first failing matrix.
+bool build_models(WorkerPool& pool, const CalculatorState& state,
+                  const std::function<bool()>& interrupted, EvaluationModels& built);
+
+// Core positions begin .. end-1 of one strand record: one unit of parallel work.
+struct ScanPiece {
+  std::uint32_t record;  // index into the strand records
+  std::uint64_t begin;   // first core position (index of the word's first base)
+  std::uint64_t end;     // one past the last
+};
+
+// Cuts every record into pieces, in record order, small enough that `threads`
+// workers share the work evenly and large enough that a piece amortises its
+// per-call costs. Records of fewer than five bases have no piece.
+std::vector<ScanPiece> plan_pieces(std::span<const StrandRecord> records, std::size_t threads);
+
+// The hits of one piece, grouped by model: (model index, hits in scan order)
+// for each model with any, ascending model index.
+using PieceHits = std::vector<std::pair<std::uint32_t, std::vector<Hit>>>;
+
+// Scans one piece with every model; hits carry forward-strand positions.
+void scan_piece(const MultiScanner& scanner, const EvaluationModels& built,
+                const StrandRecord& record, const ScanPiece& piece, PieceHits& hits);
 
 }  // namespace vok

@@ -6,9 +6,11 @@
 #include <bit>
 #include <random>
 #include <string>
+#include <variant>
 
 #include "evaluation_on_pool.hpp"
 #include "scoring/internal_failure.hpp"
+#include "scoring/site_scan.hpp"
 #include "worker_pool.hpp"
 
 namespace {
@@ -69,7 +71,8 @@ TEST(Evaluate, InterruptionStopsTheRunAndThePoolStaysUsable) {
   vok::CalculatorState state;
   for (int i = 0; i < 200; ++i) state.matrices.push_back(random_matrix("m", 12, generator));
   for (int i = 0; i < 4; ++i) state.sequences.push_back(random_sequence("s", 250'000, generator));
-  state.defaults = {1.0f, 1.0f};
+  // Every core word passes css 0: the run takes long enough for two checks.
+  state.defaults = {0.0f, 0.8f};
   int checks = 0;
   EXPECT_THROW(vok::evaluate(state, [&] { return ++checks >= 2; }), vok::EvaluationInterrupted);
   EXPECT_EQ(checks, 2);
@@ -79,6 +82,56 @@ TEST(Evaluate, InterruptionStopsTheRunAndThePoolStaysUsable) {
   state.defaults = {0.0f, 0.0f};
   EXPECT_EQ(evaluate(state).size() % 2, 0u);
   EXPECT_GE(evaluate(state).size(), 2 * 2 * (250'000 - 12 + 1));
+}
+
+// The hits in result order as the one-model scan finds them, matrix by matrix.
+std::vector<vok::Hit> one_model_hits(const vok::CalculatorState& state) {
+  std::vector<vok::Hit> hits;
+  for (std::uint32_t k = 0; k < state.matrices.size(); ++k) {
+    const auto entry = state.profiles.find(state.matrices[k].name);
+    auto built = vok::build_scoring_matrix(
+        state.matrices[k], entry != state.profiles.end() ? entry->second : state.defaults);
+    const auto* model = std::get_if<vok::ScoringMatrix>(&built);
+    if (model == nullptr) continue;
+    for (const bool forward : {true, false}) {
+      for (std::uint32_t s = 0; s < state.sequences.size(); ++s) {
+        std::vector<vok::BaseCode> bases = state.sequences[s].bases;
+        if (!forward) std::reverse(bases.begin(), bases.end());
+        std::vector<vok::SiteMatch> sites;
+        vok::scan_sites(*model, bases, sites);
+        for (const auto& site : sites) {
+          hits.push_back({forward ? site.pos : bases.size() - site.pos - 5, k, s, site.css, site.mss, forward});
+        }
+      }
+    }
+  }
+  return hits;
+}
+
+// Records long enough to be cut into several pieces, many matrices (the
+// shared index) and few (per-model searches), css cut-offs and mss-only ones.
+TEST(Evaluate, SameHitsAsTheOneModelScanInResultOrder) {
+  std::mt19937 generator(31);
+  std::uniform_int_distribution<std::size_t> length(5, 30);
+  for (const std::size_t matrices : {3u, 40u}) {
+    vok::CalculatorState state;
+    for (std::size_t i = 0; i < matrices; ++i) {
+      state.matrices.push_back(random_matrix(numbered('m', i), length(generator), generator));
+    }
+    for (const std::size_t n : {70'000u, 7u, 150'001u}) {
+      state.sequences.push_back(random_sequence(numbered('s', n), n, generator));
+    }
+    state.defaults = {0.85f, 0.7f};
+    state.profiles["m1"] = {0.0f, 0.9f};
+    state.profiles["m2"] = {0.5f, 0.8f};
+    const auto expected = one_model_hits(state);
+    ASSERT_GT(expected.size(), 100u);
+    for (const std::size_t threads : {1u, 2u}) {
+      vok::WorkerPool pool(threads);
+      EXPECT_TRUE(same_hits(vok::evaluate_on_pool(pool, state, nullptr).to_vector(), expected))
+          << matrices << " matrices, " << threads << " threads";
+    }
+  }
 }
 
 TEST(Evaluate, ResultIsTheSameForEveryPoolSize) {

@@ -1,7 +1,17 @@
 #pragma once
 // The scan of one record with many scoring models at once: the scan core that
 // every caller (evaluate, the genome scanner, a cluster task) goes through.
+//
+// A long record is cut into cache-sized blocks. Per block the five-base words
+// are computed once for all models; each model visits only the candidates
+// whose word can still pass (its css threshold and a lossless bound on the
+// matrix score), found through an index of positions by word when many models
+// share the block, else through a pass table over the word array. The matrix
+// sums of those candidates are computed in batches, several candidates at a
+// time, in exactly the order of operations of the one-model scan.
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -18,6 +28,45 @@ struct CandidateRange {
   std::uint64_t end = 0;    // one past the last candidate scanned
 };
 
+// Which batch kernel computes the matrix sums; kAuto picks AVX2 when the CPU
+// has it. Forcing a kernel is meant for tests and benchmarks.
+enum class SumKernel { kAuto, kScalar, kAvx2 };
+
+// Sets the kernel for all later scans in the process (kAvx2 falls back to
+// scalar on a CPU without AVX2). Returns the kernel actually used from now on.
+SumKernel force_sum_kernel(SumKernel kernel);
+// The kernel scans use now (never kAuto).
+SumKernel active_sum_kernel();
+
+namespace detail {
+struct ModelPlan;
+struct ScanScratchState;
+}  // namespace detail
+
+// What the scans with one scratch have done so far (batched full windows only).
+struct ScanCounts {
+  std::uint64_t positions = 0;   // core positions of the blocks scanned
+  std::uint64_t candidates = 0;  // candidates whose window sum was computed
+  std::uint64_t pruned = 0;      // candidates whose word passed but the longer bound did not
+};
+
+// Working memory of scans: blocks, word arrays, candidate lists and the pass
+// tables of the thresholds last seen. One per thread; reusing it across calls
+// (with the same scanner) saves rebuilding the pass tables.
+class ScanScratch {
+ public:
+  ScanScratch();
+  ~ScanScratch();
+  ScanScratch(ScanScratch&&) noexcept;
+  ScanScratch& operator=(ScanScratch&&) noexcept;
+
+  ScanCounts counts() const;
+
+ private:
+  friend class MultiScanner;
+  std::unique_ptr<detail::ScanScratchState> state_;  // buffers; created on first use
+};
+
 // Prepared once per run for a set of models; scan() only reads, so one
 // MultiScanner may serve several threads at once (each with its own `out`).
 class MultiScanner {
@@ -25,6 +74,14 @@ class MultiScanner {
   // Refers to `models`, which must outlive the scanner and keep their scores
   // unchanged; thresholds are read at each scan.
   explicit MultiScanner(std::span<const ScoringMatrix> models);
+  // The same, preparing the models' tables through `parallel_for(count, body)`,
+  // which must call body(i) once for every i < count (on any threads) and
+  // return when all calls have; an exception it throws leaves the scanner unmade.
+  using ParallelFor = std::function<void(std::size_t count, const std::function<void(std::size_t)>& body)>;
+  MultiScanner(std::span<const ScoringMatrix> models, const ParallelFor& parallel_for);
+  ~MultiScanner();
+  MultiScanner(const MultiScanner&) = delete;
+  MultiScanner& operator=(const MultiScanner&) = delete;
 
   std::size_t size() const { return scanners_.size(); }
   const ScoringMatrix& model(std::size_t k) const { return models_[k]; }
@@ -37,9 +94,22 @@ class MultiScanner {
   void scan(std::span<const BaseCode> bases, std::span<const CandidateRange> ranges,
             std::span<std::vector<SiteMatch>> out) const;
 
+  // The same with caller-owned working memory (the overload above uses one
+  // per thread).
+  void scan(std::span<const BaseCode> bases, std::span<const CandidateRange> ranges,
+            std::span<std::vector<SiteMatch>> out, ScanScratch& scratch) const;
+
  private:
+  void scan_block(std::span<const BaseCode> bases, std::uint64_t block_begin,
+                  std::uint64_t block_end, detail::ScanScratchState& state,
+                  std::span<std::vector<SiteMatch>> out) const;
+
   std::span<const ScoringMatrix> models_;  // the models scanned with; not owned
   std::vector<SiteScanner> scanners_;      // one per model, same order
+  std::vector<detail::ModelPlan> plans_;   // per model: tables of the batched scan
+  std::uint64_t id_;                       // tells scratch state of this scanner from others'
+  std::uint64_t longest_ = 0;              // largest L of the models
+  std::uint64_t deepest_core_ = 0;         // largest core_start of the models
 };
 
 }  // namespace vok

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Makes its own virtual environment with vok (built from this checkout) and
+# the peer scanners from PyPI, writes the JASPAR matrices, then runs
+# compare.py with any arguments given, e.g.
+#   bash bench/peers/run.sh --sets 1,10 --rounds 3
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/../.."
+env_dir="${PEERS_ENV:-build/peers-venv}"
+python="${PYTHON:-python3}"
+if [[ ! -x "$env_dir/bin/python" ]]; then
+  "$python" -m venv "$env_dir"
+fi
+"$env_dir/bin/python" -m pip install --quiet moods-python lightmotif pymemesuite biopython pyjaspar numpy
+"$env_dir/bin/python" -m pip install --quiet .
+matrices=build/jaspar2024_core_vertebrates.transfac
+[[ -s "$matrices" ]] || "$env_dir/bin/python" bench/jaspar_matrices.py "$matrices"
+exec "$env_dir/bin/python" bench/peers/compare.py "$matrices" "$@"
