@@ -1,0 +1,63 @@
+#pragma once
+// The distribution of a sum of per-position terms over random words, by
+// dynamic programming on a grid. Each term v is stored as lo + step * k with
+// k = floor((v - lo) / step), lo the row's smallest term, so that for every
+// word the real sum S and the grid index K (sum of the k) satisfy
+//     offset + step * K  <=  S  <=  offset + step * (K + positions)
+// (offset = sum of the rows' lo). That band turns the grid distribution into
+// a lower and an upper bound on every real tail probability.
+#include <array>
+#include <cstddef>
+#include <vector>
+
+#include "stats/background.hpp"
+
+namespace vok {
+
+// The tail P(K >= j) of a finished grid distribution, and bounds on real tails.
+class SumGrid {
+ public:
+  SumGrid() = default;
+
+  // Bounds on P(real sum >= x): lower_tail(x) <= P <= upper_tail(x).
+  double upper_tail(double x) const;
+  double lower_tail(double x) const;
+
+  double step() const { return step_; }
+  double offset() const { return offset_; }
+  std::size_t positions() const { return positions_; }
+  double max_real_sum() const { return max_real_sum_; }
+  // tail()[j] = P(K >= j), j = 0 .. last index (where it is 0).
+  const std::vector<double>& tail() const { return tail_; }
+
+ private:
+  friend class SumDistribution;
+  double step_ = 1.0;          // grid step, in units of the sum
+  double offset_ = 0.0;        // sum of the rows' smallest terms (bases that occur)
+  std::size_t positions_ = 0;  // rows added: the band width in steps
+  double max_real_sum_ = 0.0;  // sum of the rows' largest terms (bases that occur)
+  std::vector<double> tail_;   // P(K >= j); the last entry is 0
+};
+
+// The running distribution: rows are added one by one.
+class SumDistribution {
+ public:
+  explicit SumDistribution(double step);
+
+  // Adds one row: the term of each base (as the real number of the float
+  // term) and the background's base probabilities. Bases of probability 0
+  // never occur and do not widen the grid.
+  void add_row(const std::array<double, 4>& terms, const Background& background);
+
+  SumGrid grid() const;
+
+ private:
+  double step_;                // grid step, in units of the sum
+  double offset_ = 0.0;        // sum of the rows' smallest terms
+  double max_real_sum_ = 0.0;  // sum of the rows' largest terms
+  std::size_t positions_ = 0;  // rows added
+  std::vector<double> mass_;   // mass_[K] = P(grid index K)
+  std::vector<double> next_;   // scratch for the next row
+};
+
+}  // namespace vok

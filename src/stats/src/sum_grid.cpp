@@ -1,0 +1,89 @@
+#include "stats/sum_grid.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+
+namespace vok {
+namespace {
+
+// Slack in grid steps for the double rounding of offsets and quotients: far
+// above their size (about 1e-9 steps) and far below one step.
+constexpr double kSlack = 1e-6;
+
+// tail[index] with index = ceil(cells), clamped to the table.
+double tail_at(const std::vector<double>& tail, double cells) {
+  const double index = std::ceil(cells);
+  if (!(index > 0.0)) return tail.front();
+  const double last = static_cast<double>(tail.size() - 1);
+  if (index >= last) return tail.back();
+  return tail[static_cast<std::size_t>(index)];
+}
+
+}  // namespace
+
+double SumGrid::upper_tail(double x) const {
+  // S >= x needs offset + step * (K + positions) >= x.
+  if (x > max_real_sum_ + std::fabs(max_real_sum_) * 1e-12 + 1e-300) return 0.0;
+  return tail_at(tail_, (x - offset_) / step_ - static_cast<double>(positions_) - kSlack);
+}
+
+double SumGrid::lower_tail(double x) const {
+  // offset + step * K >= x guarantees S >= x.
+  return tail_at(tail_, (x - offset_) / step_ + kSlack);
+}
+
+SumDistribution::SumDistribution(double step) : step_(step), mass_{1.0} {
+  if (!(step > 0.0) || !std::isfinite(step)) throw std::invalid_argument("grid step must be positive");
+}
+
+void SumDistribution::add_row(const std::array<double, 4>& terms, const Background& background) {
+  const auto& p = background.probability;
+  double low = std::numeric_limits<double>::infinity();
+  double high = -std::numeric_limits<double>::infinity();
+  for (std::size_t b = 0; b < 4; ++b) {
+    if (p[b] > 0.0) {
+      low = std::min(low, terms[b]);
+      high = std::max(high, terms[b]);
+    }
+  }
+  std::array<std::size_t, 4> shift{};
+  std::size_t widest = 0;
+  for (std::size_t b = 0; b < 4; ++b) {
+    if (p[b] > 0.0) {
+      shift[b] = static_cast<std::size_t>(std::floor((terms[b] - low) / step_));
+      widest = std::max(widest, shift[b]);
+    }
+  }
+  const std::size_t size = mass_.size();
+  next_.assign(size + widest, 0.0);
+  for (std::size_t b = 0; b < 4; ++b) {
+    if (!(p[b] > 0.0)) continue;
+    const double weight = p[b];
+    const double* source = mass_.data();
+    double* target = next_.data() + shift[b];
+    for (std::size_t j = 0; j < size; ++j) target[j] += weight * source[j];
+  }
+  mass_.swap(next_);
+  offset_ += low;
+  max_real_sum_ += high;
+  ++positions_;
+}
+
+SumGrid SumDistribution::grid() const {
+  SumGrid grid;
+  grid.step_ = step_;
+  grid.offset_ = offset_;
+  grid.positions_ = positions_;
+  grid.max_real_sum_ = max_real_sum_;
+  grid.tail_.assign(mass_.size() + 1, 0.0);
+  double running = 0.0;
+  for (std::size_t j = mass_.size(); j-- > 0;) {
+    running += mass_[j];
+    grid.tail_[j] = std::min(running, 1.0);  // a probability, whatever the rounding
+  }
+  return grid;
+}
+
+}  // namespace vok
