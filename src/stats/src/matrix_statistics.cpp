@@ -5,6 +5,8 @@
 #include <cmath>
 #include <limits>
 
+#include "stats/exact_tail.hpp"
+
 namespace vok {
 namespace {
 
@@ -13,6 +15,8 @@ namespace {
 constexpr double kProbabilityMargin = 1e-9;
 // pvalue() stops refining once upper <= (1 + this) * lower.
 constexpr double kTargetRelativeGap = 0.005;
+// Prefixes an exact count may visit before the grid bounds are used instead.
+constexpr std::size_t kExactNodeBudget = std::size_t{1} << 16;
 
 std::array<double, 4> row_terms(const WindowSumModel& window, std::size_t row) {
   return {window.term(row, 0), window.term(row, 1), window.term(row, 2), window.term(row, 3)};
@@ -130,6 +134,12 @@ TailBounds MatrixStatistics::tail_bounds_on(const SumGrid& rest, float css_thres
 
 double MatrixStatistics::pvalue(float css_threshold, float mss_threshold) const {
   TailBounds bounds = tail_bounds(css_threshold, mss_threshold);
+  if (bounds.upper > bounds.lower * (1.0 + kTargetRelativeGap)) {
+    // Few words near the threshold (short matrices, tied rows): count them exactly.
+    if (const auto exact = exact_tail(window_, background_, css_threshold, mss_threshold, kExactNodeBudget)) {
+      return conservative(*exact);
+    }
+  }
   double step = base_step_;
   std::size_t cells = rest_.tail().size();
   while (bounds.upper > bounds.lower * (1.0 + kTargetRelativeGap)) {
@@ -147,6 +157,29 @@ double MatrixStatistics::pvalue(float css_threshold, float mss_threshold) const 
 float MatrixStatistics::threshold_for_pvalue(double p, float css_threshold) const {
   if (!(p > 0.0)) throw std::invalid_argument("p-value must be a number > 0");
   if (tail_bounds(css_threshold, 0.0f).upper <= p) return 0.0f;
+  const float on_grid = grid_threshold(p, css_threshold);
+  // The grid's bound at the next lower threshold is above p; when its lower
+  // bound is not, the true rate there may still be under p.
+  if (on_grid <= 0.0f || tail_bounds(css_threshold, std::nextafter(on_grid, 0.0f)).lower > p) return on_grid;
+  // The grid cannot tell the words near the threshold apart: search again
+  // below it with exact counts, as long as they stay cheap.
+  std::uint32_t low = 0;
+  std::uint32_t high = std::bit_cast<std::uint32_t>(on_grid);
+  while (high - low > 1) {
+    const std::uint32_t middle = low + (high - low) / 2;
+    const auto exact = exact_tail(window_, background_, css_threshold, std::bit_cast<float>(middle),
+                                  kExactNodeBudget);
+    if (!exact) break;
+    if (conservative(*exact) <= p) {
+      high = middle;
+    } else {
+      low = middle;
+    }
+  }
+  return std::bit_cast<float>(high);
+}
+
+float MatrixStatistics::grid_threshold(double p, float css_threshold) const {
   // Above the best window's mss nothing passes: the search ends there.
   const float none = std::nextafter(window_.mss_of_sum(window_.max_window_sum()),
                                     std::numeric_limits<float>::infinity());

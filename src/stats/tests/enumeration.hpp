@@ -63,7 +63,7 @@ inline std::vector<Window> enumerate_windows(const ScoringMatrix& model, const B
   return windows;
 }
 
-inline double exact_tail(const std::vector<Window>& windows, float css, float mss) {
+inline double enumerated_tail(const std::vector<Window>& windows, float css, float mss) {
   double total = 0.0;
   for (const Window& w : windows) {
     if (w.css >= css && w.mss >= mss) total += w.probability;

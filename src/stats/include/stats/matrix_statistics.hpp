@@ -62,14 +62,16 @@ class MatrixStatistics {
   // Bounds on P(css >= a and mss >= b) of a random full window, on this grid.
   TailBounds tail_bounds(float css_threshold, float mss_threshold) const;
 
-  // The p-value of the pair: an upper bound on P(css >= a and mss >= b),
-  // refined on finer grids until it is within 1% of the lower bound (or the
-  // finest grid is reached, or the words left in the band lie closer to the
-  // threshold than the float error of the sum).
+  // The p-value of the pair: an upper bound on P(css >= a and mss >= b).
+  // When the grid bounds are more than 0.5% apart, the words near the
+  // threshold are counted exactly if that stays cheap, else the grid is
+  // refined until the bounds are within 0.5% (or the finest grid is reached,
+  // or the band is down to the float error of the sum).
   double pvalue(float css_threshold, float mss_threshold) const;
 
   // The smallest mss threshold b >= 0 whose upper bound P(css >= a and
-  // mss >= b) is <= p, so the true rate of the pair (a, b) never exceeds p.
+  // mss >= b) is <= p, so the true rate of the pair (a, b) never exceeds p
+  // (bounds from the grid, or exact counts where the grid is too coarse).
   // When even the best window is too likely, a threshold above every
   // attainable mss (no hits). Throws std::invalid_argument unless 0 < p.
   float threshold_for_pvalue(double p, float css_threshold = 0.0f) const;
@@ -80,6 +82,7 @@ class MatrixStatistics {
  private:
   TailBounds tail_bounds_on(const SumGrid& rest, float css_threshold, float mss_threshold) const;
   SumGrid rest_grid(double step) const;
+  float grid_threshold(double p, float css_threshold) const;
 
   WindowSumModel window_;                              // the scan's terms and float bounds
   Background background_;                              // base probabilities of random sequence
