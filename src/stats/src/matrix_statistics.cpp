@@ -15,8 +15,10 @@ namespace {
 constexpr double kProbabilityMargin = 1e-9;
 // pvalue() stops refining once upper <= (1 + this) * lower.
 constexpr double kTargetRelativeGap = 0.005;
-// Prefixes an exact count may visit before the grid bounds are used instead.
-constexpr std::size_t kExactNodeBudget = std::size_t{1} << 16;
+// Prefixes an exact count may visit before the grid bounds are used instead:
+// for one p-value, and for each step of a threshold search.
+constexpr std::size_t kPValueNodeBudget = std::size_t{1} << 18;
+constexpr std::size_t kExactNodeBudget = std::size_t{1} << 13;
 
 std::array<double, 4> row_terms(const WindowSumModel& window, std::size_t row) {
   return {window.term(row, 0), window.term(row, 1), window.term(row, 2), window.term(row, 3)};
@@ -136,7 +138,7 @@ double MatrixStatistics::pvalue(float css_threshold, float mss_threshold) const 
   TailBounds bounds = tail_bounds(css_threshold, mss_threshold);
   if (bounds.upper > bounds.lower * (1.0 + kTargetRelativeGap)) {
     // Few words near the threshold (short matrices, tied rows): count them exactly.
-    if (const auto exact = exact_tail(window_, background_, css_threshold, mss_threshold, kExactNodeBudget)) {
+    if (const auto exact = exact_tail(window_, background_, css_threshold, mss_threshold, kPValueNodeBudget)) {
       return conservative(*exact);
     }
   }
@@ -163,8 +165,20 @@ float MatrixStatistics::threshold_for_pvalue(double p, float css_threshold) cons
   if (on_grid <= 0.0f || tail_bounds(css_threshold, std::nextafter(on_grid, 0.0f)).lower > p) return on_grid;
   // The grid cannot tell the words near the threshold apart: search again
   // below it with exact counts, as long as they stay cheap.
-  std::uint32_t low = 0;
+  // The grid can misplace the threshold by its band (a step per non-core row
+  // and twice the float error): search that far below it first.
+  const double band = (static_cast<double>(rest_.positions()) * base_step_ + 2.0 * window_.sum_error_bound()) /
+                      static_cast<double>(window_.denominator());
+  std::uint32_t low = std::bit_cast<std::uint32_t>(std::max(0.0f, static_cast<float>(on_grid - 2.0 * band)));
   std::uint32_t high = std::bit_cast<std::uint32_t>(on_grid);
+  if (low > 0) {
+    const auto exact = exact_tail(window_, background_, css_threshold, std::bit_cast<float>(low), kExactNodeBudget);
+    if (!exact) return on_grid;
+    if (conservative(*exact) <= p) {
+      high = low;
+      low = 0;
+    }
+  }
   while (high - low > 1) {
     const std::uint32_t middle = low + (high - low) / 2;
     const auto exact = exact_tail(window_, background_, css_threshold, std::bit_cast<float>(middle),
