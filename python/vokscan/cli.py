@@ -1,0 +1,307 @@
+"""The `vok-scan` command: option parsing, running the scan, exit statuses."""
+
+from __future__ import annotations
+
+import argparse
+import math
+import os
+import signal
+import sys
+import threading
+from typing import List, Optional
+
+from . import cutoffs as cutoff_module
+from . import motifs as motif_module
+from .output import AtomicOutput
+from .progress import Progress
+from .scanning import DEFAULT_CSS, DEFAULT_MSS, STRANDS, PreparedMotifs, engine_batches
+
+PROG = "vok-scan"
+EXIT_OK, EXIT_FAILURE, EXIT_USAGE, EXIT_INTERRUPTED, EXIT_PIPE = 0, 1, 2, 130, 141
+# After Ctrl-C, how long the scan may take to wind down before the process ends anyway.
+STOP_GRACE_SECONDS = 0.5
+
+DESCRIPTION = """\
+Scan DNA sequences for transcription-factor binding sites with position
+weight matrices. Every position of every sequence is scored with every
+matrix; a site is reported when its core similarity score (css, over the
+five best-conserved positions) and its matrix similarity score (mss, over
+the whole matrix) both reach their thresholds.
+
+MOTIFS is a motif file: TRANSFAC, JASPAR (.jaspar or the plain four rows of
+counts), MEME minimal text or HOMER; the format is detected from the content.
+SEQUENCES are FASTA files (plain or gzip/bgzip-compressed, told apart by
+content) or - for standard input. Upper- and lower-case A/C/G/T are scanned;
+N and the other ambiguity codes end a segment, so no site spans them."""
+
+EPILOG = """\
+output columns (TSV):
+  sequence start end motif_id motif_name strand css mss core
+  start/end: the matrix window, 0-based, end exclusive; core: the forward
+  index of the leftmost base of the five-base core word. BED: chrom, start,
+  end, motif id, round(mss x 1000), strand; bed+ adds css and mss.
+
+examples:
+  vok-scan motifs.transfac genome.fa.gz -o hits.tsv.gz
+  vok-scan --jaspar 2024:CORE:vertebrates --css 1 --mss 0.95 --format bed chr1.fa > chr1.bed
+  zcat reads.fa.gz | vok-scan --mask --cutoffs cutoffs.prf --quiet motifs.meme - | head
+
+exit status: 0 done; 1 failure (e.g. writing the output); 2 bad input or
+options; 130 interrupted (Ctrl-C; 143 for SIGTERM); 141 the reader of standard output went
+away (e.g. head). An interrupted or failed run leaves no file at -o."""
+
+
+class UsageError(Exception):
+    """A bad option or input: exit status 2."""
+
+
+class _Parser(argparse.ArgumentParser):
+    def error(self, message):  # one line instead of usage + message
+        raise UsageError(f"{message} (see {PROG} --help)")
+
+
+def build_parser() -> argparse.ArgumentParser:
+    parser = _Parser(
+        prog=PROG, description=DESCRIPTION, epilog=EPILOG,
+        usage=f"{PROG} [OPTIONS] MOTIFS SEQUENCES...\n       "
+              f"{PROG} [OPTIONS] --jaspar RELEASE:COLLECTION:TAXON SEQUENCES...",
+        formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("inputs", nargs="+", metavar="MOTIFS SEQUENCES",
+                        help="a motif file, then one or more FASTA files (- = standard input)")
+    group = parser.add_argument_group("motifs and thresholds")
+    group.add_argument("--motif-format", choices=("auto",) + motif_module.FORMATS,
+                       default="auto", help="format of MOTIFS (default: auto, from the content)")
+    group.add_argument("--jaspar", metavar="SPEC",
+                       help="take the motifs from the JASPAR database bundled by pyjaspar, "
+                            "e.g. 2024:CORE:vertebrates (latest version of each matrix); "
+                            "MOTIFS is then left out (default: off)")
+    group.add_argument("--css", type=float, default=DEFAULT_CSS,
+                       help=f"css threshold for motifs without a cut-off line "
+                            f"(default: {DEFAULT_CSS})")
+    group.add_argument("--mss", type=float, default=DEFAULT_MSS,
+                       help=f"mss threshold for motifs without a cut-off line "
+                            f"(default: {DEFAULT_MSS})")
+    group.add_argument("--cutoffs", metavar="FILE",
+                       help="per-motif cut-offs, lines '1 <css> <mss> <accession> <motif id>' "
+                            "(default: none)")
+    group = parser.add_argument_group("scanning")
+    group.add_argument("--strand", choices=STRANDS, default="both",
+                       help="both: forward and reverse complement; forward: forward only; "
+                            "reversed: the module's reversed, not complemented, second strand "
+                            "(default: both)")
+    group.add_argument("--mask", action="store_true",
+                       help="skip lower-case (soft-masked) letters like N (default: scan them)")
+    group.add_argument("--partial-windows", action="store_true",
+                       help="also report sites whose matrix window is cut short by a segment "
+                            "end, with the end clipped (default: whole windows only)")
+    group.add_argument("-t", "--threads", type=int, default=0, metavar="N",
+                       help="worker threads; 0 = all cores, or RAYON_NUM_THREADS when set "
+                            "(default: 0)")
+    group = parser.add_argument_group("output")
+    group.add_argument("-o", "--output", metavar="FILE",
+                       help="write here instead of standard output; gzip-compressed when the "
+                            "name ends in .gz (default: standard output)")
+    group.add_argument("-f", "--format", choices=("tsv", "bed", "bed+"), default="tsv",
+                       help="output format (default: tsv)")
+    group.add_argument("--no-header", action="store_true",
+                       help="leave out the TSV header line (default: header written)")
+    group.add_argument("-q", "--quiet", action="store_true",
+                       help="no progress bar and no warnings (default: a progress bar when "
+                            "standard error is a terminal)")
+    group.add_argument("--version", action="version", version=f"{PROG} {_version()}")
+    return parser
+
+
+def _version() -> str:
+    try:
+        from importlib.metadata import version
+
+        return version("vok")
+    except Exception:  # not installed as a distribution (source tree)
+        return "unknown"
+
+
+def parse_options(argv: Optional[List[str]]) -> argparse.Namespace:
+    options = build_parser().parse_args(argv)
+    if options.jaspar:
+        options.motifs, options.sequences = None, options.inputs
+    else:
+        if len(options.inputs) < 2:
+            raise UsageError(f"give a motif file and at least one FASTA file "
+                             f"(see {PROG} --help)")
+        options.motifs, options.sequences = options.inputs[0], options.inputs[1:]
+    if options.sequences.count("-") > 1:
+        raise UsageError("standard input (-) can be read only once")
+    for name in ("css", "mss"):
+        if math.isnan(getattr(options, name)):
+            raise UsageError(f"--{name} must be a number, not NaN")
+    if options.threads < 0:
+        raise UsageError("--threads must be 0 or more")
+    return options
+
+
+def _load(options) -> PreparedMotifs:
+    if options.jaspar:
+        records = motif_module.jaspar_motifs(options.jaspar)
+    else:
+        fmt = None if options.motif_format == "auto" else options.motif_format
+        records = motif_module.load_motifs(options.motifs, fmt)
+    table = cutoff_module.load_cutoffs(options.cutoffs) if options.cutoffs else {}
+    if not options.quiet:
+        for key in cutoff_module.unmatched(table, records):
+            _say(f"warning: cut-off line for '{key}' names no motif")
+    css, mss = cutoff_module.thresholds(records, options.css, options.mss, table)
+    return PreparedMotifs(records, css, mss)
+
+
+def _say(message: str) -> None:
+    try:
+        sys.stderr.write(f"{PROG}: {message}\n")
+        sys.stderr.flush()
+    except (OSError, ValueError):
+        pass
+
+
+def _describe(exc: BaseException) -> str:
+    if isinstance(exc, OSError) and exc.filename is not None and exc.strerror:
+        return f"{exc.filename}: {exc.strerror}"
+    text = str(exc) or type(exc).__name__
+    return text.splitlines()[0] if text.strip() else type(exc).__name__
+
+
+class _Run:
+    """The scan and the writing, on a thread of its own so that the main
+    thread stays free to take Ctrl-C at once."""
+
+    def __init__(self, prepared, options, writer, progress):
+        self.prepared = prepared
+        self.options = options
+        self.writer = writer
+        self.progress = progress
+        self.stop = threading.Event()  # set by the main thread on Ctrl-C
+        self.error: Optional[BaseException] = None  # what ended the run early
+        self.write_failed = False  # the error came from writing, not reading
+
+    def __call__(self) -> None:
+        try:
+            batches = engine_batches(
+                self.prepared, self.options.sequences, strand=self.options.strand,
+                mask=self.options.mask, partial_windows=self.options.partial_windows,
+                threads=self.options.threads, on_scan=self.progress.start)
+            try:
+                for batch in batches:
+                    if self.stop.is_set():
+                        break
+                    self.write_failed = True
+                    self.writer.write(batch)
+                    self.write_failed = False
+                    self.progress.update()
+            finally:
+                batches.close()
+            if not self.stop.is_set():
+                self.write_failed = True
+                self.writer.close()
+                self.write_failed = False
+        except BaseException as exc:  # carried to the main thread
+            self.error = exc
+
+
+def _exit_status(exc: BaseException, write_failed: bool) -> int:
+    if isinstance(exc, BrokenPipeError) and write_failed:
+        return EXIT_PIPE
+    if isinstance(exc, (UsageError, motif_module.MotifError, cutoff_module.CutoffError)):
+        return EXIT_USAGE
+    if isinstance(exc, OSError):
+        return EXIT_FAILURE if write_failed else EXIT_USAGE
+    if isinstance(exc, ValueError):  # the engine's InputError and bad motifs
+        return EXIT_USAGE
+    return EXIT_FAILURE
+
+
+def _silence_stdout() -> None:
+    """After a closed pipe, point standard output at /dev/null so that no
+    later flush reports the same error again."""
+    try:
+        devnull = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(devnull, sys.stdout.fileno())
+        os.close(devnull)
+    except (OSError, ValueError):
+        pass
+
+
+_received = [signal.SIGINT]  # the last stopping signal, for the exit status
+
+
+def _interrupt(signum, frame):
+    _received[0] = signum
+    raise KeyboardInterrupt
+
+
+def run(options) -> int:
+    output = None
+    progress = Progress(not options.quiet)
+    worker = None
+    try:
+        try:
+            prepared = _load(options)
+            from . import _engine
+
+            output = AtomicOutput(options.output)
+            writer = _engine.HitWriter(output.target, format=options.format,
+                                       motifs=prepared.engine_set, compress=output.compress,
+                                       header=not options.no_header)
+        except BaseException as exc:
+            if isinstance(exc, KeyboardInterrupt):
+                raise
+            _say(f"error: {_describe(exc)}")
+            return _exit_status(exc, False)
+        task = _Run(prepared, options, writer, progress)
+        worker = threading.Thread(target=task, name="vok-scan", daemon=True)
+        worker.start()
+        while worker.is_alive():
+            worker.join(0.1)
+        progress.close()
+        if task.error is not None:
+            status = _exit_status(task.error, task.write_failed)
+            if status == EXIT_PIPE:
+                _silence_stdout()
+            elif task.write_failed and isinstance(task.error, OSError) and task.error.strerror:
+                _say(f"error: {options.output or 'standard output'}: {task.error.strerror}")
+            else:
+                _say(f"error: {_describe(task.error)}")
+            return status
+        output.commit()
+        return EXIT_OK
+    except KeyboardInterrupt:
+        if output is not None:
+            output.discard()
+        progress.enabled = False
+        _say("interrupted")
+        if worker is not None and worker.is_alive():
+            task.stop.set()
+            worker.join(STOP_GRACE_SECONDS)
+            if worker.is_alive():  # a long batch still running: end without waiting for it
+                sys.stderr.flush()
+                os._exit(128 + _received[0])
+        return 128 + _received[0]
+    finally:
+        if output is not None:
+            output.discard()
+
+
+def main(argv: Optional[List[str]] = None) -> int:
+    # Installed explicitly: a job started in the background inherits SIGINT
+    # ignored, and Python then leaves it so.
+    signal.signal(signal.SIGINT, _interrupt)
+    signal.signal(signal.SIGTERM, _interrupt)
+    try:
+        try:
+            options = parse_options(argv)
+        except UsageError as exc:
+            _say(f"error: {exc}")
+            return EXIT_USAGE
+        except SystemExit as exc:  # --help, --version
+            return exc.code if isinstance(exc.code, int) else EXIT_OK
+        return run(options)
+    except KeyboardInterrupt:
+        return 128 + _received[0]

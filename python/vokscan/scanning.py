@@ -1,0 +1,290 @@
+"""The Python scanning API: hits in batches of columns, or one table."""
+
+from __future__ import annotations
+
+import os
+from typing import Dict, Iterator, List, Mapping, Optional, Sequence, Tuple, Union
+
+import numpy as np
+
+from . import cutoffs as cutoff_module
+from . import motifs as motif_module
+from .motifs import Motif
+
+#: Default thresholds of the command and the API (see the README for why).
+DEFAULT_CSS = 0.95
+DEFAULT_MSS = 0.90
+
+STRANDS = ("both", "forward", "reversed")
+COLUMNS = ("sequence", "start", "end", "motif_id", "motif_name", "strand", "css", "mss", "core")
+
+# In-memory records are scanned in pieces of this many bases, so that a
+# whole chromosome held as one string still comes back batch by batch.
+TEXT_BLOCK = 1 << 20
+
+
+def _engine():
+    from . import _engine as engine  # the native module; imported late so formats work without it
+
+    return engine
+
+
+class PreparedMotifs:
+    """Motif records with their thresholds and the engine's motif set."""
+
+    def __init__(self, records: List[Motif], css: np.ndarray, mss: np.ndarray):
+        self.records = records  # the motifs in output order
+        self.ids = [m.id for m in records]  # motif_id per motif
+        self.names = [m.name for m in records]  # motif_name per motif
+        self.css = css  # float32 css threshold per motif
+        self.mss = mss  # float32 mss threshold per motif
+        self.engine_set = _engine().MotifSet(
+            ids=self.ids, names=self.names,
+            matrices=[np.ascontiguousarray(m.matrix, dtype=np.float32) for m in records],
+            css=[float(v) for v in css], mss=[float(v) for v in mss])
+
+
+def motif_records(motifs, motif_format: Optional[str] = None) -> List[Motif]:
+    """Motif records from a path or from a sequence of matrix objects."""
+    if isinstance(motifs, (str, os.PathLike)):
+        return motif_module.load_motifs(motifs, motif_format)
+    if not isinstance(motifs, (list, tuple)):
+        motifs = [motifs]
+    records = [motif_module.coerce(item, i) for i, item in enumerate(motifs)]
+    if not records:
+        raise motif_module.MotifError("no motifs given")
+    for record in records:
+        motif_module.validate(record)
+    return records
+
+
+def prepare_motifs(motifs, *, css: float = DEFAULT_CSS, mss: float = DEFAULT_MSS,
+                   cutoffs=None, motif_format: Optional[str] = None) -> PreparedMotifs:
+    """Read or convert the motifs and attach each one's thresholds."""
+    if isinstance(motifs, PreparedMotifs):
+        return motifs
+    records = motif_records(motifs, motif_format)
+    if isinstance(cutoffs, (str, os.PathLike)):
+        cutoffs = cutoff_module.load_cutoffs(cutoffs)
+    css_values, mss_values = cutoff_module.thresholds(records, css, mss, cutoffs)
+    return PreparedMotifs(records, css_values, mss_values)
+
+
+def _check_strand(strand: str) -> str:
+    if strand not in STRANDS:
+        raise ValueError(f"strand must be one of {', '.join(STRANDS)}, not {strand!r}")
+    return strand
+
+
+Record = Tuple[str, Union[str, bytes]]
+
+
+def _split_sequences(sequences) -> Tuple[List[str], List[Record]]:
+    """(paths, in-memory records): exactly one of them is non-empty."""
+    if isinstance(sequences, (str, os.PathLike)):
+        return [os.fspath(sequences)], []
+    if isinstance(sequences, Mapping):
+        return [], list(sequences.items())
+    paths, records = [], []
+    for item in sequences:
+        if isinstance(item, (str, os.PathLike)):
+            paths.append(os.fspath(item))
+        elif isinstance(item, tuple) and len(item) == 2:
+            records.append((str(item[0]), item[1]))
+        elif hasattr(item, "name") and hasattr(item, "seq"):  # vok.Fasta, Bio SeqRecord
+            seq = item.seq
+            records.append((str(item.name if not hasattr(item, "id") else item.id),
+                            seq if isinstance(seq, (str, bytes)) else str(seq)))
+        else:
+            raise TypeError(f"a sequence must be a FASTA path, a (name, sequence) pair "
+                            f"or a record with name and seq, not {type(item).__name__}")
+    if paths and records:
+        raise TypeError("give either FASTA paths or in-memory records, not both")
+    return paths, records
+
+
+def _scan_records(prepared: PreparedMotifs, records: Sequence[Record], *, strand, mask,
+                  partial_windows) -> Iterator:
+    """Engine batches of in-memory records, one per block of each record."""
+    engine = _engine()
+    context = max(prepared.engine_set.max_length - 1, 0)
+    for name, text in records:
+        n = len(text)
+        for owned_start in range(0, max(n, 1), TEXT_BLOCK):
+            owned_end = min(owned_start + TEXT_BLOCK, n)
+            lo, hi = max(owned_start - context, 0), min(owned_end + context, n)
+            batch = engine.scan_text(
+                prepared.engine_set, name, text[lo:hi], offset=lo,
+                owned_start=owned_start, owned_end=owned_end,
+                at_record_start=lo == 0, at_record_end=hi == n,
+                strand=strand, mask=mask, partial_windows=partial_windows)
+            if len(batch):
+                yield batch
+
+
+def engine_batches(prepared: PreparedMotifs, sequences, *, strand="both", mask=False,
+                   partial_windows=False, threads=0, on_scan=None) -> Iterator:
+    """The engine's hit batches for FASTA paths or in-memory records.
+
+    ``on_scan`` is called with the running FastaScan (for progress figures).
+    """
+    _check_strand(strand)
+    paths, records = _split_sequences(sequences)
+    if records:
+        yield from _scan_records(prepared, records, strand=strand, mask=mask,
+                                 partial_windows=partial_windows)
+        return
+    if not paths:
+        raise ValueError("no sequences given")
+    scan = _engine().FastaScan(prepared.engine_set, paths, strand=strand, mask=mask,
+                               partial_windows=partial_windows, threads=threads)
+    try:
+        if on_scan is not None:
+            on_scan(scan)
+        for batch in scan:
+            yield batch
+    finally:
+        scan.close()
+
+
+def _have_pandas() -> bool:
+    try:
+        import pandas  # noqa: F401
+    except ImportError:
+        return False
+    return True
+
+
+class _Decoder:
+    """Turns engine batches into named columns; text columns are decoded
+    through small per-batch tables, never one Python object per hit."""
+
+    def __init__(self, prepared: PreparedMotifs):
+        self.motif_ids = np.array(prepared.ids, dtype=object)
+        self.motif_names = np.array(prepared.names, dtype=object)
+        self.strand_text = np.array(["-", "", "+"])  # indexed by strand + 1
+
+    def arrays(self, batch) -> Dict[str, np.ndarray]:
+        raw = batch.columns()
+        names = np.array(batch.sequence_names, dtype=object)
+        motif = raw["motif"]
+        return {
+            "sequence": names[raw["sequence"]],
+            "start": raw["start"],
+            "end": raw["end"],
+            "motif_id": self.motif_ids[motif],
+            "motif_name": self.motif_names[motif],
+            "strand": self.strand_text[raw["strand"].astype(np.int64) + 1],
+            "css": raw["css"],
+            "mss": raw["mss"],
+            "core": raw["core"],
+        }
+
+    def frame(self, batch):
+        import pandas as pd
+
+        raw = batch.columns()
+        motif = raw["motif"]
+        return pd.DataFrame({
+            "sequence": _categorical(batch.sequence_names, raw["sequence"]),
+            "start": raw["start"],
+            "end": raw["end"],
+            "motif_id": _categorical(list(self.motif_ids), motif),
+            "motif_name": _categorical(list(self.motif_names), motif),
+            "strand": _categorical(["-", "+"], (raw["strand"] > 0).astype(np.int8)),
+            "css": raw["css"],
+            "mss": raw["mss"],
+            "core": raw["core"],
+        })
+
+
+def _categorical(categories: List[str], codes: np.ndarray):
+    """A pandas Categorical of categories[codes]; repeated labels share one code."""
+    import pandas as pd
+
+    unique: Dict[str, int] = {}
+    remap = np.array([unique.setdefault(c, len(unique)) for c in categories], dtype=np.int64)
+    if len(unique) < len(categories):
+        codes = remap[codes]
+    return pd.Categorical.from_codes(codes, categories=list(unique))
+
+
+def scan(motifs, sequences, *, css: float = DEFAULT_CSS, mss: float = DEFAULT_MSS,
+         cutoffs=None, strand: str = "both", mask: bool = False,
+         partial_windows: bool = False, threads: int = 0,
+         motif_format: Optional[str] = None, as_frame: Optional[bool] = None) -> Iterator:
+    """Scan sequences with motifs; yield the hits in batches.
+
+    motifs: a motif file path, or a list of vok.PwmMatrix / Bio.motifs motifs.
+    sequences: a FASTA path ("-" = standard input), a list of paths, or
+      in-memory records: a dict name -> sequence, (name, sequence) pairs or
+      objects with ``name`` and ``seq`` (vok.Fasta).
+    css, mss: thresholds for motifs without a cut-off line; cutoffs: a cut-off
+      file path or a dict id -> (css, mss).
+    strand: "both", "forward" or "reversed"; mask: skip lower-case letters;
+      partial_windows: keep windows cut short by a segment end; threads: 0 =
+      the worker pool's default.
+    Each batch is a pandas DataFrame (when pandas is installed, unless
+    ``as_frame=False``) or a dict of numpy arrays, with the columns
+    sequence, start, end, motif_id, motif_name, strand, css, mss, core.
+    """
+    prepared = prepare_motifs(motifs, css=css, mss=mss, cutoffs=cutoffs,
+                              motif_format=motif_format)
+    frames = _have_pandas() if as_frame is None else as_frame
+    decoder = _Decoder(prepared)
+    convert = decoder.frame if frames else decoder.arrays
+    for batch in engine_batches(prepared, sequences, strand=strand, mask=mask,
+                                partial_windows=partial_windows, threads=threads):
+        yield convert(batch)
+
+
+def scan_to_dataframe(motifs, sequences, **options):
+    """All hits of `scan` as one table (a DataFrame, or a dict of numpy arrays
+    when pandas is not installed or ``as_frame=False``)."""
+    as_frame = options.pop("as_frame", None)
+    frames = _have_pandas() if as_frame is None else as_frame
+    prepared = prepare_motifs(motifs, css=options.pop("css", DEFAULT_CSS),
+                              mss=options.pop("mss", DEFAULT_MSS),
+                              cutoffs=options.pop("cutoffs", None),
+                              motif_format=options.pop("motif_format", None))
+    names: Dict[str, int] = {}
+    parts: Dict[str, List[np.ndarray]] = {key: [] for key in
+                                          ("sequence", "start", "end", "motif", "strand",
+                                           "css", "mss", "core")}
+    for batch in engine_batches(prepared, sequences, **options):
+        raw = batch.columns()
+        local = np.array([names.setdefault(n, len(names)) for n in batch.sequence_names],
+                         dtype=np.int64)
+        parts["sequence"].append(local[raw["sequence"]] if len(local) else raw["sequence"])
+        for key in ("start", "end", "motif", "strand", "css", "mss", "core"):
+            parts[key].append(raw[key])
+    dtypes = {"sequence": np.int64, "start": np.int64, "end": np.int64, "motif": np.int32,
+              "strand": np.int8, "css": np.float32, "mss": np.float32, "core": np.int64}
+    joined = {key: (np.concatenate(parts[key]) if parts[key] else np.empty(0, dtypes[key]))
+              for key in parts}
+    sequence_names = list(names)
+    if frames:
+        import pandas as pd
+
+        return pd.DataFrame({
+            "sequence": _categorical(sequence_names, joined["sequence"]),
+            "start": joined["start"],
+            "end": joined["end"],
+            "motif_id": _categorical(prepared.ids, joined["motif"]),
+            "motif_name": _categorical(prepared.names, joined["motif"]),
+            "strand": _categorical(["-", "+"], (joined["strand"] > 0).astype(np.int8)),
+            "css": joined["css"],
+            "mss": joined["mss"],
+            "core": joined["core"],
+        })
+    return {
+        "sequence": np.array(sequence_names, dtype=object)[joined["sequence"]],
+        "start": joined["start"],
+        "end": joined["end"],
+        "motif_id": np.array(prepared.ids, dtype=object)[joined["motif"]],
+        "motif_name": np.array(prepared.names, dtype=object)[joined["motif"]],
+        "strand": np.array(["-", "", "+"])[joined["strand"].astype(np.int64) + 1],
+        "css": joined["css"],
+        "mss": joined["mss"],
+        "core": joined["core"],
+    }

@@ -1,0 +1,201 @@
+"""The vok-scan command: output, exit statuses, messages, atomic -o,
+closed pipes and Ctrl-C, each run in a child process."""
+
+import gzip
+import os
+import signal
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+import pytest
+
+pytest.importorskip("vokscan._engine")
+
+ROOT = Path(__file__).resolve().parents[2]
+MOTIFS = ROOT / "examples" / "data" / "jaspar_core_vertebrates.transfac"
+LAMBDA = ROOT / "examples" / "data" / "lambda_virus.fa"
+HEADER = "sequence\tstart\tend\tmotif_id\tmotif_name\tstrand\tcss\tmss\tcore"
+COMMAND = [sys.executable, "-m", "vokscan"]
+
+
+def run(*args, **kwargs):
+    if "stdout" not in kwargs:
+        kwargs["capture_output"] = True
+    return subprocess.run(COMMAND + [str(a) for a in args], text=True, timeout=120, **kwargs)
+
+
+def leftovers(folder):
+    return sorted(p.name for p in Path(folder).iterdir() if p.name.endswith(".part"))
+
+
+@pytest.fixture(scope="module")
+def big_fasta(tmp_path_factory):
+    """About 4 Mbp in records of 400 kbp: enough for seconds of work at zero thresholds."""
+    path = tmp_path_factory.mktemp("big") / "big.fa"
+    block = LAMBDA.read_text().split("\n", 1)[1].replace("\n", "")
+    with open(path, "w") as out:
+        for r in range(10):
+            out.write(f">r{r}\n")
+            seq = (block * 9)[: 400_000]
+            out.writelines(seq[i:i + 60] + "\n" for i in range(0, len(seq), 60))
+    return path
+
+
+def test_tsv_bed_and_gzip_output(tmp_path):
+    tsv = run("--css", 0.9, "--mss", 0.85, MOTIFS, LAMBDA)
+    assert tsv.returncode == 0, tsv.stderr
+    lines = tsv.stdout.splitlines()
+    assert lines[0] == HEADER and len(lines) > 100
+    first = lines[1].split("\t")
+    assert first[0] == "gi|9626243|ref|NC_001416.1|" and first[5] in "+-"
+
+    bed = run("--css", 0.9, "--mss", 0.85, "-f", "bed", "-o", tmp_path / "h.bed.gz", MOTIFS, LAMBDA)
+    assert bed.returncode == 0 and bed.stdout == ""
+    rows = gzip.decompress((tmp_path / "h.bed.gz").read_bytes()).decode().splitlines()
+    assert len(rows) == len(lines) - 1
+    chrom, start, end, name, score, strand = rows[0].split("\t")
+    assert (start, end, name, strand) == (first[1], first[2], first[3], first[5])
+    assert int(score) == round(float(first[7]) * 1000)
+    assert leftovers(tmp_path) == []
+
+
+USAGE_ERRORS = [
+    # (arguments, text the one-line message must hold)
+    ([], "error:"),
+    ([MOTIFS], "at least one FASTA"),
+    (["--css", "nan", MOTIFS, LAMBDA], "--css must be a number"),
+    (["--threads", "-1", MOTIFS, LAMBDA], "--threads"),
+    (["--strand", "minus", MOTIFS, LAMBDA], "invalid choice"),
+    (["no-such.transfac", LAMBDA], "no-such.transfac: No such file"),
+    ([MOTIFS, "no-such.fa"], "no-such.fa"),
+    ([MOTIFS, "-", "-"], "standard input"),
+    (["--motif-format", "meme", MOTIFS, LAMBDA], "no motifs found"),
+    (["-o", "no-such-dir/out.tsv", MOTIFS, LAMBDA], "no-such-dir"),
+]
+
+
+@pytest.mark.parametrize("args,message", USAGE_ERRORS,
+                         ids=[" ".join(map(str, a)) or "no arguments" for a, _ in USAGE_ERRORS])
+def test_bad_options_exit_2_with_one_line(args, message, tmp_path):
+    result = run(*args, cwd=tmp_path)
+    assert result.returncode == 2
+    assert result.stderr.count("\n") == 1 and "Traceback" not in result.stderr
+    assert result.stderr.startswith("vok-scan: error:") and message in result.stderr
+
+
+@pytest.mark.parametrize("name,content,message", [
+    ("bad.fa", ">r1\nACGT\nAC*T\n", "bad.fa: record 'r1', line 3: invalid character '*'"),
+    ("byte.fa", b">r1\nAC\xc3\xa9T\n", "byte.fa: record 'r1', line 2: invalid byte 0xC3"),
+    ("bad.jaspar", ">M1 x\nA [1 -1 0 0 0]\nC [1 2 1 1 1]\nG [1 1 1 1 1]\nT [1 1 1 1 1]\n",
+     "motif 'M1': position 2 holds a negative value"),
+    ("cut.prf", "1 0.9 0.85 A MA0139.2.CTCF\n\n", "cut.prf: line 2: an empty line"),
+])
+def test_bad_input_names_file_and_place(name, content, message, tmp_path):
+    path = tmp_path / name
+    path.write_bytes(content if isinstance(content, bytes) else content.encode())
+    if name.endswith(".fa"):
+        args = [MOTIFS, path]
+    elif name.endswith(".prf"):
+        args = ["--cutoffs", path, MOTIFS, LAMBDA]
+    else:
+        args = [path, LAMBDA]
+    result = run(*args, "-o", tmp_path / "out.tsv")
+    assert result.returncode == 2, result.stderr
+    assert message in result.stderr and result.stderr.count("\n") == 1
+    assert not (tmp_path / "out.tsv").exists() and leftovers(tmp_path) == []
+
+
+def test_failed_run_leaves_no_output_file(tmp_path):
+    fasta = tmp_path / "late.fa"
+    fasta.write_text(LAMBDA.read_text() + ">broken\nACGT?\n")
+    out = tmp_path / "out.tsv"
+    out.write_text("old\n")  # an earlier result stays as it was
+    result = run("--css", 0, "--mss", 0, "-o", out, MOTIFS, fasta)
+    assert result.returncode == 2 and "record 'broken', line" in result.stderr
+    assert out.read_text() == "old\n" and leftovers(tmp_path) == []
+
+
+def test_write_failure_exits_1():
+    with open("/dev/full", "w") as full:
+        result = run("--css", 0, "--mss", 0, MOTIFS, LAMBDA, stdout=full, stderr=subprocess.PIPE)
+    assert result.returncode == 1
+    assert "No space left" in result.stderr and result.stderr.count("\n") == 1
+
+
+def test_closed_pipe_ends_quietly():
+    with subprocess.Popen(COMMAND + ["--css", "0", "--mss", "0", str(MOTIFS), str(LAMBDA)],
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE) as child:
+        assert child.stdout.readline().decode().rstrip("\n") == HEADER
+        child.stdout.close()  # like `| head -1`
+        assert child.wait(timeout=60) == 141
+        assert child.stderr.read() == b""
+
+
+def _ignore_sigint():
+    signal.signal(signal.SIGINT, signal.SIG_IGN)
+
+
+@pytest.mark.parametrize("to_file", [True, False], ids=["-o file", "stdout"])
+def test_ctrl_c_stops_with_130_and_no_output_file(big_fasta, tmp_path, to_file):
+    out = tmp_path / "hits.tsv"
+    # Started with SIGINT ignored, as a background job is: the command must
+    # still take Ctrl-C.
+    args = COMMAND + ["--css", "0", "--mss", "0", str(MOTIFS), str(big_fasta)]
+    args += ["-o", str(out)] if to_file else []
+    with subprocess.Popen(args, stdout=subprocess.DEVNULL if to_file else subprocess.PIPE,
+                          stderr=subprocess.PIPE, preexec_fn=_ignore_sigint) as child:
+        if to_file:
+            deadline = time.monotonic() + 60
+            while not any(p.stat().st_size > 0 for p in tmp_path.glob(".hits.tsv.*.part")):
+                assert time.monotonic() < deadline and child.poll() is None
+                time.sleep(0.05)
+        else:
+            child.stdout.readline()
+        child.send_signal(signal.SIGINT)
+        assert child.wait(timeout=30) == 130
+        assert "Traceback" not in child.stderr.read().decode()
+    assert not out.exists() and leftovers(tmp_path) == []
+
+
+def test_help_is_the_manual():
+    result = run("--help")
+    assert result.returncode == 0
+    for option in ("--css", "--mss", "--cutoffs", "--strand", "--mask", "--partial-windows",
+                   "--threads", "--output", "--format", "--motif-format", "--jaspar", "--quiet"):
+        assert option in result.stdout
+    assert result.stdout.count("(default:") >= 12
+    examples = result.stdout.split("examples:")[1].split("\n\n")[0].splitlines()
+    assert sum("vok-scan " in line for line in examples) >= 3
+
+
+def _stderr_on_terminal(*args):
+    """Run with standard error on a pseudo-terminal; return (status, what it showed)."""
+    import pty  # noqa: F401 - POSIX only, like the rest of these tests
+
+    master, slave = os.openpty()
+    with subprocess.Popen(COMMAND + [str(a) for a in args], stdout=subprocess.DEVNULL,
+                          stderr=slave) as child:
+        os.close(slave)
+        shown = b""
+        while True:
+            try:
+                chunk = os.read(master, 65536)
+            except OSError:  # EIO once the child has closed the terminal
+                break
+            if not chunk:
+                break
+            shown += chunk
+        os.close(master)
+        return child.wait(timeout=60), shown.decode(errors="replace")
+
+
+@pytest.mark.parametrize("quiet", [False, True], ids=["bar", "--quiet"])
+def test_progress_bar_only_on_a_terminal(big_fasta, quiet):
+    args = ["--css", "0.8", "--mss", "0.8", MOTIFS, big_fasta] + (["--quiet"] if quiet else [])
+    status, shown = _stderr_on_terminal(*args)
+    assert status == 0
+    assert ("hits" in shown and "%" in shown) != quiet
+    piped = run(*args)
+    assert piped.returncode == 0 and piped.stderr == ""
