@@ -212,3 +212,31 @@ float MatrixStatistics::grid_threshold(double p, float css_threshold) const {
 }
 
 }  // namespace vok
+
+namespace vok {
+
+float MatrixStatistics::css_threshold_keeping(float mss_threshold) const {
+  const float passing_sum = window_.min_passing_sum(mss_threshold);
+  const std::size_t m = window_.core_start();
+  double rest_max = 0.0;  // real sum of the largest non-core terms, all bases
+  for (std::size_t i = 0; i < window_.length(); ++i) {
+    if (i >= m && i < m + kCoreLength) continue;
+    double largest = window_.term(i, 0);
+    for (std::size_t b = 1; b < 4; ++b) largest = std::max(largest, static_cast<double>(window_.term(i, b)));
+    rest_max += largest;
+  }
+  const double needed = static_cast<double>(passing_sum) - window_.sum_error_bound();
+  const auto& css = window_.core_scores();
+  float lowest = 1.0f;
+  for (std::size_t word = 0; word < kCoreWords; ++word) {
+    double core_sum = 0.0;
+    for (std::size_t j = 0; j < kCoreLength; ++j) {
+      core_sum += window_.term(m + j, (word >> (2 * (kCoreLength - 1 - j))) & 3);
+    }
+    // A word that may reach the threshold, with a margin for the double sums.
+    if (core_sum + rest_max >= needed - 1e-12 * std::fabs(needed)) lowest = std::min(lowest, css[word]);
+  }
+  return lowest;
+}
+
+}  // namespace vok

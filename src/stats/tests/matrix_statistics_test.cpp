@@ -92,6 +92,18 @@ TEST_P(EnumerationTest, AgreesWithEveryWord) {
       }
     }
 
+    // The css threshold that keeps every window passing an mss threshold
+    // loses none of them, so the pair's p-value is the mss one.
+    for (float mss : thresholds_near(windows, {1e-2, 1e-4})) {
+      const float keeping = stats.css_threshold_keeping(mss);
+      float lowest = 2.0f;
+      for (const Window& w : windows) {
+        if (w.mss >= mss) lowest = std::min(lowest, w.css);
+      }
+      if (lowest <= 1.0f) EXPECT_LE(keeping, lowest) << "mss " << mss;
+      EXPECT_NEAR(stats.pvalue(keeping, mss), stats.pvalue(0.0f, mss), 1e-15);
+    }
+
     // Per-hit table: every window's p-value bounds its exact tail from above,
     // and counts no window further below than the grid band (one step per row
     // and the float error of the sum, in units of mss).

@@ -76,6 +76,12 @@ class MatrixStatistics {
   // attainable mss (no hits). Throws std::invalid_argument unless 0 < p.
   float threshold_for_pvalue(double p, float css_threshold = 0.0f) const;
 
+  // The highest css threshold that rejects no window reaching mss_threshold
+  // (whatever the background: windows of bases it deems impossible count
+  // too): the lowest css of a core word that some window with that mss can
+  // have. With it the css test costs no sensitivity at that mss threshold.
+  float css_threshold_keeping(float mss_threshold) const;
+
   // Per-hit p-values by mss, for full windows.
   const HitPValueTable& hit_table() const { return hit_table_; }
 
