@@ -1,0 +1,32 @@
+#pragma once
+// The parts of the _engine module, each registered by its own function.
+#include <pybind11/pybind11.h>
+
+#include <functional>
+#include <string>
+
+#include "stream/block_scan.hpp"
+#include "stream/motif_set.hpp"
+
+namespace vok::scanner_binding {
+
+namespace py = pybind11;
+
+void register_errors(py::module_& module);
+void register_motif_set(py::module_& module);
+void register_hit_batch(py::module_& module);
+void register_fasta_scan(py::module_& module);
+void register_hit_writer(py::module_& module);
+
+// The built motif set behind a Python MotifSet; TypeError for anything else.
+std::shared_ptr<const stream::MotifSet> motif_set_of(const py::object& motifs);
+
+// "both" | "forward" | "reversed"; ValueError otherwise.
+stream::Strand parse_strand(const std::string& text);
+
+// Checks for a pending signal (Ctrl-C) with the interpreter lock taken for a
+// moment; called by threads that released it. A true answer leaves the
+// signal's exception set, to be raised when the scan unwinds.
+std::function<bool()> signal_check();
+
+}  // namespace vok::scanner_binding

@@ -1,0 +1,74 @@
+#include <pybind11/stl.h>
+
+#include <memory>
+#include <optional>
+
+#include "bindings.hpp"
+#include "stream/hit_format.hpp"
+#include "stream/output_sink.hpp"
+
+namespace vok::scanner_binding {
+namespace {
+
+stream::HitFormat parse_format(const std::string& text) {
+  if (text == "tsv") return stream::HitFormat::kTsv;
+  if (text == "bed") return stream::HitFormat::kBed;
+  if (text == "bed+") return stream::HitFormat::kBedPlus;
+  throw py::value_error("format must be 'tsv', 'bed' or 'bed+', not '" + text + "'");
+}
+
+class PyHitWriter {
+ public:
+  PyHitWriter(const py::object& path, const std::string& format, const py::object& motifs,
+              bool compress, bool header)
+      : format_(parse_format(format)), motifs_(motif_set_of(motifs)) {
+    std::optional<std::string> target;
+    if (!path.is_none()) {
+      target = py::str(py::module_::import("os").attr("fspath")(path)).cast<std::string>();
+    }
+    py::gil_scoped_release release;
+    sink_ = std::make_unique<stream::OutputSink>(target, compress);
+    if (header) {
+      const std::string line = stream::hit_header(format_);
+      if (!line.empty()) sink_->write(line);
+    }
+  }
+
+  void write(const stream::HitBatch& batch) {
+    if (!sink_ || sink_->closed()) throw py::value_error("write to a closed HitWriter");
+    py::gil_scoped_release release;
+    text_.clear();
+    stream::append_hits(text_, batch, *motifs_, format_);
+    sink_->write(text_);
+    if (text_.capacity() > (std::size_t{1} << 24)) std::string().swap(text_);
+  }
+
+  void close() {
+    if (!sink_) return;
+    py::gil_scoped_release release;
+    sink_->close();
+  }
+
+ private:
+  stream::HitFormat format_;                        // line format
+  std::shared_ptr<const stream::MotifSet> motifs_;  // ids and names of the motifs
+  std::unique_ptr<stream::OutputSink> sink_;        // the destination
+  std::string text_;                                // formatted lines of one batch
+};
+
+}  // namespace
+
+void register_hit_writer(py::module_& module) {
+  py::class_<PyHitWriter>(module, "HitWriter",
+                          "Writes hit batches as TSV, BED or BED+ lines to a file or standard "
+                          "output, optionally gzip-compressed.")
+      .def(py::init<const py::object&, const std::string&, const py::object&, bool, bool>(),
+           py::arg("path"), py::arg("format") = "tsv", py::kw_only(), py::arg("motifs"),
+           py::arg("compress") = false, py::arg("header") = true)
+      .def("write", &PyHitWriter::write, py::arg("batch"))
+      .def("close", &PyHitWriter::close)
+      .def("__enter__", [](py::object self) { return self; })
+      .def("__exit__", [](PyHitWriter& self, py::args) { self.close(); });
+}
+
+}  // namespace vok::scanner_binding

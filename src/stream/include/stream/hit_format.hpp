@@ -1,0 +1,24 @@
+#pragma once
+// Hits as text lines: TSV, BED6 and BED6 with css and mss columns.
+#include <string>
+
+#include "stream/hit_batch.hpp"
+#include "stream/motif_set.hpp"
+
+namespace vok::stream {
+
+enum class HitFormat {
+  kTsv,      // sequence start end motif_id motif_name strand css mss core
+  kBed,      // chrom start end name score strand; name = motif id, score = round(mss * 1000)
+  kBedPlus,  // BED6 followed by css and mss
+};
+
+// The TSV header line (with its line end); empty for the BED formats.
+std::string hit_header(HitFormat format);
+
+// Appends one line per hit. Scores are written as the shortest decimal text
+// that reads back as the same 32-bit float. Throws std::out_of_range when a
+// hit refers to a sequence or motif that does not exist.
+void append_hits(std::string& out, const HitBatch& batch, const MotifSet& motifs, HitFormat format);
+
+}  // namespace vok::stream

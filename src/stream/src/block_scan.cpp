@@ -1,0 +1,165 @@
+// Windows are assigned to block parts by their start, so overlapping parts
+// report every site exactly once. Each run of bases is scanned as the record
+// the module would see: the segment itself on the forward strand, and its
+// reversed (complemented) copy on the other, whose candidate c has its
+// window at forward start re - c - L.
+#include "stream/block_scan.hpp"
+
+#include <algorithm>
+#include <limits>
+
+#include "stream/letter_table.hpp"
+
+namespace vok::stream {
+namespace {
+
+using i64 = std::int64_t;
+constexpr i64 kUnbounded = std::numeric_limits<i64>::max();
+
+// The module's candidate count for a record of n bases: the core word must
+// fit (p + 5 <= n) and p - m < K = n - L + 5, where K wraps (never binds) when
+// n + 5 < L.
+i64 module_candidate_count(i64 n, i64 length, i64 core_start) {
+  const i64 core_fits = n >= core_start + 5 ? n - core_start - 4 : 0;
+  if (n + 5 < length) return core_fits;
+  return std::min(core_fits, n - length + 5);
+}
+
+CandidateRange clamp_range(i64 first, i64 end, i64 valid_end) {
+  first = std::max<i64>(first, 0);
+  end = std::min(end, valid_end);
+  if (first >= end) return {0, 0};
+  return {static_cast<std::uint64_t>(first), static_cast<std::uint64_t>(end)};
+}
+
+struct Run {
+  i64 start;         // record position of the first base
+  i64 end;           // one past the last base
+  bool start_known;  // the segment starts here (else it continues before)
+  bool end_known;    // the segment ends here (else it continues after)
+};
+
+void scan_run(const MotifSet& motifs, const BaseCode* bases, const Run& run, i64 own_lo, i64 own_hi,
+              const ScanOptions& options, ScanScratch& scratch) {
+  const i64 n = run.end - run.start;
+  const std::size_t count = motifs.scanned_count();
+  auto& ranges = scratch.ranges;
+  auto& sites = scratch.sites;
+  ranges.resize(count);
+  sites.resize(count);
+
+  // Forward strand: candidate c is the window starting at run.start + c.
+  bool any = false;
+  for (std::size_t k = 0; k < count; ++k) {
+    const ScoringMatrix& model = motifs.model(k);
+    const i64 length = static_cast<i64>(model.length);
+    const i64 full = n >= length ? n - length + 1 : 0;
+    const i64 valid = options.partial_windows && run.end_known
+                          ? module_candidate_count(n, length, static_cast<i64>(model.core_start))
+                          : full;
+    ranges[k] = clamp_range(own_lo - run.start, own_hi - run.start, valid);
+    any = any || ranges[k].first < ranges[k].end;
+    sites[k].clear();
+  }
+  if (any) {
+    motifs.scanner().scan({bases, static_cast<std::size_t>(n)}, ranges, sites);
+    for (std::size_t k = 0; k < count; ++k) {
+      const ScoringMatrix& model = motifs.model(k);
+      const auto motif = static_cast<std::uint32_t>(motifs.motif_of(k));
+      for (const SiteMatch& site : sites[k]) {
+        const i64 start = run.start + static_cast<i64>(site.pos - model.core_start);
+        const i64 end = std::min(start + static_cast<i64>(model.length), run.end);
+        scratch.hits.push_back({static_cast<std::uint64_t>(start), static_cast<std::uint64_t>(end),
+                                static_cast<std::uint64_t>(run.start) + site.pos, motif, 1, site.css,
+                                site.mss});
+      }
+    }
+  }
+  if (options.strand == Strand::kForward) return;
+
+  // Other strand: candidate c covers forward [run.end - c - L, run.end - c),
+  // its start clipped to the segment when cut short; that start falls as c grows.
+  any = false;
+  for (std::size_t k = 0; k < count; ++k) {
+    const ScoringMatrix& model = motifs.model(k);
+    const i64 length = static_cast<i64>(model.length);
+    const i64 full = n >= length ? n - length + 1 : 0;
+    const i64 valid = options.partial_windows && run.start_known
+                          ? module_candidate_count(n, length, static_cast<i64>(model.core_start))
+                          : full;
+    // Clipped start < own_hi, and (unless the segment start itself is owned) >= own_lo.
+    const i64 first = run.start < own_hi ? run.end - length - own_hi + 1 : kUnbounded;
+    const i64 end = run.start < own_lo ? run.end - length - own_lo + 1 : kUnbounded;
+    ranges[k] = clamp_range(first, end, valid);
+    any = any || ranges[k].first < ranges[k].end;
+    sites[k].clear();
+  }
+  if (!any) return;
+  auto& reverse = scratch.reverse;
+  reverse.resize(static_cast<std::size_t>(n));
+  const BaseCode flip = options.strand == Strand::kBoth ? 3 : 0;  // 3 - b complements
+  for (i64 i = 0; i < n; ++i) reverse[static_cast<std::size_t>(n - 1 - i)] = bases[i] ^ flip;
+  motifs.scanner().scan(reverse, ranges, sites);
+  for (std::size_t k = 0; k < count; ++k) {
+    const ScoringMatrix& model = motifs.model(k);
+    const i64 length = static_cast<i64>(model.length);
+    const auto motif = static_cast<std::uint32_t>(motifs.motif_of(k));
+    for (const SiteMatch& site : sites[k]) {
+      const i64 c = static_cast<i64>(site.pos - model.core_start);
+      const i64 end = run.end - c;
+      const i64 start = std::max(end - length, run.start);
+      const i64 core = run.end - static_cast<i64>(site.pos) - 5;
+      scratch.hits.push_back({static_cast<std::uint64_t>(start), static_cast<std::uint64_t>(end),
+                              static_cast<std::uint64_t>(core), motif, -1, site.css, site.mss});
+    }
+  }
+}
+
+bool output_order(const PendingHit& a, const PendingHit& b) {
+  if (a.start != b.start) return a.start < b.start;
+  if (a.motif != b.motif) return a.motif < b.motif;
+  if (a.strand != b.strand) return a.strand > b.strand;
+  return a.core < b.core;
+}
+
+}  // namespace
+
+HitBatch scan_block(const MotifSet& motifs, const Block& block, const ScanOptions& options,
+                    ScanScratch& scratch) {
+  HitBatch batch;
+  batch.sequence_names = block.names;
+  if (motifs.scanned_count() == 0) return batch;
+  for (const BlockPart& part : block.parts) {
+    scratch.hits.clear();
+    const BaseCode* codes = block.codes.data() + part.begin;
+    const i64 own_lo = static_cast<i64>(part.owned_start);
+    const i64 own_hi = static_cast<i64>(part.owned_end);
+    std::size_t i = 0;
+    while (i < part.size) {
+      while (i < part.size && codes[i] == kBreak) ++i;
+      const std::size_t first = i;
+      while (i < part.size && codes[i] != kBreak) ++i;
+      if (first == i) break;
+      const Run run{static_cast<i64>(part.offset + first), static_cast<i64>(part.offset + i),
+                    first > 0 || part.at_record_start, i < part.size || part.at_record_end};
+      if (run.end <= own_lo || run.start >= own_hi) continue;
+      scan_run(motifs, codes + first, run, own_lo, own_hi, options, scratch);
+    }
+    std::sort(scratch.hits.begin(), scratch.hits.end(), output_order);
+    HitColumns& columns = batch.columns;
+    columns.reserve(columns.size() + scratch.hits.size());
+    for (const PendingHit& hit : scratch.hits) {
+      columns.sequence.push_back(static_cast<std::int32_t>(part.sequence));
+      columns.start.push_back(static_cast<std::int64_t>(hit.start));
+      columns.end.push_back(static_cast<std::int64_t>(hit.end));
+      columns.motif.push_back(static_cast<std::int32_t>(hit.motif));
+      columns.strand.push_back(hit.strand);
+      columns.css.push_back(hit.css);
+      columns.mss.push_back(hit.mss);
+      columns.core.push_back(static_cast<std::int64_t>(hit.core));
+    }
+  }
+  return batch;
+}
+
+}  // namespace vok::stream

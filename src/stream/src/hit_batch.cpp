@@ -1,0 +1,27 @@
+#include "stream/hit_batch.hpp"
+
+namespace vok::stream {
+
+void HitColumns::reserve(std::size_t count) {
+  sequence.reserve(count);
+  start.reserve(count);
+  end.reserve(count);
+  motif.reserve(count);
+  strand.reserve(count);
+  css.reserve(count);
+  mss.reserve(count);
+  core.reserve(count);
+}
+
+void HitColumns::append(const HitColumns& other, std::int32_t sequence_shift) {
+  for (std::int32_t index : other.sequence) sequence.push_back(index + sequence_shift);
+  start.insert(start.end(), other.start.begin(), other.start.end());
+  end.insert(end.end(), other.end.begin(), other.end.end());
+  motif.insert(motif.end(), other.motif.begin(), other.motif.end());
+  strand.insert(strand.end(), other.strand.begin(), other.strand.end());
+  css.insert(css.end(), other.css.begin(), other.css.end());
+  mss.insert(mss.end(), other.mss.begin(), other.mss.end());
+  core.insert(core.end(), other.core.begin(), other.core.end());
+}
+
+}  // namespace vok::stream
