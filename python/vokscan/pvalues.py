@@ -202,26 +202,38 @@ def _probability(p) -> float:
 
 class MotifThresholds:
     """Per-motif thresholds for a rate: mss for the rate on every strand
-    scanned, css as given or the one that costs no sensitivity."""
+    scanned, css as given or the one that costs no sensitivity (the lowest
+    css of any window reaching that mss), and the resulting rates."""
 
     def __init__(self, matrices: Sequence, p: float, background: Background = UNIFORM,
-                 css: Optional[float] = None, strand: str = "both"):
+                 css: Optional[float] = None, strand: str = "both",
+                 cutoffs: Optional[Dict[str, Tuple[float, float]]] = None):
         p = _probability(p)
-        backgrounds = strand_backgrounds(_resolve(background), strand)
-        self.css = np.empty(len(matrices), dtype=np.float32)  # css threshold per motif
-        self.mss = np.empty(len(matrices), dtype=np.float32)  # mss threshold per motif
-        self.rate = np.empty(len(matrices), dtype=np.float64)  # P(hit) per window and strand, mean of strands
+        self.backgrounds = strand_backgrounds(_resolve(background), strand)  # one per strand background
+        count = len(matrices)
+        self.css = np.empty(count, dtype=np.float32)  # css threshold per motif
+        self.mss = np.empty(count, dtype=np.float32)  # mss threshold per motif
+        self.rate = np.zeros(count, dtype=np.float64)  # P(hit) per window, mean over strands
         self.strands = 2 if strand == "both" else 1  # strands read per position
+        given = None if css is None else _threshold(css, "css")
+        cutoffs = cutoffs or {}
         for k, matrix in enumerate(matrices):
-            per_strand = [statistics(matrix, bg) for bg in backgrounds]
-            given = 0.0 if css is None else _threshold(css, "css")
-            mss = max(stats.threshold_for_pvalue(p, given) for stats in per_strand)
-            chosen = given if css is not None else min(
-                stats.css_threshold_keeping(mss) for stats in per_strand)
-            self.css[k], self.mss[k] = chosen, mss
-            rates = [stats.pvalue(float(chosen), float(mss)) for stats in per_strand]
+            values, name = _matrix_and_name(matrix)
+            if values.ndim != 2 or values.shape[0] < 5:  # never scanned: no core
+                self.css[k], self.mss[k] = 1.0, 1.0
+                continue
+            per_strand = [statistics(values, bg) for bg in self.backgrounds]
+            if name in cutoffs:
+                chosen_css, mss = cutoffs[name]
+            else:
+                mss = max(s.threshold_for_pvalue(p, 0.0 if given is None else given)
+                          for s in per_strand)
+                chosen_css = given if given is not None else min(
+                    s.css_threshold_keeping(mss) for s in per_strand)
+            self.css[k], self.mss[k] = chosen_css, mss
+            rates = [s.pvalue(float(self.css[k]), float(self.mss[k])) for s in per_strand]
             self.rate[k] = sum(rates) / len(rates)
 
     def hits_per_mbp(self) -> np.ndarray:
-        """Expected hits per million bases of random sequence."""
+        """Expected hits per million bases of random sequence, all strands read."""
         return self.rate * self.strands * 1e6

@@ -11,10 +11,12 @@
 #include <variant>
 #include <vector>
 
+#include "bindings.hpp"
 #include "scoring/internal_failure.hpp"
 #include "scoring/scoring_matrix.hpp"
 #include "stats/background.hpp"
 #include "stats/matrix_statistics.hpp"
+#include "stream/hit_pvalues.hpp"
 
 namespace py = pybind11;
 
@@ -58,7 +60,44 @@ Background background_from_python(const std::vector<double>& frequencies) {
 
 }  // namespace
 
+namespace scanner_binding {
+
+std::shared_ptr<const stream::HitPValues> hit_pvalues_of(const py::object& pvalues) {
+  if (pvalues.is_none()) return nullptr;
+  return pvalues.cast<std::shared_ptr<stream::HitPValues>>();
+}
+
+}  // namespace scanner_binding
+
 void bind_stats(py::module_& module) {
+  py::class_<stream::HitPValues, std::shared_ptr<stream::HitPValues>>(
+      module, "HitPValues",
+      "Per-hit p-value tables of a MotifSet under a background: P(a random window's mss >= the hit's).")
+      .def(py::init([](const py::object& motifs, const std::vector<double>& background, const std::string& strand) {
+             const auto set = scanner_binding::motif_set_of(motifs);
+             const Background base = background_from_python(background);
+             const bool complement_minus = scanner_binding::parse_strand(strand) == stream::Strand::kBoth;
+             py::gil_scoped_release unlocked;
+             return std::make_shared<stream::HitPValues>(*set, base, complement_minus);
+           }),
+           py::arg("motifs"), py::arg("background") = std::vector<double>{0.25, 0.25, 0.25, 0.25},
+           py::arg("strand") = "both")
+      .def("__len__", &stream::HitPValues::size)
+      .def(
+          "lookup",
+          [](const stream::HitPValues& tables, const stream::HitBatch& batch) {
+            std::vector<float> values;
+            {
+              py::gil_scoped_release unlocked;
+              tables.fill(batch.columns, values);
+            }
+            py::array_t<float> out(static_cast<py::ssize_t>(values.size()));
+            std::copy(values.begin(), values.end(), out.mutable_data());
+            return out;
+          },
+          py::arg("batch"), "The p-value of every hit of a batch, as float32.");
+
+
   py::class_<MatrixStatistics>(module, "MatrixStatistics",
                                "Score distributions of one matrix under a background (order 0).")
       .def(py::init([](const FloatMatrix& matrix, const std::vector<double>& background, const std::string& name) {

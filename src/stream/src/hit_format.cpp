@@ -23,12 +23,18 @@ long bed_score(float mss) {
 
 }  // namespace
 
-std::string hit_header(HitFormat format) {
+std::string hit_header(HitFormat format, bool with_pvalue) {
   if (format != HitFormat::kTsv) return {};
-  return "sequence\tstart\tend\tmotif_id\tmotif_name\tstrand\tcss\tmss\tcore\n";
+  return with_pvalue ? "sequence\tstart\tend\tmotif_id\tmotif_name\tstrand\tcss\tmss\tcore\tpvalue\n"
+                     : "sequence\tstart\tend\tmotif_id\tmotif_name\tstrand\tcss\tmss\tcore\n";
 }
 
-void append_hits(std::string& out, const HitBatch& batch, const MotifSet& motifs, HitFormat format) {
+void append_hits(std::string& out, const HitBatch& batch, const MotifSet& motifs, HitFormat format,
+                 const HitPValues* pvalues) {
+  if (pvalues && pvalues->size() != motifs.size()) {
+    throw std::out_of_range("the p-value tables belong to another motif set");
+  }
+  const bool with_pvalue = pvalues && format != HitFormat::kBed;
   const HitColumns& hits = batch.columns;
   const std::size_t count = hits.size();
   for (std::size_t i = 0; i < count; ++i) {
@@ -68,6 +74,10 @@ void append_hits(std::string& out, const HitBatch& batch, const MotifSet& motifs
         out += '\t';
         append_number(out, hits.mss[i]);
       }
+    }
+    if (with_pvalue) {
+      out += '\t';
+      append_number(out, (*pvalues)(hits.motif[i], hits.strand[i], hits.mss[i]));
     }
     out += '\n';
   }
