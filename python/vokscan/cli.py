@@ -186,11 +186,13 @@ def _load(options) -> PreparedMotifs:
             records, options.pvalue or pvalue_module.DEFAULT_PVALUE, background,
             css=options.css, strand=options.strand, cutoffs=table)
         css, mss = chosen.css, chosen.mss
-        if not options.quiet:
-            for motif, threshold in zip(records, mss):
-                if threshold > 1.0 and motif.matrix.shape[0] >= 5:
-                    _say(f"warning: motif '{motif.id}': even its best window is more likely "
-                         f"than the rate asked for; it reports no hits")
+        unreachable = [motif.id for motif, threshold in zip(records, mss)
+                       if threshold > 1.0 and motif.matrix.shape[0] >= 5]
+        if unreachable and not options.quiet:
+            shown = ", ".join(unreachable[:5]) + (f" and {len(unreachable) - 5} more"
+                                                  if len(unreachable) > 5 else "")
+            _say(f"warning: {len(unreachable)} motif(s) report no hits: even their best window "
+                 f"is more likely than the rate asked for ({shown}); a larger --pvalue admits them")
     else:
         css_default = DEFAULT_CSS if options.css is None else options.css
         css, mss = cutoff_module.thresholds(records, css_default, options.mss, table)
