@@ -61,7 +61,9 @@ std::vector<vok::PwmMatrix> benchmark_matrices(const char* transfac_path, std::m
   std::uniform_int_distribution<std::size_t> length(8, 20);
   std::uniform_int_distribution<int> count(0, 30);
   while (matrices.size() < 100) {
-    vok::PwmMatrix matrix("m" + std::to_string(matrices.size()), length(rng));
+    std::string name = "m";
+    name += std::to_string(matrices.size());
+    vok::PwmMatrix matrix(std::move(name), length(rng));
     for (float& value : matrix.values) value = static_cast<float>(count(rng));
     matrices.push_back(std::move(matrix));
   }
