@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import argparse
+import errno
 import math
 import os
 import signal
@@ -222,8 +223,8 @@ def _say(message: str) -> None:
 
 
 def _describe(exc: BaseException) -> str:
-    if isinstance(exc, OSError) and exc.filename is not None and exc.strerror:
-        return f"{exc.filename}: {exc.strerror}"
+    if isinstance(exc, OSError) and exc.strerror:
+        return f"{exc.filename}: {exc.strerror}" if exc.filename is not None else exc.strerror
     text = str(exc) or type(exc).__name__
     return text.splitlines()[0] if text.strip() else type(exc).__name__
 
@@ -240,8 +241,15 @@ class _Run:
         self.stop = threading.Event()  # set by the main thread on Ctrl-C
         self.error: Optional[BaseException] = None  # what ended the run early
         self.write_failed = False  # the error came from writing, not reading
+        self.done = threading.Event()  # set when the thread is about to end
 
     def __call__(self) -> None:
+        try:
+            self._work()
+        finally:
+            self.done.set()
+
+    def _work(self) -> None:
         try:
             batches = engine_batches(
                 self.prepared, self.options.sequences, strand=self.options.strand,
@@ -265,6 +273,10 @@ class _Run:
             self.error = exc
 
 
+_BAD_NAME_ERRNOS = {errno.ENOENT, errno.ENOTDIR, errno.EISDIR, errno.EACCES, errno.EPERM,
+                    errno.ENAMETOOLONG, errno.ELOOP, errno.EROFS, None}
+
+
 def _exit_status(exc: BaseException, write_failed: bool) -> int:
     if isinstance(exc, BrokenPipeError) and write_failed:
         return EXIT_PIPE
@@ -272,7 +284,10 @@ def _exit_status(exc: BaseException, write_failed: bool) -> int:
                         pvalue_module.BackgroundError)):
         return EXIT_USAGE
     if isinstance(exc, OSError):
-        return EXIT_FAILURE if write_failed else EXIT_USAGE
+        # A name that does not lead to a usable file is a bad argument; a
+        # full disk or a failing device is not.
+        return EXIT_USAGE if exc.errno in _BAD_NAME_ERRNOS and not write_failed \
+            else EXIT_FAILURE
     if isinstance(exc, ValueError):  # the engine's InputError and bad motifs
         return EXIT_USAGE
     return EXIT_FAILURE
@@ -318,15 +333,15 @@ def run(options) -> int:
         task = _Run(prepared, options, writer, progress)
         worker = threading.Thread(target=task, name="vok-scan", daemon=True)
         worker.start()
-        while worker.is_alive():
-            worker.join(0.1)
+        # Waiting on an event, not on join(): a join cut short by Ctrl-C can
+        # leave the thread marked as ended while it still runs.
+        while not task.done.wait(0.1):
+            pass
         progress.close()
         if task.error is not None:
             status = _exit_status(task.error, task.write_failed)
             if status == EXIT_PIPE:
                 _silence_stdout()
-            elif task.write_failed and isinstance(task.error, OSError) and task.error.strerror:
-                _say(f"error: {options.output or 'standard output'}: {task.error.strerror}")
             else:
                 _say(f"error: {_describe(task.error)}")
             return status
@@ -337,10 +352,11 @@ def run(options) -> int:
             output.discard()
         progress.enabled = False
         _say("interrupted")
-        if worker is not None and worker.is_alive():
+        if worker is not None and not task.done.is_set():
             task.stop.set()
-            worker.join(STOP_GRACE_SECONDS)
-            if worker.is_alive():  # a long batch still running: end without waiting for it
+            if not task.done.wait(STOP_GRACE_SECONDS):
+                # A long batch is still being scanned or written: end without
+                # waiting for it (the unfinished file is already gone).
                 sys.stderr.flush()
                 os._exit(128 + _received[0])
         return 128 + _received[0]
