@@ -2,15 +2,15 @@
 module itself, backgrounds, and base counting."""
 
 import gzip
-import itertools
 import math
+from pathlib import Path
 
 import numpy as np
 import pytest
 
 import vok
 import vokscan
-from vokscan import pvalues
+from vokscan import pvalues, scanning
 
 pytest.importorskip("vokscan._engine")
 
@@ -134,3 +134,19 @@ def test_strand_thresholds_cover_the_complemented_background():
     chosen = pvalues.MotifThresholds([MATRIX], 1e-3, (0.4, 0.2, 0.1, 0.3))
     for background in backgrounds:
         assert vokscan.pvalue(MATRIX, css=chosen.css[0], mss=chosen.mss[0], background=background) <= 1e-3
+
+
+def test_scan_api_thresholds_and_pvalue_column():
+    root = Path(__file__).resolve().parents[2] / "examples" / "data"
+    motifs, fasta = root / "jaspar_core_vertebrates.transfac", root / "lambda_virus.fa"
+    table = vokscan.scan_to_dataframe(motifs, fasta, pvalue=1e-4, pvalues=True, as_frame=False)
+    batches = list(vokscan.scan(motifs, fasta, pvalue=1e-4, pvalues=True, as_frame=False))
+    assert np.array_equal(np.concatenate([b["pvalue"] for b in batches]), table["pvalue"])
+    prepared = scanning.prepare_motifs(motifs, pvalue=1e-4)
+    for k, motif in enumerate(vokscan.read_motifs(motifs)):
+        mine = table["motif_id"] == motif.name
+        assert (table["mss"][mine] >= prepared.mss[k]).all()
+        stats = pvalues.statistics(motif)
+        assert np.array_equal(table["pvalue"][mine & (table["strand"] == "+")],
+                              stats.hit_pvalues(table["mss"][mine & (table["strand"] == "+")]))
+    assert "pvalue" not in vokscan.scan_to_dataframe(motifs, fasta, as_frame=False)
