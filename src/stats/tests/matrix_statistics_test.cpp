@@ -27,8 +27,12 @@ const NamedBackground kBackgrounds[] = {
 
 // mss thresholds at which the enumeration's tail is near each target rate,
 // taken from the windows' own scores so that atoms of the distribution are hit.
-std::vector<float> thresholds_near(std::vector<Window> windows, std::initializer_list<double> rates) {
+void sort_by_mss(std::vector<Window>& windows) {
   std::sort(windows.begin(), windows.end(), [](const Window& a, const Window& b) { return a.mss > b.mss; });
+}
+
+// `windows` sorted by mss, highest first.
+std::vector<float> thresholds_near(const std::vector<Window>& windows, std::initializer_list<double> rates) {
   std::vector<float> out;
   for (double rate : rates) {
     double total = 0.0;
@@ -64,7 +68,8 @@ TEST_P(EnumerationTest, AgreesWithEveryWord) {
   for (const NamedBackground& named : kBackgrounds) {
     SCOPED_TRACE(named.name);
     const MatrixStatistics stats(model, named.background);
-    const auto windows = enumerate_windows(model, named.background);
+    auto windows = enumerate_windows(model, named.background);
+    sort_by_mss(windows);
     ASSERT_EQ(windows.size(), std::size_t{1} << (2 * length));
 
     for (float css : {0.0f, 0.7f, 0.9f, 1.0f}) {
@@ -107,8 +112,7 @@ TEST_P(EnumerationTest, AgreesWithEveryWord) {
     // Per-hit table: every window's p-value bounds its exact tail from above,
     // and counts no window further below than the grid band (one step per row
     // and the float error of the sum, in units of mss).
-    std::vector<Window> sorted = windows;
-    std::sort(sorted.begin(), sorted.end(), [](const Window& a, const Window& b) { return a.mss > b.mss; });
+    const std::vector<Window>& sorted = windows;
     const WindowSumModel& window = stats.window();
     const double band = (static_cast<double>(length + 2) * stats.grid_step() + 2 * window.sum_error_bound()) /
                         window.denominator();
@@ -141,7 +145,8 @@ TEST(MatrixStatisticsTest, TiedRowsAreCountedExactly) {
   }
   const ScoringMatrix model = std::get<ScoringMatrix>(build_scoring_matrix(matrix, Thresholds{}));
   const MatrixStatistics stats(model, uniform_background());
-  const auto windows = enumerate_windows(model, uniform_background());
+  auto windows = enumerate_windows(model, uniform_background());
+  sort_by_mss(windows);
   for (float mss : thresholds_near(windows, {0.3, 1e-2, 1e-3})) {
     const double exact = enumerated_tail(windows, 0.0f, mss);
     EXPECT_GE(stats.pvalue(0.0f, mss), exact * (1 - 1e-9));
