@@ -110,7 +110,7 @@ TailBounds MatrixStatistics::tail_bounds(float css_threshold, float mss_threshol
 }
 
 TailBounds MatrixStatistics::tail_bounds_on(const SumGrid& rest, float css_threshold,
-                                            float mss_threshold) const {
+                                            float mss_threshold, bool with_lower) const {
   const float passing_sum = window_.min_passing_sum(mss_threshold);
   // Exact ends: no window's float sum exceeds the sum of the largest terms,
   // none falls below the sum of the smallest.
@@ -129,7 +129,7 @@ TailBounds MatrixStatistics::tail_bounds_on(const SumGrid& rest, float css_thres
     if (!(css[word] >= css_threshold)) break;
     const double probability = word_probability_[word];
     upper += probability * rest.upper_tail(upper_target - core_sum_[word]);
-    lower += probability * rest.lower_tail(lower_target - core_sum_[word]);
+    if (with_lower) lower += probability * rest.lower_tail(lower_target - core_sum_[word]);
   }
   return {lower, conservative(upper)};
 }
@@ -202,7 +202,7 @@ float MatrixStatistics::grid_threshold(double p, float css_threshold) const {
   std::uint32_t high = std::bit_cast<std::uint32_t>(none);
   while (high - low > 1) {
     const std::uint32_t middle = low + (high - low) / 2;
-    if (tail_bounds(css_threshold, std::bit_cast<float>(middle)).upper <= p) {
+    if (tail_bounds_on(rest_, css_threshold, std::bit_cast<float>(middle), false).upper <= p) {
       high = middle;
     } else {
       low = middle;

@@ -6,33 +6,6 @@
 #include <stdexcept>
 
 namespace vok {
-namespace {
-
-// Slack in grid steps for the double rounding of offsets and quotients: far
-// above their size (about 1e-9 steps) and far below one step.
-constexpr double kSlack = 1e-6;
-
-// tail[index] with index = ceil(cells), clamped to the table.
-double tail_at(const std::vector<double>& tail, double cells) {
-  const double index = std::ceil(cells);
-  if (!(index > 0.0)) return tail.front();
-  const double last = static_cast<double>(tail.size() - 1);
-  if (index >= last) return tail.back();
-  return tail[static_cast<std::size_t>(index)];
-}
-
-}  // namespace
-
-double SumGrid::upper_tail(double x) const {
-  // S >= x needs offset + step * (K + positions) >= x.
-  if (x > max_real_sum_ + std::fabs(max_real_sum_) * 1e-12 + 1e-300) return 0.0;
-  return tail_at(tail_, (x - offset_) / step_ - static_cast<double>(positions_) - kSlack);
-}
-
-double SumGrid::lower_tail(double x) const {
-  // offset + step * K >= x guarantees S >= x.
-  return tail_at(tail_, (x - offset_) / step_ + kSlack);
-}
 
 SumDistribution::SumDistribution(double step) : step_(step), mass_{1.0} {
   if (!(step > 0.0) || !std::isfinite(step)) throw std::invalid_argument("grid step must be positive");
@@ -74,6 +47,7 @@ void SumDistribution::add_row(const std::array<double, 4>& terms, const Backgrou
 SumGrid SumDistribution::grid() const {
   SumGrid grid;
   grid.step_ = step_;
+  grid.inverse_step_ = 1.0 / step_;
   grid.offset_ = offset_;
   grid.positions_ = positions_;
   grid.max_real_sum_ = max_real_sum_;

@@ -86,7 +86,9 @@ class MatrixStatistics {
   const HitPValueTable& hit_table() const { return hit_table_; }
 
  private:
-  TailBounds tail_bounds_on(const SumGrid& rest, float css_threshold, float mss_threshold) const;
+  // With with_lower false, the lower bound is left at 0 (saves half the work).
+  TailBounds tail_bounds_on(const SumGrid& rest, float css_threshold, float mss_threshold,
+                            bool with_lower = true) const;
   SumGrid rest_grid(double step) const;
   float grid_threshold(double p, float css_threshold) const;
 

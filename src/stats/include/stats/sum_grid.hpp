@@ -7,6 +7,7 @@
 // (offset = sum of the rows' lo). That band turns the grid distribution into
 // a lower and an upper bound on every real tail probability.
 #include <array>
+#include <cmath>
 #include <cstddef>
 #include <vector>
 
@@ -20,8 +21,15 @@ class SumGrid {
   SumGrid() = default;
 
   // Bounds on P(real sum >= x): lower_tail(x) <= P <= upper_tail(x).
-  double upper_tail(double x) const;
-  double lower_tail(double x) const;
+  double upper_tail(double x) const {
+    // S >= x needs offset + step * (K + positions) >= x.
+    if (x > max_real_sum_ + std::fabs(max_real_sum_) * 1e-12 + 1e-300) return 0.0;
+    return tail_at((x - offset_) * inverse_step_ - static_cast<double>(positions_) - kSlack);
+  }
+  double lower_tail(double x) const {
+    // offset + step * K >= x guarantees S >= x.
+    return tail_at((x - offset_) * inverse_step_ + kSlack);
+  }
 
   double step() const { return step_; }
   double offset() const { return offset_; }
@@ -32,7 +40,21 @@ class SumGrid {
 
  private:
   friend class SumDistribution;
+  // Slack in grid steps for the double rounding of offsets and quotients: far
+  // above their size (about 1e-9 steps) and far below one step.
+  static constexpr double kSlack = 1e-6;
+
+  // tail_[ceil(cells)], clamped to the table.
+  double tail_at(double cells) const {
+    const double index = std::ceil(cells);
+    if (!(index > 0.0)) return tail_.front();
+    const double last = static_cast<double>(tail_.size() - 1);
+    if (index >= last) return tail_.back();
+    return tail_[static_cast<std::size_t>(index)];
+  }
+
   double step_ = 1.0;          // grid step, in units of the sum
+  double inverse_step_ = 1.0;  // 1 / step_
   double offset_ = 0.0;        // sum of the rows' smallest terms (bases that occur)
   std::size_t positions_ = 0;  // rows added: the band width in steps
   double max_real_sum_ = 0.0;  // sum of the rows' largest terms (bases that occur)
