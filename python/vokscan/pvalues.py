@@ -214,7 +214,7 @@ class MotifThresholds:
         self.css = np.empty(count, dtype=np.float32)  # css threshold per motif
         self.mss = np.empty(count, dtype=np.float32)  # mss threshold per motif
         self.rate = np.zeros(count, dtype=np.float64)  # P(hit) per window, mean over strands
-        self.strands = 2 if strand == "both" else 1  # strands read per position
+        self.strands = 1 if strand == "forward" else 2  # records scanned per position
         given = None if css is None else _threshold(css, "css")
         cutoffs = cutoffs or {}
         for k, matrix in enumerate(matrices):

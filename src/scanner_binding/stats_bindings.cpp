@@ -64,6 +64,9 @@ namespace scanner_binding {
 
 std::shared_ptr<const stream::HitPValues> hit_pvalues_of(const py::object& pvalues) {
   if (pvalues.is_none()) return nullptr;
+  if (!py::isinstance<stream::HitPValues>(pvalues)) {
+    throw py::type_error("pvalues must be a HitPValues or None");
+  }
   return pvalues.cast<std::shared_ptr<stream::HitPValues>>();
 }
 
