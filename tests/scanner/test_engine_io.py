@@ -162,6 +162,17 @@ def test_order_does_not_depend_on_threads_or_blocks(tmp_path, motifs):
     assert keys == sorted(keys)
 
 
+def test_batches_stay_bounded_at_loose_thresholds(tmp_path):
+    """Blocks shrink when every position is a hit, so no batch holds a whole record."""
+    loose = _engine.MotifSet(ids=["M"], names=[""], matrices=[ROWS], css=[0.0], mss=[-1.0])
+    letters = np.frombuffer(b"ACGT", np.uint8)[np.random.default_rng(1).integers(0, 4, 3_000_000)]
+    path = write(tmp_path / "in.fa", ">big\n" + letters.tobytes().decode() + "\n")
+    with _engine.FastaScan(loose, [path]) as scan:
+        sizes = [len(batch) for batch in scan]
+    assert sum(sizes) == 2 * (3_000_000 - len(ROWS) + 1)
+    assert max(sizes) <= 1.2 * (1 << 20) and len(sizes) >= 6
+
+
 def test_close_stops_a_scan_waiting_on_a_pipe(motifs):
     code = textwrap.dedent("""
         import time

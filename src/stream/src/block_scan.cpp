@@ -39,14 +39,26 @@ struct Run {
   bool end_known;    // the segment ends here (else it continues after)
 };
 
+// Stable counting sort of scratch.hits by window start into scratch.sorted;
+// the hits arrive in motif, strand, core order, which ties keep.
+void sort_by_start(const Run& run, ScanScratch& scratch) {
+  auto& starts = scratch.starts;
+  starts.assign(static_cast<std::size_t>(run.end - run.start) + 1, 0);
+  const auto base = static_cast<std::uint64_t>(run.start);
+  for (const PendingHit& hit : scratch.hits) ++starts[hit.start - base + 1];
+  for (std::size_t i = 1; i < starts.size(); ++i) starts[i] += starts[i - 1];
+  scratch.sorted.resize(scratch.hits.size());
+  for (const PendingHit& hit : scratch.hits) scratch.sorted[starts[hit.start - base]++] = hit;
+}
+
 void scan_run(const MotifSet& motifs, const BaseCode* bases, const Run& run, i64 own_lo, i64 own_hi,
               const ScanOptions& options, ScanScratch& scratch) {
   const i64 n = run.end - run.start;
   const std::size_t count = motifs.scanned_count();
   auto& ranges = scratch.ranges;
-  auto& sites = scratch.sites;
   ranges.resize(count);
-  sites.resize(count);
+  scratch.forward.resize(count);
+  scratch.other.resize(count);
 
   // Forward strand: candidate c is the window starting at run.start + c.
   bool any = false;
@@ -59,67 +71,85 @@ void scan_run(const MotifSet& motifs, const BaseCode* bases, const Run& run, i64
                           : full;
     ranges[k] = clamp_range(own_lo - run.start, own_hi - run.start, valid);
     any = any || ranges[k].first < ranges[k].end;
-    sites[k].clear();
+    scratch.forward[k].clear();
+    scratch.other[k].clear();
   }
-  if (any) {
-    motifs.scanner().scan({bases, static_cast<std::size_t>(n)}, ranges, sites);
-    for (std::size_t k = 0; k < count; ++k) {
-      const ScoringMatrix& model = motifs.model(k);
-      const auto motif = static_cast<std::uint32_t>(motifs.motif_of(k));
-      for (const SiteMatch& site : sites[k]) {
-        const i64 start = run.start + static_cast<i64>(site.pos - model.core_start);
-        const i64 end = std::min(start + static_cast<i64>(model.length), run.end);
-        scratch.hits.push_back({static_cast<std::uint64_t>(start), static_cast<std::uint64_t>(end),
-                                static_cast<std::uint64_t>(run.start) + site.pos, motif, 1, site.css,
-                                site.mss});
-      }
-    }
-  }
-  if (options.strand == Strand::kForward) return;
+  if (any) motifs.scanner().scan({bases, static_cast<std::size_t>(n)}, ranges, scratch.forward);
 
   // Other strand: candidate c covers forward [run.end - c - L, run.end - c),
   // its start clipped to the segment when cut short; that start falls as c grows.
-  any = false;
-  for (std::size_t k = 0; k < count; ++k) {
-    const ScoringMatrix& model = motifs.model(k);
-    const i64 length = static_cast<i64>(model.length);
-    const i64 full = n >= length ? n - length + 1 : 0;
-    const i64 valid = options.partial_windows && run.start_known
-                          ? module_candidate_count(n, length, static_cast<i64>(model.core_start))
-                          : full;
-    // Clipped start < own_hi, and (unless the segment start itself is owned) >= own_lo.
-    const i64 first = run.start < own_hi ? run.end - length - own_hi + 1 : kUnbounded;
-    const i64 end = run.start < own_lo ? run.end - length - own_lo + 1 : kUnbounded;
-    ranges[k] = clamp_range(first, end, valid);
-    any = any || ranges[k].first < ranges[k].end;
-    sites[k].clear();
+  if (options.strand != Strand::kForward) {
+    any = false;
+    for (std::size_t k = 0; k < count; ++k) {
+      const ScoringMatrix& model = motifs.model(k);
+      const i64 length = static_cast<i64>(model.length);
+      const i64 full = n >= length ? n - length + 1 : 0;
+      const i64 valid = options.partial_windows && run.start_known
+                            ? module_candidate_count(n, length, static_cast<i64>(model.core_start))
+                            : full;
+      // Clipped start < own_hi, and (unless the segment start itself is owned) >= own_lo.
+      const i64 first = run.start < own_hi ? run.end - length - own_hi + 1 : kUnbounded;
+      const i64 end = run.start < own_lo ? run.end - length - own_lo + 1 : kUnbounded;
+      ranges[k] = clamp_range(first, end, valid);
+      any = any || ranges[k].first < ranges[k].end;
+    }
+    if (any) {
+      auto& reverse = scratch.reverse;
+      reverse.resize(static_cast<std::size_t>(n));
+      const BaseCode flip = options.strand == Strand::kBoth ? 3 : 0;  // b ^ 3 == 3 - b complements
+      for (i64 i = 0; i < n; ++i) reverse[static_cast<std::size_t>(n - 1 - i)] = bases[i] ^ flip;
+      motifs.scanner().scan(reverse, ranges, scratch.other);
+    }
   }
-  if (!any) return;
-  auto& reverse = scratch.reverse;
-  reverse.resize(static_cast<std::size_t>(n));
-  const BaseCode flip = options.strand == Strand::kBoth ? 3 : 0;  // 3 - b complements
-  for (i64 i = 0; i < n; ++i) reverse[static_cast<std::size_t>(n - 1 - i)] = bases[i] ^ flip;
-  motifs.scanner().scan(reverse, ranges, sites);
+
+  // Motif by motif: forward sites (start rising), then the other strand's
+  // taken backwards (start, and for equal clipped starts the core, rising).
+  auto& hits = scratch.hits;
+  hits.clear();
   for (std::size_t k = 0; k < count; ++k) {
     const ScoringMatrix& model = motifs.model(k);
     const i64 length = static_cast<i64>(model.length);
     const auto motif = static_cast<std::uint32_t>(motifs.motif_of(k));
-    for (const SiteMatch& site : sites[k]) {
-      const i64 c = static_cast<i64>(site.pos - model.core_start);
+    for (const SiteMatch& site : scratch.forward[k]) {
+      const i64 start = run.start + static_cast<i64>(site.pos - model.core_start);
+      const i64 end = std::min(start + length, run.end);
+      hits.push_back({static_cast<std::uint64_t>(start), static_cast<std::uint64_t>(end),
+                      static_cast<std::uint64_t>(run.start) + site.pos, motif, 1, site.css, site.mss});
+    }
+    const auto& other = scratch.other[k];
+    for (auto site = other.rbegin(); site != other.rend(); ++site) {
+      const i64 c = static_cast<i64>(site->pos - model.core_start);
       const i64 end = run.end - c;
       const i64 start = std::max(end - length, run.start);
-      const i64 core = run.end - static_cast<i64>(site.pos) - 5;
-      scratch.hits.push_back({static_cast<std::uint64_t>(start), static_cast<std::uint64_t>(end),
-                              static_cast<std::uint64_t>(core), motif, -1, site.css, site.mss});
+      const i64 core = run.end - static_cast<i64>(site->pos) - 5;
+      hits.push_back({static_cast<std::uint64_t>(start), static_cast<std::uint64_t>(end),
+                      static_cast<std::uint64_t>(core), motif, -1, site->css, site->mss});
     }
   }
+  sort_by_start(run, scratch);
 }
 
-bool output_order(const PendingHit& a, const PendingHit& b) {
-  if (a.start != b.start) return a.start < b.start;
-  if (a.motif != b.motif) return a.motif < b.motif;
-  if (a.strand != b.strand) return a.strand > b.strand;
-  return a.core < b.core;
+void append_columns(HitColumns& columns, std::uint32_t sequence, const std::vector<PendingHit>& hits) {
+  const std::size_t before = columns.size();
+  const std::size_t after = before + hits.size();
+  columns.sequence.resize(after, static_cast<std::int32_t>(sequence));
+  columns.start.resize(after);
+  columns.end.resize(after);
+  columns.motif.resize(after);
+  columns.strand.resize(after);
+  columns.css.resize(after);
+  columns.mss.resize(after);
+  columns.core.resize(after);
+  for (std::size_t i = 0; i < hits.size(); ++i) {
+    const PendingHit& hit = hits[i];
+    columns.start[before + i] = static_cast<std::int64_t>(hit.start);
+    columns.end[before + i] = static_cast<std::int64_t>(hit.end);
+    columns.motif[before + i] = static_cast<std::int32_t>(hit.motif);
+    columns.strand[before + i] = hit.strand;
+    columns.css[before + i] = hit.css;
+    columns.mss[before + i] = hit.mss;
+    columns.core[before + i] = static_cast<std::int64_t>(hit.core);
+  }
 }
 
 }  // namespace
@@ -130,7 +160,6 @@ HitBatch scan_block(const MotifSet& motifs, const Block& block, const ScanOption
   batch.sequence_names = block.names;
   if (motifs.scanned_count() == 0) return batch;
   for (const BlockPart& part : block.parts) {
-    scratch.hits.clear();
     const BaseCode* codes = block.codes.data() + part.begin;
     const i64 own_lo = static_cast<i64>(part.owned_start);
     const i64 own_hi = static_cast<i64>(part.owned_end);
@@ -144,19 +173,8 @@ HitBatch scan_block(const MotifSet& motifs, const Block& block, const ScanOption
                     first > 0 || part.at_record_start, i < part.size || part.at_record_end};
       if (run.end <= own_lo || run.start >= own_hi) continue;
       scan_run(motifs, codes + first, run, own_lo, own_hi, options, scratch);
-    }
-    std::sort(scratch.hits.begin(), scratch.hits.end(), output_order);
-    HitColumns& columns = batch.columns;
-    columns.reserve(columns.size() + scratch.hits.size());
-    for (const PendingHit& hit : scratch.hits) {
-      columns.sequence.push_back(static_cast<std::int32_t>(part.sequence));
-      columns.start.push_back(static_cast<std::int64_t>(hit.start));
-      columns.end.push_back(static_cast<std::int64_t>(hit.end));
-      columns.motif.push_back(static_cast<std::int32_t>(hit.motif));
-      columns.strand.push_back(hit.strand);
-      columns.css.push_back(hit.css);
-      columns.mss.push_back(hit.mss);
-      columns.core.push_back(static_cast<std::int64_t>(hit.core));
+      // Runs are disjoint and rising, and so are the starts of their windows.
+      append_columns(batch.columns, part.sequence, scratch.sorted);
     }
   }
   return batch;

@@ -33,18 +33,15 @@ std::uint64_t FastaBlockReader::bytes_read() const {
 // Refills the decoded buffer, moving to the next input at the end of one;
 // false when every input is exhausted.
 bool FastaBlockReader::fill_buffer() {
-  while (true) {
-    if (!source_) {
-      if (next_path_ == paths_.size()) return false;
-      source_ = std::make_unique<ByteSource>(paths_[next_path_++], stop_);
-      state_ = State::kLineStart;
-      line_ = 1;
-    }
-    pos_ = 0;
-    end_ = source_->read(buffer_.data(), buffer_.size());
-    if (end_ > 0) return true;
-    return false;  // end of this input: the caller ends its record first
+  if (!source_) {
+    if (next_path_ == paths_.size()) return false;
+    source_ = std::make_unique<ByteSource>(paths_[next_path_++], stop_);
+    state_ = State::kLineStart;
+    line_ = 1;
   }
+  pos_ = 0;
+  end_ = source_->read(buffer_.data(), buffer_.size());
+  return end_ > 0;  // at the end of this input the caller ends its record first
 }
 
 void FastaBlockReader::open_part(Block& block, bool record_start) {
@@ -94,7 +91,6 @@ void FastaBlockReader::start_record(Block& block) {
   record_name_ = header_.substr(0, name_end);
   header_.clear();
   in_record_ = true;
-  record_pos_ = 0;
   open_part(block, true);
 }
 
@@ -133,7 +129,6 @@ void FastaBlockReader::read_sequence(Block& block, std::size_t room) {
   }
   if (seen & kInvalid) fail_letter(start, length);
   codes.resize(before + written);
-  record_pos_ += written;
   block.letters += written;
   pos_ += length;
   if (line_ends) {

@@ -11,11 +11,18 @@
 namespace vok::stream {
 namespace {
 constexpr auto kWaitSlice = std::chrono::milliseconds(50);
+// Blocks start small and grow while their hits stay few, so that loose
+// thresholds cannot make one block's hits exhaust memory.
+constexpr std::size_t kFirstBlockLetters = 1 << 16;
+constexpr std::size_t kSmallestBlockLetters = 1 << 12;
 }  // namespace
 
 FastaScan::FastaScan(std::shared_ptr<const MotifSet> motifs, std::vector<std::string> paths,
                      const FastaScanOptions& options)
-    : motifs_(std::move(motifs)), options_(options), paths_(std::move(paths)) {
+    : motifs_(std::move(motifs)),
+      options_(options),
+      paths_(std::move(paths)),
+      block_letters_(std::min(options.block_letters, kFirstBlockLetters)) {
   std::uint64_t total = 0;
   bool known = true;
   for (const std::string& path : paths_) {
@@ -59,9 +66,10 @@ void FastaScan::close() {
 void FastaScan::read_loop() {
   Entry<Block> last;
   try {
-    FastaBlockReader reader(paths_, options_.mask, options_.block_letters, motifs_->context(),
+    FastaBlockReader reader(paths_, options_.mask, block_letters_.load(), motifs_->context(),
                             &stop_);
     while (true) {
+      reader.set_block_letters(block_letters_.load());
       Block block;
       if (!reader.next(block)) break;
       std::unique_lock lock(mutex_);
@@ -89,15 +97,16 @@ void FastaScan::scan_loop() {
   std::vector<Scanned> scanned;
   const std::function<bool()> stopping = [this] { return stop_.load(); };
   while (true) {
-    // Take up to a group of blocks, waiting for each, and note how the input ended.
+    // Wait for one block, then take what else is ready (up to a group), and
+    // note how the input ended.
     group.clear();
     Entry<Block> end_entry;
     bool at_end = false;
     {
       std::unique_lock lock(mutex_);
-      while (group.size() < group_size_) {
-        changed_.wait(lock, [&] { return stop_.load() || !blocks_.empty(); });
-        if (stop_.load()) return;
+      changed_.wait(lock, [&] { return stop_.load() || !blocks_.empty(); });
+      if (stop_.load()) return;
+      while (group.size() < group_size_ && !blocks_.empty()) {
         Entry<Block> entry = std::move(blocks_.front());
         blocks_.pop_front();
         if (!entry.value) {
@@ -118,13 +127,16 @@ void FastaScan::scan_loop() {
         scanned[i].letters = group[i].letters;
         scanned[i].input_bytes = group[i].input_bytes;
       };
-      if (pool_->run(group.size(), task, stopping) == RunOutcome::kInterrupted) return;
+      if (!group.empty() && pool_->run(group.size(), task, stopping) == RunOutcome::kInterrupted) {
+        return;
+      }
     } catch (...) {
       failure.failure = std::current_exception();
       scanned.clear();
       at_end = true;
     }
     if (failure.failure == nullptr) failure.failure = end_entry.failure;
+    adapt_block_size(scanned);
 
     std::unique_lock lock(mutex_);
     for (Scanned& result : scanned) {
@@ -137,6 +149,23 @@ void FastaScan::scan_loop() {
     changed_.notify_all();
     if (at_end) return;
   }
+}
+
+// Aims the next blocks at options_.block_hits hits: at most four times the
+// letters of the last ones, within [kSmallestBlockLetters, block_letters].
+void FastaScan::adapt_block_size(const std::vector<Scanned>& scanned) {
+  std::uint64_t letters = 0, hits = 0;
+  for (const Scanned& result : scanned) {
+    letters += result.letters;
+    hits += result.batch.size();
+  }
+  if (letters == 0) return;
+  const std::size_t current = block_letters_.load();
+  const double per_letter = static_cast<double>(hits) / static_cast<double>(letters);
+  const double aimed = per_letter > 0 ? static_cast<double>(options_.block_hits) / per_letter : 1e18;
+  const double low = static_cast<double>(kSmallestBlockLetters);
+  const double next = std::clamp(aimed, low, std::max(low, 4.0 * static_cast<double>(current)));
+  block_letters_.store(std::min(options_.block_letters, static_cast<std::size_t>(next)));
 }
 
 std::optional<HitBatch> FastaScan::next(const std::function<bool()>& interrupted) {

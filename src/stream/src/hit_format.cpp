@@ -1,20 +1,30 @@
+// Lines are written straight into space reserved for the longest possible
+// line of the batch, so no field grows the string on its own.
 #include "stream/hit_format.hpp"
 
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <stdexcept>
 
 namespace vok::stream {
 namespace {
 
+// Longest text of one number field: an int64 (20 characters) or a float (at
+// most 15 in the shortest form).
+constexpr std::size_t kNumberField = 24;
+
 template <typename T>
-void append_number(std::string& out, T value) {
-  char text[32];
-  const auto result = std::to_chars(text, text + sizeof text, value);
-  out.append(text, result.ptr);
+char* put_number(char* at, T value) {
+  return std::to_chars(at, at + kNumberField, value).ptr;
 }
 
-// BED scores run from 0 to 1000.
+char* put_text(char* at, const std::string& text) {
+  std::memcpy(at, text.data(), text.size());
+  return at + text.size();
+}
+
+// BED scores run from 0 to 1000; halves round up.
 long bed_score(float mss) {
   const double scaled = std::round(static_cast<double>(mss) * 1000.0);
   if (!(scaled > 0.0)) return 0;
@@ -37,49 +47,68 @@ void append_hits(std::string& out, const HitBatch& batch, const MotifSet& motifs
   const bool with_pvalue = pvalues && format != HitFormat::kBed;
   const HitColumns& hits = batch.columns;
   const std::size_t count = hits.size();
-  for (std::size_t i = 0; i < count; ++i) {
-    const auto sequence = static_cast<std::size_t>(hits.sequence[i]);
-    const auto motif = static_cast<std::size_t>(hits.motif[i]);
-    if (hits.sequence[i] < 0 || sequence >= batch.sequence_names.size() || hits.motif[i] < 0 ||
-        motif >= motifs.size()) {
-      throw std::out_of_range("a hit refers to a sequence or motif that does not exist");
-    }
-    const MotifSpec& spec = motifs.spec(motif);
-    out += batch.sequence_names[sequence];
-    out += '\t';
-    append_number(out, hits.start[i]);
-    out += '\t';
-    append_number(out, hits.end[i]);
-    out += '\t';
-    out += spec.id;
-    out += '\t';
-    const char strand = hits.strand[i] < 0 ? '-' : '+';
-    if (format == HitFormat::kTsv) {
-      out += spec.name;
-      out += '\t';
-      out += strand;
-      out += '\t';
-      append_number(out, hits.css[i]);
-      out += '\t';
-      append_number(out, hits.mss[i]);
-      out += '\t';
-      append_number(out, hits.core[i]);
-    } else {
-      append_number(out, bed_score(hits.mss[i]));
-      out += '\t';
-      out += strand;
-      if (format == HitFormat::kBedPlus) {
-        out += '\t';
-        append_number(out, hits.css[i]);
-        out += '\t';
-        append_number(out, hits.mss[i]);
+  if (count == 0) return;
+  std::size_t longest_name = 0, longest_motif = 0;
+  for (const std::string& name : batch.sequence_names) longest_name = std::max(longest_name, name.size());
+  for (std::size_t k = 0; k < motifs.size(); ++k) {
+    longest_motif = std::max(longest_motif, motifs.spec(k).id.size() + motifs.spec(k).name.size());
+  }
+  const std::size_t longest_line = longest_name + longest_motif + 7 * kNumberField + 17;
+
+  const std::size_t original = out.size();
+  // In slices, so the space reserved (and zeroed by resize) stays in cache.
+  constexpr std::size_t kSlice = 1024;
+  for (std::size_t first = 0; first < count; first += kSlice) {
+    const std::size_t last = std::min(count, first + kSlice);
+    const std::size_t before = out.size();
+    out.resize(before + (last - first) * longest_line);
+    char* at = out.data() + before;
+    for (std::size_t i = first; i < last; ++i) {
+      const auto sequence = static_cast<std::size_t>(hits.sequence[i]);
+      const auto motif = static_cast<std::size_t>(hits.motif[i]);
+      if (hits.sequence[i] < 0 || sequence >= batch.sequence_names.size() || hits.motif[i] < 0 ||
+          motif >= motifs.size()) {
+        out.resize(original);
+        throw std::out_of_range("a hit refers to a sequence or motif that does not exist");
       }
+      const MotifSpec& spec = motifs.spec(motif);
+      at = put_text(at, batch.sequence_names[sequence]);
+      *at++ = '\t';
+      at = put_number(at, hits.start[i]);
+      *at++ = '\t';
+      at = put_number(at, hits.end[i]);
+      *at++ = '\t';
+      at = put_text(at, spec.id);
+      *at++ = '\t';
+      const char strand = hits.strand[i] < 0 ? '-' : '+';
+      if (format == HitFormat::kTsv) {
+        at = put_text(at, spec.name);
+        *at++ = '\t';
+        *at++ = strand;
+        *at++ = '\t';
+        at = put_number(at, hits.css[i]);
+        *at++ = '\t';
+        at = put_number(at, hits.mss[i]);
+        *at++ = '\t';
+        at = put_number(at, hits.core[i]);
+      } else {
+        at = put_number(at, bed_score(hits.mss[i]));
+        *at++ = '\t';
+        *at++ = strand;
+        if (format == HitFormat::kBedPlus) {
+          *at++ = '\t';
+          at = put_number(at, hits.css[i]);
+          *at++ = '\t';
+          at = put_number(at, hits.mss[i]);
+        }
+      }
+      if (with_pvalue) {
+        *at++ = '\t';
+        at = put_number(at, (*pvalues)(hits.motif[i], hits.strand[i], hits.mss[i]));
+      }
+      *at++ = '\n';
     }
-    if (with_pvalue) {
-      out += '\t';
-      append_number(out, (*pvalues)(hits.motif[i], hits.strand[i], hits.mss[i]));
-    }
-    out += '\n';
+    out.resize(static_cast<std::size_t>(at - out.data()));
   }
 }
 

@@ -24,7 +24,8 @@ void check_letters(const std::string& name, std::string_view text, std::uint64_t
   }
 }
 
-// Block i owns [own_lo + i * step, ...) and holds the context around it.
+// One block of the text: the window starts [owned_start, owned_end) and the
+// context around them.
 Block make_block(const std::string& name, std::string_view text, const TextRange& range,
                  std::uint64_t owned_start, std::uint64_t owned_end, std::size_t context,
                  const LetterTable& table) {

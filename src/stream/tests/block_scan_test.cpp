@@ -17,7 +17,9 @@ std::vector<MotifSpec> random_motifs(std::mt19937& rng, std::size_t count) {
   std::uniform_int_distribution<int> length(3, 24), value(0, 20);
   std::uniform_real_distribution<float> threshold(0.5f, 0.9f);
   for (std::size_t k = 0; k < count; ++k) {
-    MotifSpec spec{"m" + std::to_string(k), "", PwmMatrix("m", static_cast<std::size_t>(length(rng))),
+    std::string id = "m";
+    id += std::to_string(k);
+    MotifSpec spec{id, "", PwmMatrix(id, static_cast<std::size_t>(length(rng))),
                    {threshold(rng), threshold(rng)}};
     for (float& v : spec.matrix.values) v = static_cast<float>(value(rng));
     spec.matrix.values[0] += 1;  // never all zero

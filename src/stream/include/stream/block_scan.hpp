@@ -36,8 +36,11 @@ struct PendingHit {
 struct ScanScratch {
   std::vector<BaseCode> reverse;                 // the reversed (complemented) segment
   std::vector<CandidateRange> ranges;            // per model
-  std::vector<std::vector<SiteMatch>> sites;     // per model
-  std::vector<PendingHit> hits;              // the hits of one part before sorting
+  std::vector<std::vector<SiteMatch>> forward;   // per model: sites on the forward strand
+  std::vector<std::vector<SiteMatch>> other;     // per model: sites on the other strand
+  std::vector<PendingHit> hits;                  // one run's hits in motif, strand, core order
+  std::vector<PendingHit> sorted;                // the same hits by window start (stable)
+  std::vector<std::uint32_t> starts;             // counting-sort buckets, one per run position
 };
 
 // Scans every part of `block` and returns its hits in output order: part by

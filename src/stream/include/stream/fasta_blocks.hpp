@@ -27,6 +27,9 @@ class FastaBlockReader {
   // bad letter (naming file, record and line) and FileError for I/O errors.
   bool next(Block& block);
 
+  // Letters read into each later block (at least 1).
+  void set_block_letters(std::size_t letters) { block_letters_ = letters > 0 ? letters : 1; }
+
   // Raw input bytes consumed so far, over all inputs.
   std::uint64_t bytes_read() const;
 
@@ -57,7 +60,6 @@ class FastaBlockReader {
   std::string header_;                  // the header line being read
   bool in_record_ = false;              // a record is open
   std::string record_name_;             // its name
-  std::uint64_t record_pos_ = 0;        // record position of its next letter
   std::vector<BaseCode> carry_;         // tail of the last part, for a continuing record
   std::uint64_t carry_offset_ = 0;      // record position of carry_[0]
   std::uint64_t carry_owned_ = 0;       // first window start owned by the next part

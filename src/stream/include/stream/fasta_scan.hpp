@@ -30,7 +30,8 @@ struct FastaScanOptions {
   ScanOptions scan;                        // strands and partial windows
   bool mask = false;                       // lower-case letters end segments
   std::size_t threads = 0;                 // 0: the shared pool; else a private pool of this size
-  std::size_t block_letters = 1 << 20;     // letters read per block
+  std::size_t block_letters = 1 << 20;     // most letters read per block
+  std::size_t block_hits = 1 << 20;        // hits per block aimed at, by shrinking blocks
 };
 
 class FastaScan {
@@ -71,6 +72,7 @@ class FastaScan {
 
   void read_loop();
   void scan_loop();
+  void adapt_block_size(const std::vector<Scanned>& scanned);
 
   std::shared_ptr<const MotifSet> motifs_;   // kept alive for the threads
   FastaScanOptions options_;                 // as given
@@ -84,6 +86,7 @@ class FastaScan {
   std::deque<Entry<Block>> blocks_;           // read, not yet scanned
   std::deque<Entry<Scanned>> results_;        // scanned, not yet taken
   std::atomic<bool> stop_{false};             // everything should end
+  std::atomic<std::size_t> block_letters_;    // letters per block the reader uses next
   bool finished_ = false;                     // the caller has seen the end (or a failure)
 
   std::thread reader_;   // runs read_loop
