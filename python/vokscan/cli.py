@@ -21,7 +21,7 @@ from .scanning import DEFAULT_CSS, DEFAULT_MSS, STRANDS, PreparedMotifs, engine_
 PROG = "vok-scan"
 EXIT_OK, EXIT_FAILURE, EXIT_USAGE, EXIT_INTERRUPTED, EXIT_PIPE = 0, 1, 2, 130, 141
 # After Ctrl-C, how long the scan may take to wind down before the process ends anyway.
-STOP_GRACE_SECONDS = 0.5
+STOP_GRACE_SECONDS = 0.25
 
 DESCRIPTION = """\
 Scan DNA sequences for transcription-factor binding sites with position
@@ -92,11 +92,11 @@ def build_parser() -> argparse.ArgumentParser:
                        help=f"per-motif mss threshold for this rate per window and strand on "
                             f"random sequence (default: {pvalue_module.DEFAULT_PVALUE:g} unless "
                             f"--mss is given)")
-    group.add_argument("--css", type=float, default=None,
+    group.add_argument("--css", type=float, default=None, metavar="X",
                        help=f"css threshold for motifs without a cut-off line (default: with "
                             f"--pvalue, the highest that loses no window reaching the mss "
                             f"threshold; with --mss, {DEFAULT_CSS})")
-    group.add_argument("--mss", type=float, default=None,
+    group.add_argument("--mss", type=float, default=None, metavar="X",
                        help="fixed mss threshold for motifs without a cut-off line, instead "
                             "of --pvalue (default: from --pvalue)")
     group.add_argument("--background", default="uniform", metavar="SPEC",
@@ -109,8 +109,8 @@ def build_parser() -> argparse.ArgumentParser:
     group = parser.add_argument_group("scanning")
     group.add_argument("--strand", choices=STRANDS, default="both",
                        help="both: forward and reverse complement; forward: forward only; "
-                            "reversed: the module's reversed, not complemented, second strand "
-                            "(default: both)")
+                            "reversed: forward and the sequence reversed but not complemented, "
+                            "as vok's evaluate() scans it (default: both)")
     group.add_argument("--mask", action="store_true",
                        help="skip lower-case (soft-masked) letters like N (default: scan them)")
     group.add_argument("--partial-windows", action="store_true",

@@ -394,6 +394,15 @@ def jaspar_motifs(spec: str) -> List[Motif]:
     collection = parts[1].upper() if len(parts) > 1 and parts[1] else "CORE"
     taxa = [t for t in parts[2].split(",") if t] if len(parts) > 2 else None
     try:
+        # Checked first: for an unknown release pyjaspar prints to standard
+        # output, which may be the hit table.
+        releases = jaspardb().get_releases()
+    except Exception as exc:
+        raise MotifError(f"--jaspar '{spec}': {exc}") from None
+    if release not in releases:
+        raise MotifError(f"--jaspar '{spec}': no release {release} in pyjaspar "
+                         f"(it has {', '.join(releases)})")
+    try:
         database = jaspardb(release=release)
         found = database.fetch_motifs(collection=[collection], tax_group=taxa,
                                       all_versions=False)

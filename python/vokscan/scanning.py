@@ -152,11 +152,15 @@ def engine_batches(prepared: PreparedMotifs, sequences, *, strand="both", mask=F
     _check_strand(strand)
     paths, records = _split_sequences(sequences)
     if records:
-        yield from _scan_records(prepared, records, strand=strand, mask=mask,
-                                 partial_windows=partial_windows)
-        return
+        return _scan_records(prepared, records, strand=strand, mask=mask,
+                             partial_windows=partial_windows)
     if not paths:
         raise ValueError("no sequences given")
+    return _scan_files(prepared, paths, strand=strand, mask=mask,
+                       partial_windows=partial_windows, threads=threads, on_scan=on_scan)
+
+
+def _scan_files(prepared, paths, *, strand, mask, partial_windows, threads, on_scan):
     scan = _engine().FastaScan(prepared.engine_set, paths, strand=strand, mask=mask,
                                partial_windows=partial_windows, threads=threads)
     try:
@@ -256,22 +260,24 @@ def scan(motifs, sequences, *, css: Optional[float] = None, mss: float = DEFAULT
       that loses no window reaching that mss. pvalues: add a ``pvalue``
       column, P(a random window's mss >= the hit's) under ``background``.
     strand: "both", "forward" or "reversed"; mask: skip lower-case letters;
-      partial_windows: keep windows cut short by a segment end; threads: 0 =
-      the worker pool's default.
+      partial_windows: keep windows cut short by a segment end; threads: for
+      FASTA files, 0 = the worker pool's default.
     Each batch is a pandas DataFrame (when pandas is installed, unless
     ``as_frame=False``) or a dict of numpy arrays, with the columns
     sequence, start, end, motif_id, motif_name, strand, css, mss, core
     (and pvalue).
     """
+    # Motifs, cut-offs and options are checked here, before the first batch is asked for.
+    _check_strand(strand)
     prepared = prepare_motifs(motifs, css=css, mss=mss, cutoffs=cutoffs,
                               motif_format=motif_format, pvalue=pvalue,
                               background=background, strand=strand, pvalues=pvalues)
     frames = _have_pandas() if as_frame is None else as_frame
     decoder = _Decoder(prepared)
     convert = decoder.frame if frames else decoder.arrays
-    for batch in engine_batches(prepared, sequences, strand=strand, mask=mask,
-                                partial_windows=partial_windows, threads=threads):
-        yield convert(batch)
+    batches = engine_batches(prepared, sequences, strand=strand, mask=mask,
+                             partial_windows=partial_windows, threads=threads)
+    return (convert(batch) for batch in batches)
 
 
 def scan_to_dataframe(motifs, sequences, **options):

@@ -113,3 +113,21 @@ def test_minus_strand_is_the_reverse_complement(pwms):
     assert all(e - s == lengths[m] for s, e, m in
                zip(whole["start"], whole["end"], whole["motif_id"]))
     assert as_set(whole) <= as_set(ours)
+
+
+@pytest.mark.parametrize("motifs,sequences,options,error", [
+    (MOTIFS, LAMBDA, {"strand": "minus"}, ValueError),
+    (MOTIFS, LAMBDA, {"css": float("nan")}, vokscan.CutoffError),
+    ([], LAMBDA, {}, vokscan.MotifError),
+    ([("M1", [[1, 0, 0, -1]] * 6)], LAMBDA, {}, vokscan.MotifError),
+    (MOTIFS, [LAMBDA, ("x", "ACGT")], {}, TypeError),
+    (MOTIFS, [], {}, ValueError),
+])
+def test_bad_arguments_fail_at_the_call(motifs, sequences, options, error):
+    with pytest.raises(error):
+        vokscan.scan(motifs, sequences, **options)
+
+
+def test_bad_letter_in_memory_names_record_and_offset():
+    with pytest.raises(ValueError, match=r"record 'r2', offset 3: invalid character '\*'"):
+        vokscan.scan_to_dataframe(MOTIFS, {"r1": "ACGTACGT", "r2": "ACG*T"})
