@@ -164,9 +164,9 @@ float MatrixStatistics::threshold_for_pvalue(double p, float css_threshold) cons
   // bound is not, the true rate there may still be under p.
   if (on_grid <= 0.0f || tail_bounds(css_threshold, std::nextafter(on_grid, 0.0f)).lower > p) return on_grid;
   // The grid cannot tell the words near the threshold apart: search again
-  // below it with exact counts, as long as they stay cheap.
-  // The grid can misplace the threshold by its band (a step per non-core row
-  // and twice the float error): search that far below it first.
+  // below it with exact counts, as long as they stay cheap. The grid can
+  // misplace the threshold by its band (a step per non-core row and twice
+  // the float error): search twice that far below it first.
   const double band = (static_cast<double>(rest_.positions()) * base_step_ + 2.0 * window_.sum_error_bound()) /
                       static_cast<double>(window_.denominator());
   std::uint32_t low = std::bit_cast<std::uint32_t>(std::max(0.0f, static_cast<float>(on_grid - 2.0 * band)));
@@ -210,10 +210,6 @@ float MatrixStatistics::grid_threshold(double p, float css_threshold) const {
   }
   return std::bit_cast<float>(high);
 }
-
-}  // namespace vok
-
-namespace vok {
 
 float MatrixStatistics::css_threshold_keeping(float mss_threshold) const {
   const float passing_sum = window_.min_passing_sum(mss_threshold);
