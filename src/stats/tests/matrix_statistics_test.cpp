@@ -192,6 +192,32 @@ TEST(MatrixStatisticsTest, StricterThresholdsNeverRaiseThePValue) {
   }
 }
 
+// Matrices too long to enumerate: the rate the scan counts on seeded random
+// sequence lies within its binomial interval around the predicted p-value.
+TEST(MatrixStatisticsTest, CountedRatesOfLongMatricesAgree) {
+  std::mt19937 rng(2024);
+  const Background skewed{{0.3, 0.2, 0.2, 0.3}};
+  std::mt19937_64 bases_rng(99);
+  std::discrete_distribution<int> pick(skewed.probability.begin(), skewed.probability.end());
+  std::vector<BaseCode> bases(2'000'000);
+  for (auto& base : bases) base = static_cast<BaseCode>(pick(bases_rng));
+  for (std::size_t length : {12, 16, 21}) {
+    ScoringMatrix model = random_model(length, rng);
+    const MatrixStatistics stats(model, skewed);
+    for (float css : {0.0f, 0.9f}) {
+      model.thresholds = Thresholds{css, stats.threshold_for_pvalue(1e-3, css)};
+      const double predicted = stats.pvalue(css, model.thresholds.mss);
+      std::vector<SiteMatch> sites;
+      scan_sites(model, bases, sites);
+      const double windows = static_cast<double>(bases.size() - length + 1);
+      const double counted = static_cast<double>(sites.size());
+      const double sd = std::sqrt(windows * predicted * (1 - predicted));
+      EXPECT_LE(predicted, 1e-3);
+      EXPECT_NEAR(counted, windows * predicted, 4.5 * sd + 5) << "length " << length << " css " << css;
+    }
+  }
+}
+
 TEST(MatrixStatisticsTest, EdgeThresholds) {
   std::mt19937 rng(3);
   const MatrixStatistics stats(random_model(9, rng), uniform_background());
