@@ -86,12 +86,30 @@ void FastaScan::read_loop() {
   }
   {
     std::lock_guard lock(mutex_);
-    blocks_.push_back(std::move(last));
+    try {
+      blocks_.push_back(std::move(last));
+    } catch (...) {
+      broken_ = std::current_exception();
+    }
   }
   changed_.notify_all();
 }
 
+// Whatever escapes the scanning loop (memory exhausted while queueing) is
+// handed to the caller too, after the batches already queued.
 void FastaScan::scan_loop() {
+  try {
+    scan_groups();
+  } catch (...) {
+    {
+      std::lock_guard lock(mutex_);
+      broken_ = std::current_exception();
+    }
+    changed_.notify_all();
+  }
+}
+
+void FastaScan::scan_groups() {
   std::vector<ScanScratch> scratch(group_size_);
   std::vector<Block> group;
   std::vector<Scanned> scanned;
@@ -172,8 +190,8 @@ std::optional<HitBatch> FastaScan::next(const std::function<bool()>& interrupted
   std::unique_lock lock(mutex_);
   while (true) {
     if (finished_) return std::nullopt;
-    if (!results_.empty()) break;
-    if (changed_.wait_for(lock, kWaitSlice, [&] { return !results_.empty(); })) break;
+    if (!results_.empty() || broken_) break;
+    if (changed_.wait_for(lock, kWaitSlice, [&] { return !results_.empty() || broken_; })) break;
     if (interrupted) {
       lock.unlock();
       const bool stop = interrupted();
@@ -183,6 +201,10 @@ std::optional<HitBatch> FastaScan::next(const std::function<bool()>& interrupted
       }
       lock.lock();
     }
+  }
+  if (results_.empty()) {
+    finished_ = true;
+    std::rethrow_exception(broken_);
   }
   Entry<Scanned> entry = std::move(results_.front());
   results_.pop_front();

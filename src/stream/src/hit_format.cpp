@@ -14,9 +14,35 @@ namespace {
 // most 15 in the shortest form).
 constexpr std::size_t kNumberField = 24;
 
-template <typename T>
-char* put_number(char* at, T value) {
-  return std::to_chars(at, at + kNumberField, value).ptr;
+char* put_number(char* at, float value) { return std::to_chars(at, at + kNumberField, value).ptr; }
+
+// Decimal digits two at a time: positions are the most frequent field.
+char* put_number(char* at, std::int64_t value) {
+  static constexpr char kPairs[] =
+      "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+      "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+      "8081828384858687888990919293949596979899";
+  std::uint64_t magnitude = static_cast<std::uint64_t>(value);
+  if (value < 0) {
+    *at++ = '-';
+    magnitude = 0 - magnitude;
+  }
+  char digits[20];
+  char* first = digits + sizeof digits;
+  while (magnitude >= 100) {
+    first -= 2;
+    std::memcpy(first, kPairs + 2 * (magnitude % 100), 2);
+    magnitude /= 100;
+  }
+  if (magnitude >= 10) {
+    first -= 2;
+    std::memcpy(first, kPairs + 2 * magnitude, 2);
+  } else {
+    *--first = static_cast<char>('0' + magnitude);
+  }
+  const auto length = static_cast<std::size_t>(digits + sizeof digits - first);
+  std::memcpy(at, first, length);
+  return at + length;
 }
 
 char* put_text(char* at, const std::string& text) {
@@ -92,7 +118,7 @@ void append_hits(std::string& out, const HitBatch& batch, const MotifSet& motifs
         *at++ = '\t';
         at = put_number(at, hits.core[i]);
       } else {
-        at = put_number(at, bed_score(hits.mss[i]));
+        at = put_number(at, static_cast<std::int64_t>(bed_score(hits.mss[i])));
         *at++ = '\t';
         *at++ = strand;
         if (format == HitFormat::kBedPlus) {

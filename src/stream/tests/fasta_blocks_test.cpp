@@ -33,14 +33,14 @@ class TempFile {
   const std::string& path() const { return path_; }
 
  private:
-  std::string path_;
+  std::string path_;  // the file, removed again by the destructor
 };
 
-// Record name -> its letters as codes, joined over all blocks (context dropped).
+// Every record's name and codes, joined over all blocks.
 struct ReadBack {
-  std::vector<std::string> names;
-  std::vector<std::vector<BaseCode>> codes;
-  std::size_t blocks = 0;
+  std::vector<std::string> names;            // record names in input order
+  std::vector<std::vector<BaseCode>> codes;  // each record's codes, context counted once
+  std::size_t blocks = 0;                    // blocks the reader returned
 };
 
 ReadBack read_all(const std::vector<std::string>& paths, std::size_t block_letters,

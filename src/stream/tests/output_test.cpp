@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 
 #include "stream/byte_source.hpp"
 #include "stream/errors.hpp"
@@ -57,6 +58,20 @@ TEST(HitFormat, Lines) {
   EXPECT_EQ(bed_plus,
             "chr1\t0\t6\tMA0001.1\t850\t+\t0.1\t0.85\nchr2\t10\t16\tMA0002.1\t1000\t-\t0.1\t1\n");
   EXPECT_EQ(hit_header(HitFormat::kBed), "");
+}
+
+TEST(HitFormat, IntegersOfAnySize) {
+  const MotifSet motifs = two_motifs();
+  HitBatch batch = batch_of({0.5f});
+  for (std::int64_t value : {std::int64_t{0}, std::int64_t{9}, std::int64_t{10}, std::int64_t{99},
+                             std::int64_t{100}, std::int64_t{9876543210123}, std::int64_t{-7},
+                             std::numeric_limits<std::int64_t>::max(),
+                             std::numeric_limits<std::int64_t>::min()}) {
+    batch.columns.core[0] = value;
+    std::string line;
+    append_hits(line, batch, motifs, HitFormat::kTsv);
+    EXPECT_EQ(line.substr(line.rfind('\t') + 1), std::to_string(value) + "\n");
+  }
 }
 
 TEST(HitFormat, BedScoresRoundHalfUpWithinZeroToThousand) {

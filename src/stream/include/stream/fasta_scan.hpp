@@ -72,6 +72,7 @@ class FastaScan {
 
   void read_loop();
   void scan_loop();
+  void scan_groups();
   void adapt_block_size(const std::vector<Scanned>& scanned);
 
   std::shared_ptr<const MotifSet> motifs_;   // kept alive for the threads
@@ -88,6 +89,7 @@ class FastaScan {
   std::atomic<bool> stop_{false};             // everything should end
   std::atomic<std::size_t> block_letters_;    // letters per block the reader uses next
   bool finished_ = false;                     // the caller has seen the end (or a failure)
+  std::exception_ptr broken_;                 // a thread's failure that no queue entry carries
 
   std::thread reader_;   // runs read_loop
   std::thread scanner_;  // runs scan_loop
