@@ -91,7 +91,7 @@ def main():
     WORK.mkdir(parents=True, exist_ok=True)
 
     print(f"motifs: {options.motifs.name}")
-    for mbp in [int(s) for s in options.sizes.split(",")]:
+    for mbp in [int(s) for s in options.sizes.split(",") if s]:
         path = WORK / f"random_{mbp}M.fa"
         write_fasta(path, mbp * 1_000_000)
         seconds, peak = median_run([options.motifs, path], 1)

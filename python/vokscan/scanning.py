@@ -17,7 +17,6 @@ DEFAULT_CSS = 0.95
 DEFAULT_MSS = 0.90
 
 STRANDS = ("both", "forward", "reversed")
-COLUMNS = ("sequence", "start", "end", "motif_id", "motif_name", "strand", "css", "mss", "core")
 
 # In-memory records are scanned in pieces of this many bases, so that a
 # whole chromosome held as one string still comes back batch by batch.

@@ -61,6 +61,22 @@ def test_tsv_bed_and_gzip_output(tmp_path):
     assert leftovers(tmp_path) == []
 
 
+def test_same_hits_from_every_input_route(tmp_path):
+    packed = tmp_path / "lambda.fa.gz"
+    packed.write_bytes(gzip.compress(LAMBDA.read_bytes()))
+    expected = run(MOTIFS, LAMBDA).stdout
+    assert expected.count("\n") > 50
+    for args, stdin in [((MOTIFS, packed), None), ((MOTIFS, "-"), packed),
+                        (("--threads", 1, MOTIFS, LAMBDA), None),
+                        (("--threads", 2, MOTIFS, packed), None)]:
+        with open(stdin or os.devnull, "rb") as source:
+            result = subprocess.run(COMMAND + [str(a) for a in args], stdin=source,
+                                    capture_output=True, timeout=120)
+        assert result.returncode == 0 and result.stdout.decode() == expected, args
+    bare = run("--no-header", MOTIFS, LAMBDA).stdout
+    assert bare == expected.split("\n", 1)[1]
+
+
 USAGE_ERRORS = [
     # (arguments, text the one-line message must hold)
     ([], "error:"),
