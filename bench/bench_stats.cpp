@@ -5,7 +5,9 @@
 //     counted by the real site scan on N seeded random bases, and whether the
 //     count lies in its binomial interval around the predicted p-value.
 // Usage: bench_stats MATRICES.transfac [--agreement N] [--rate P]
-//   (write the matrices with `python bench/jaspar_matrices.py OUT`).
+//   (write the matrices with `python bench/jaspar_matrices.py OUT`; with
+//   VOK_BENCH_VERBOSE set, hit scores whose table value is >10% above the
+//   refined p-value are listed).
 #include <algorithm>
 #include <ctime>
 #include <cmath>
@@ -224,6 +226,10 @@ int main(int argc, char** argv) {
       for (std::size_t j = 0; j < scores.size(); j += std::max<std::size_t>(1, scores.size() / 10)) {
         const double refined = stats.pvalue(0.0f, scores[j]);
         if (refined > 0) excess.push_back(stats.hit_table()(scores[j]) / refined - 1.0);
+        if (refined > 0 && excess.back() > 0.1 && std::getenv("VOK_BENCH_VERBOSE")) {
+          std::printf("  %s L=%zu mss %.9g p %.4g table %.4g\n", model.name.c_str(), model.length, scores[j],
+                      refined, static_cast<double>(stats.hit_table()(scores[j])));
+        }
       }
     }
     std::sort(excess.begin(), excess.end());

@@ -13,6 +13,8 @@ namespace {
 // Relative margin for the double rounding of the probability sums (about
 // 1e-13 for these sizes), so an upper bound stays one.
 constexpr double kProbabilityMargin = 1e-9;
+// Most cell-by-word products the whole-window grid may spend on the core as one group.
+constexpr std::size_t kCoreGroupBudget = std::size_t{1} << 18;
 // pvalue() stops refining once upper <= (1 + this) * lower.
 constexpr double kTargetRelativeGap = 0.005;
 // Prefixes an exact count may visit before the grid bounds are used instead:
@@ -70,7 +72,13 @@ MatrixStatistics::MatrixStatistics(const ScoringMatrix& model, const Background&
     if (i < m || i >= m + kCoreLength) distribution.add_row(row_terms(window_, i), background_);
   }
   rest_ = distribution.grid();
-  for (std::size_t j = 0; j < kCoreLength; ++j) distribution.add_row(row_terms(window_, m + j), background_);
+  // The core as one group (a band of one step instead of five) where few
+  // cells are occupied, as for short matrices; else row by row.
+  if (distribution.occupied_cells() * kCoreWords <= kCoreGroupBudget) {
+    distribution.add_choices(core_sum_, word_probability_);
+  } else {
+    for (std::size_t j = 0; j < kCoreLength; ++j) distribution.add_row(row_terms(window_, m + j), background_);
+  }
   hit_table_ = HitPValueTable(window_, distribution.grid());
 }
 
