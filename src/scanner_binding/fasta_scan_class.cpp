@@ -114,7 +114,13 @@ void register_fasta_scan(py::module_& module) {
                     std::size_t>(),
            py::arg("motifs"), py::arg("sources"), py::arg("strand") = "both",
            py::arg("mask") = false, py::arg("partial_windows") = false, py::arg("threads") = 0,
-           py::arg("block_size") = std::size_t{1} << 20)
+           py::arg("block_size") = std::size_t{1} << 20,
+           "Starts reading `sources` (paths; '-' is standard input; plain or gzip by content). "
+           "strand: 'both' (forward and reverse complement), 'forward' or 'reversed' (reversed, "
+           "not complemented); mask: lower-case letters end segments; partial_windows: also "
+           "windows cut short at a segment's end; threads: 0 for the shared pool, else a "
+           "private pool of that size; block_size: most letters per block (blocks shrink when "
+           "hits are dense).")
       .def("__iter__", [](py::object self) { return self; })
       .def("__next__", &PyFastaScan::next)
       .def("close", &PyFastaScan::close)

@@ -69,7 +69,10 @@ void register_hit_writer(py::module_& module) {
       .def(py::init<const py::object&, const std::string&, const py::object&, bool, bool,
                     const py::object&>(),
            py::arg("path"), py::arg("format") = "tsv", py::kw_only(), py::arg("motifs"),
-           py::arg("compress") = false, py::arg("header") = true, py::arg("pvalues") = py::none())
+           py::arg("compress") = false, py::arg("header") = true, py::arg("pvalues") = py::none(),
+           "path: a file to create, or None for standard output; format: 'tsv', 'bed' or "
+           "'bed+'; compress: gzip; header: the TSV header line (the BED formats have none); "
+           "pvalues: a HitPValues of the same motifs, for a pvalue column in TSV and BED+.")
       .def("write", &PyHitWriter::write, py::arg("batch"))
       .def("close", &PyHitWriter::close)
       .def("__enter__", [](py::object self) { return self; })

@@ -37,7 +37,9 @@ ByteSource::ByteSource(const std::string& path, const std::atomic<bool>* stop)
   if (path == "-") {
     fd_ = 0;
   } else {
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that opening a named pipe does not wait for its
+    // writer; reads wait in poll() instead, where a stop is noticed.
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd_ < 0) throw_file_error(errno, path, path);
     owns_fd_ = true;
   }
@@ -52,6 +54,7 @@ ByteSource::ByteSource(const std::string& path, const std::atomic<bool>* stop)
     throw_file_error(EISDIR, path_, display_name_);
   }
   waits_ = !S_ISREG(info.st_mode);
+  if (!waits_ && owns_fd_) ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
 }
 
 ByteSource::~ByteSource() {
@@ -67,16 +70,16 @@ bool ByteSource::refill_raw() {
     raw_begin_ = 0;
   }
   while (true) {
-    if (waits_ && stop_ != nullptr) {
+    if (waits_) {
       pollfd poll_fd{fd_, POLLIN, 0};
       const int ready = ::poll(&poll_fd, 1, 100);
-      if (stop_->load()) throw ScanInterrupted();
+      if (stop_ != nullptr && stop_->load()) throw ScanInterrupted();
       if (ready == 0) continue;
       if (ready < 0 && errno == EINTR) continue;
     }
     const ssize_t got = ::read(fd_, raw_.data() + raw_end_pos_, raw_.size() - raw_end_pos_);
     if (got < 0) {
-      if (errno == EINTR) continue;
+      if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
       throw_file_error(errno, path_, display_name_);
     }
     if (got == 0) {

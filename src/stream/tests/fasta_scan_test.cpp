@@ -1,6 +1,7 @@
 #include "stream/fasta_scan.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -135,6 +136,19 @@ TEST(FastaScan, InterruptionAndCloseStopEverything) {
   }
   ::close(fds[0]);
   ::close(fds[1]);
+}
+
+// A named pipe whose writer never comes must not keep close() waiting.
+TEST(FastaScan, CloseWhileANamedPipeHasNoWriter) {
+  const std::string fifo = (std::filesystem::temp_directory_path() / "fasta_scan_fifo_").string() +
+                           std::to_string(::getpid());
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  {
+    FastaScan scan(some_motifs(), {fifo}, {});
+    int checks = 0;
+    EXPECT_THROW(scan.next([&] { return ++checks == 2; }), ScanInterrupted);
+  }
+  std::remove(fifo.c_str());
 }
 
 }  // namespace

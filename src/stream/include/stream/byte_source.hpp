@@ -14,8 +14,9 @@ namespace vok::stream {
 class ByteSource {
  public:
   // "-" is standard input (not closed at the end). Throws FileError.
-  // While waiting on a pipe or terminal, `stop` (if given) is checked about
-  // every 100 ms; when set the read throws ScanInterrupted.
+  // Opening a named pipe does not wait for its writer. While waiting on a
+  // pipe or terminal, `stop` (if given) is checked about every 100 ms; when
+  // set the read throws ScanInterrupted.
   ByteSource(const std::string& path, const std::atomic<bool>* stop);
   ~ByteSource();
   ByteSource(const ByteSource&) = delete;
