@@ -188,8 +188,6 @@ def test_help_is_the_manual():
 
 def _stderr_on_terminal(*args):
     """Run with standard error on a pseudo-terminal; return (status, what it showed)."""
-    import pty  # noqa: F401 - POSIX only, like the rest of these tests
-
     master, slave = os.openpty()
     with subprocess.Popen(COMMAND + [str(a) for a in args], stdout=subprocess.DEVNULL,
                           stderr=slave) as child:
