@@ -4,10 +4,13 @@
     scan_to_dataframe(motifs, sequences)    all hits as one table
     read_motifs(path)                       a motif file as vok.PwmMatrix objects
     from_biopython(motif)                   a Bio.motifs motif as a vok.PwmMatrix
+    pvalue(matrix, css=, mss=, background=) P(css >= css and mss >= mss) of a random window
+    threshold_for_pvalue(matrix, p, css=)   the mss threshold for a rate per window
 """
 
 from .cutoffs import CutoffError
 from .motifs import FORMATS, MotifError, from_biopython, read_motifs
+from .pvalues import BackgroundError, pvalue, threshold_for_pvalue
 from .scanning import DEFAULT_CSS, DEFAULT_MSS, scan, scan_to_dataframe
 
 __all__ = [
@@ -15,6 +18,9 @@ __all__ = [
     "scan_to_dataframe",
     "read_motifs",
     "from_biopython",
+    "pvalue",
+    "threshold_for_pvalue",
+    "BackgroundError",
     "MotifError",
     "CutoffError",
     "FORMATS",

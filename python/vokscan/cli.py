@@ -14,6 +14,7 @@ from typing import List, Optional
 
 from . import cutoffs as cutoff_module
 from . import motifs as motif_module
+from . import pvalues as pvalue_module
 from .output import AtomicOutput
 from .progress import Progress
 from .scanning import DEFAULT_CSS, DEFAULT_MSS, STRANDS, PreparedMotifs, engine_batches
@@ -38,13 +39,23 @@ N and the other ambiguity codes end a segment, so no site spans them."""
 
 EPILOG = """\
 output columns (TSV):
-  sequence start end motif_id motif_name strand css mss core
+  sequence start end motif_id motif_name strand css mss core pvalue
   start/end: the matrix window, 0-based, end exclusive; core: the forward
-  index of the leftmost base of the five-base core word. BED: chrom, start,
-  end, motif id, round(mss x 1000), strand; bed+ adds css and mss.
+  index of the leftmost base of the five-base core word; pvalue: the
+  probability that a random window of the motif's length scores an mss at
+  least the hit's own (under --background). BED: chrom, start, end, motif id,
+  round(mss x 1000), strand; bed+ adds css, mss and pvalue.
+
+thresholds: unless --mss is given, each motif gets the mss threshold at
+which a random window of the background scores at least that high with
+probability --pvalue (1e-4 when no threshold option is given), and, unless
+--css is given, the highest css threshold that loses no window reaching that
+mss. `vok-scan thresholds MOTIFS` prints them with the expected hits per Mbp.
 
 examples:
   vok-scan motifs.transfac genome.fa.gz -o hits.tsv.gz
+  vok-scan --pvalue 1e-5 --background auto motifs.jaspar genome.fa > hits.tsv
+  vok-scan thresholds --pvalue 1e-4 --format profile motifs.transfac > cutoffs.prf
   vok-scan --jaspar 2024:CORE:vertebrates --css 1 --mss 0.95 --format bed chr1.fa > chr1.bed
   zcat reads.fa.gz | vok-scan --mask --cutoffs cutoffs.prf --quiet motifs.meme - | head
 
@@ -66,7 +77,8 @@ def build_parser() -> argparse.ArgumentParser:
     parser = _Parser(
         prog=PROG, description=DESCRIPTION, epilog=EPILOG,
         usage=f"{PROG} [OPTIONS] MOTIFS SEQUENCES...\n       "
-              f"{PROG} [OPTIONS] --jaspar RELEASE:COLLECTION:TAXON SEQUENCES...",
+              f"{PROG} [OPTIONS] --jaspar RELEASE:COLLECTION:TAXON SEQUENCES...\n       "
+              f"{PROG} thresholds [OPTIONS] MOTIFS [SEQUENCES...]   (see {PROG} thresholds --help)",
         formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("inputs", nargs="+", metavar="MOTIFS SEQUENCES",
                         help="a motif file, then one or more FASTA files (- = standard input)")
@@ -77,12 +89,21 @@ def build_parser() -> argparse.ArgumentParser:
                        help="take the motifs from the JASPAR database bundled by pyjaspar, "
                             "e.g. 2024:CORE:vertebrates (latest version of each matrix); "
                             "MOTIFS is then left out (default: off)")
-    group.add_argument("--css", type=float, default=DEFAULT_CSS, metavar="X",
-                       help=f"css threshold for motifs without a cut-off line "
-                            f"(default: {DEFAULT_CSS})")
-    group.add_argument("--mss", type=float, default=DEFAULT_MSS, metavar="X",
-                       help=f"mss threshold for motifs without a cut-off line "
-                            f"(default: {DEFAULT_MSS})")
+    group.add_argument("--pvalue", type=float, default=None, metavar="P",
+                       help=f"per-motif mss threshold for this rate per window and strand on "
+                            f"random sequence (default: {pvalue_module.DEFAULT_PVALUE:g} unless "
+                            f"--mss is given)")
+    group.add_argument("--css", type=float, default=None, metavar="X",
+                       help=f"css threshold for motifs without a cut-off line (default: with "
+                            f"--pvalue, the highest that loses no window reaching the mss "
+                            f"threshold; with --mss, {DEFAULT_CSS})")
+    group.add_argument("--mss", type=float, default=None, metavar="X",
+                       help="fixed mss threshold for motifs without a cut-off line, instead "
+                            "of --pvalue (default: from --pvalue)")
+    group.add_argument("--background", default="uniform", metavar="SPEC",
+                       help="base frequencies of random sequence for --pvalue and the pvalue "
+                            "column: uniform, auto (counted in SEQUENCES, both strands) or "
+                            "A,C,G,T frequencies such as 0.3,0.2,0.2,0.3 (default: uniform)")
     group.add_argument("--cutoffs", metavar="FILE",
                        help="per-motif cut-offs, lines '1 <css> <mss> <accession> <motif id>' "
                             "(default: none)")
@@ -142,9 +163,18 @@ def parse_options(argv: Optional[List[str]]) -> argparse.Namespace:
         options.motifs, options.sequences = options.inputs[0], options.inputs[1:]
     if options.sequences.count("-") > 1:
         raise UsageError("standard input (-) can be read only once")
-    for name in ("css", "mss"):
-        if math.isnan(getattr(options, name)):
+    for name in ("css", "mss", "pvalue"):
+        value = getattr(options, name)
+        if value is not None and math.isnan(value):
             raise UsageError(f"--{name} must be a number, not NaN")
+    if options.pvalue is not None and options.mss is not None:
+        raise UsageError("give either --pvalue or --mss, not both")
+    if options.pvalue is not None and not 0.0 < options.pvalue <= 1.0:
+        raise UsageError("--pvalue must lie in (0, 1]")
+    try:
+        options.background = pvalue_module.parse_background(options.background)
+    except pvalue_module.BackgroundError as exc:
+        raise UsageError(f"--background: {exc}") from None
     if options.threads < 0:
         raise UsageError("--threads must be 0 or more")
     if options.dask_block_size < 1:
@@ -162,8 +192,37 @@ def _load(options) -> PreparedMotifs:
     if not options.quiet:
         for key in cutoff_module.unmatched(table, records):
             _say(f"warning: cut-off line for '{key}' names no motif")
-    css, mss = cutoff_module.thresholds(records, options.css, options.mss, table)
-    return PreparedMotifs(records, css, mss)
+    background = resolve_background(options.background, options.sequences)
+    if options.mss is None:
+        chosen = pvalue_module.MotifThresholds(
+            records, options.pvalue or pvalue_module.DEFAULT_PVALUE, background,
+            css=options.css, strand=options.strand, cutoffs=table)
+        css, mss = chosen.css, chosen.mss
+        unreachable = [motif.id for motif, threshold in zip(records, mss)
+                       if threshold > 1.0 and motif.matrix.shape[0] >= 5]
+        if unreachable and not options.quiet:
+            shown = ", ".join(unreachable[:5]) + (f" and {len(unreachable) - 5} more"
+                                                  if len(unreachable) > 5 else "")
+            _say(f"warning: {len(unreachable)} motif(s) report no hits: even their best window "
+                 f"is more likely than the rate asked for ({shown}); a larger --pvalue admits them")
+    else:
+        css_default = DEFAULT_CSS if options.css is None else options.css
+        css, mss = cutoff_module.thresholds(records, css_default, options.mss, table)
+    prepared = PreparedMotifs(records, css, mss)
+    from . import _engine
+
+    prepared.pvalues = _engine.HitPValues(prepared.engine_set, list(background), options.strand)
+    return prepared
+
+
+def resolve_background(spec, sequences):
+    """The background of --background; 'auto' counts the bases of the sequences."""
+    if spec != "auto":
+        return spec
+    try:
+        return pvalue_module.background_from_sequences(sequences)
+    except pvalue_module.BackgroundError as exc:
+        raise UsageError(f"--background auto: {exc}") from None
 
 
 def _say(message: str) -> None:
@@ -234,7 +293,8 @@ _BAD_NAME_ERRNOS = {errno.ENOENT, errno.ENOTDIR, errno.EISDIR, errno.EACCES, err
 def _exit_status(exc: BaseException, write_failed: bool) -> int:
     if isinstance(exc, BrokenPipeError) and write_failed:
         return EXIT_PIPE
-    if isinstance(exc, (UsageError, motif_module.MotifError, cutoff_module.CutoffError)):
+    if isinstance(exc, (UsageError, motif_module.MotifError, cutoff_module.CutoffError,
+                        pvalue_module.BackgroundError)):
         return EXIT_USAGE
     if isinstance(exc, OSError):
         # A name that does not lead to a usable file is a bad argument; a
@@ -291,7 +351,7 @@ def _run(options, client=None) -> int:
             output = AtomicOutput(options.output)
             writer = _engine.HitWriter(output.target, format=options.format,
                                        motifs=prepared.engine_set, compress=output.compress,
-                                       header=not options.no_header)
+                                       header=not options.no_header, pvalues=prepared.pvalues)
         except BaseException as exc:
             if isinstance(exc, KeyboardInterrupt):
                 raise
@@ -338,8 +398,13 @@ def main(argv: Optional[List[str]] = None) -> int:
     signal.signal(signal.SIGINT, _interrupt)
     signal.signal(signal.SIGTERM, _interrupt)
     try:
+        arguments = sys.argv[1:] if argv is None else list(argv)
+        if arguments[:1] == ["thresholds"]:
+            from .thresholds_command import main as thresholds_main
+
+            return thresholds_main(arguments[1:])
         try:
-            options = parse_options(argv)
+            options = parse_options(arguments)
         except UsageError as exc:
             _say(f"error: {exc}")
             return EXIT_USAGE

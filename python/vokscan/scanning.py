@@ -9,6 +9,7 @@ import numpy as np
 
 from . import cutoffs as cutoff_module
 from . import motifs as motif_module
+from . import pvalues as pvalue_module
 from .motifs import Motif
 
 #: Default thresholds of the command and the API (see the README for why).
@@ -41,6 +42,7 @@ class PreparedMotifs:
             ids=self.ids, names=self.names,
             matrices=[np.ascontiguousarray(m.matrix, dtype=np.float32) for m in records],
             css=[float(v) for v in css], mss=[float(v) for v in mss])
+        self.pvalues = None  # the engine's HitPValues when hits carry a pvalue column
 
 
 def motif_records(motifs, motif_format: Optional[str] = None) -> List[Motif]:
@@ -57,16 +59,35 @@ def motif_records(motifs, motif_format: Optional[str] = None) -> List[Motif]:
     return records
 
 
-def prepare_motifs(motifs, *, css: float = DEFAULT_CSS, mss: float = DEFAULT_MSS,
-                   cutoffs=None, motif_format: Optional[str] = None) -> PreparedMotifs:
-    """Read or convert the motifs and attach each one's thresholds."""
+def prepare_motifs(motifs, *, css: Optional[float] = None, mss: float = DEFAULT_MSS,
+                   cutoffs=None, motif_format: Optional[str] = None, pvalue: Optional[float] = None,
+                   background="uniform", strand: str = "both",
+                   pvalues: bool = False) -> PreparedMotifs:
+    """Read or convert the motifs and attach each one's thresholds: css and
+    mss, or with ``pvalue`` the thresholds for that rate per window under
+    ``background`` (css as given, or None for the one costing no
+    sensitivity). With ``pvalues``, hits carry a pvalue column."""
     if isinstance(motifs, PreparedMotifs):
         return motifs
     records = motif_records(motifs, motif_format)
     if isinstance(cutoffs, (str, os.PathLike)):
         cutoffs = cutoff_module.load_cutoffs(cutoffs)
-    css_values, mss_values = cutoff_module.thresholds(records, css, mss, cutoffs)
-    return PreparedMotifs(records, css_values, mss_values)
+    background = pvalue_module.parse_background(background)
+    if background == "auto":
+        raise pvalue_module.BackgroundError(
+            "background 'auto' needs sequences: pass "
+            "vokscan.pvalues.background_from_sequences(paths) instead")
+    if pvalue is not None:
+        chosen = pvalue_module.MotifThresholds(records, pvalue, background, css=css,
+                                               strand=strand, cutoffs=cutoffs)
+        css_values, mss_values = chosen.css, chosen.mss
+    else:
+        css_values, mss_values = cutoff_module.thresholds(
+            records, DEFAULT_CSS if css is None else css, mss, cutoffs)
+    prepared = PreparedMotifs(records, css_values, mss_values)
+    if pvalues:
+        prepared.pvalues = _engine().HitPValues(prepared.engine_set, list(background), strand)
+    return prepared
 
 
 def _check_strand(strand: str) -> str:
@@ -176,6 +197,7 @@ class _Decoder:
         self.motif_ids = np.array(prepared.ids, dtype=object)
         self.motif_names = np.array(prepared.names, dtype=object)
         self.strand_text = np.array(["-", "", "+"])  # indexed by strand + 1
+        self.pvalues = prepared.pvalues  # HitPValues, or None: no pvalue column
 
     def arrays(self, batch) -> Dict[str, np.ndarray]:
         raw = batch.columns()
@@ -191,7 +213,11 @@ class _Decoder:
             "css": raw["css"],
             "mss": raw["mss"],
             "core": raw["core"],
+            **self.pvalue_column(batch),
         }
+
+    def pvalue_column(self, batch) -> Dict[str, np.ndarray]:
+        return {} if self.pvalues is None else {"pvalue": self.pvalues.lookup(batch)}
 
     def frame(self, batch):
         import pandas as pd
@@ -208,6 +234,7 @@ class _Decoder:
             "css": raw["css"],
             "mss": raw["mss"],
             "core": raw["core"],
+            **self.pvalue_column(batch),
         })
 
 
@@ -222,19 +249,26 @@ def _categorical(categories: List[str], codes: np.ndarray):
     return pd.Categorical.from_codes(codes, categories=list(unique))
 
 
-def scan(motifs, sequences, *, css: float = DEFAULT_CSS, mss: float = DEFAULT_MSS,
+def scan(motifs, sequences, *, css: Optional[float] = None, mss: float = DEFAULT_MSS,
          cutoffs=None, strand: str = "both", mask: bool = False,
          partial_windows: bool = False, threads: int = 0,
          motif_format: Optional[str] = None, as_frame: Optional[bool] = None,
-         client=None, block_size: Optional[int] = None) -> Iterator:
+         pvalue: Optional[float] = None, background="uniform",
+         pvalues: bool = False, client=None,
+         block_size: Optional[int] = None) -> Iterator:
     """Scan sequences with motifs; yield the hits in batches.
 
     motifs: a motif file path, or a list of vok.PwmMatrix / Bio.motifs motifs.
     sequences: a FASTA path ("-" = standard input), a list of paths, or
       in-memory records: a dict name -> sequence, (name, sequence) pairs or
       objects with ``name`` and ``seq`` (vok.Fasta).
-    css, mss: thresholds for motifs without a cut-off line; cutoffs: a cut-off
-      file path or a dict id -> (css, mss).
+    css, mss: thresholds for motifs without a cut-off line (css None: 0.95);
+      cutoffs: a cut-off file path or a dict id -> (css, mss).
+    pvalue: instead of mss, each motif's mss threshold for this rate per
+      window and strand on random sequence of ``background`` ("uniform" or
+      A, C, G, T frequencies); css as given, or None for the highest css
+      that loses no window reaching that mss. pvalues: add a ``pvalue``
+      column, P(a random window's mss >= the hit's) under ``background``.
     strand: "both", "forward" or "reversed"; mask: skip lower-case letters;
       partial_windows: keep windows cut short by a segment end; threads: for
       FASTA files, 0 = the worker pool's default.
@@ -242,12 +276,14 @@ def scan(motifs, sequences, *, css: float = DEFAULT_CSS, mss: float = DEFAULT_MS
       in blocks of ``block_size`` bases (same hits, same order).
     Each batch is a pandas DataFrame (when pandas is installed, unless
     ``as_frame=False``) or a dict of numpy arrays, with the columns
-    sequence, start, end, motif_id, motif_name, strand, css, mss, core.
+    sequence, start, end, motif_id, motif_name, strand, css, mss, core
+    (and pvalue).
     """
     # Motifs, cut-offs and options are checked here, before the first batch is asked for.
-    prepared = prepare_motifs(motifs, css=css, mss=mss, cutoffs=cutoffs,
-                              motif_format=motif_format)
     _check_strand(strand)
+    prepared = prepare_motifs(motifs, css=css, mss=mss, cutoffs=cutoffs,
+                              motif_format=motif_format, pvalue=pvalue,
+                              background=background, strand=strand, pvalues=pvalues)
     frames = _have_pandas() if as_frame is None else as_frame
     decoder = _Decoder(prepared)
     convert = decoder.frame if frames else decoder.arrays
@@ -262,15 +298,21 @@ def scan_to_dataframe(motifs, sequences, **options):
     when pandas is not installed or ``as_frame=False``)."""
     as_frame = options.pop("as_frame", None)
     frames = _have_pandas() if as_frame is None else as_frame
-    prepared = prepare_motifs(motifs, css=options.pop("css", DEFAULT_CSS),
+    prepared = prepare_motifs(motifs, css=options.pop("css", None),
                               mss=options.pop("mss", DEFAULT_MSS),
                               cutoffs=options.pop("cutoffs", None),
-                              motif_format=options.pop("motif_format", None))
+                              motif_format=options.pop("motif_format", None),
+                              pvalue=options.pop("pvalue", None),
+                              background=options.pop("background", "uniform"),
+                              strand=options.get("strand", "both"),
+                              pvalues=options.pop("pvalues", False))
     names: Dict[str, int] = {}
     parts: Dict[str, List[np.ndarray]] = {key: [] for key in
                                           ("sequence", "start", "end", "motif", "strand",
-                                           "css", "mss", "core")}
+                                           "css", "mss", "core", "pvalue")}
     for batch in engine_batches(prepared, sequences, **options):
+        if prepared.pvalues is not None:
+            parts["pvalue"].append(prepared.pvalues.lookup(batch))
         raw = batch.columns()
         local = np.array([names.setdefault(n, len(names)) for n in batch.sequence_names],
                          dtype=np.int64)
@@ -278,10 +320,12 @@ def scan_to_dataframe(motifs, sequences, **options):
         for key in ("start", "end", "motif", "strand", "css", "mss", "core"):
             parts[key].append(raw[key])
     dtypes = {"sequence": np.int64, "start": np.int64, "end": np.int64, "motif": np.int32,
-              "strand": np.int8, "css": np.float32, "mss": np.float32, "core": np.int64}
+              "strand": np.int8, "css": np.float32, "mss": np.float32, "core": np.int64,
+              "pvalue": np.float32}
     joined = {key: (np.concatenate(parts[key]) if parts[key] else np.empty(0, dtypes[key]))
               for key in parts}
     sequence_names = list(names)
+    extra = {"pvalue": joined["pvalue"]} if prepared.pvalues is not None else {}
     if frames:
         import pandas as pd
 
@@ -295,6 +339,7 @@ def scan_to_dataframe(motifs, sequences, **options):
             "css": joined["css"],
             "mss": joined["mss"],
             "core": joined["core"],
+            **extra,
         })
     return {
         "sequence": np.array(sequence_names, dtype=object)[joined["sequence"]],
@@ -306,4 +351,5 @@ def scan_to_dataframe(motifs, sequences, **options):
         "css": joined["css"],
         "mss": joined["mss"],
         "core": joined["core"],
+        **extra,
     }

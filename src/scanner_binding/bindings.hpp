@@ -6,6 +6,7 @@
 #include <string>
 
 #include "stream/block_scan.hpp"
+#include "stream/hit_pvalues.hpp"
 #include "stream/motif_set.hpp"
 
 namespace vok::scanner_binding {
@@ -21,6 +22,9 @@ void register_hit_writer(py::module_& module);
 // The built motif set behind a Python MotifSet; TypeError for anything else.
 std::shared_ptr<const stream::MotifSet> motif_set_of(const py::object& motifs);
 
+// The tables behind a Python HitPValues, or null for None; TypeError for anything else.
+std::shared_ptr<const stream::HitPValues> hit_pvalues_of(const py::object& pvalues);
+
 // "both" | "forward" | "reversed"; ValueError otherwise.
 stream::Strand parse_strand(const std::string& text);
 
@@ -30,3 +34,8 @@ stream::Strand parse_strand(const std::string& text);
 std::function<bool()> signal_check();
 
 }  // namespace vok::scanner_binding
+
+namespace vok {
+// Score statistics and per-hit p-values (stats_bindings.cpp).
+void bind_stats(pybind11::module_& module);
+}  // namespace vok

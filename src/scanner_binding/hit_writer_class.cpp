@@ -20,8 +20,11 @@ stream::HitFormat parse_format(const std::string& text) {
 class PyHitWriter {
  public:
   PyHitWriter(const py::object& path, const std::string& format, const py::object& motifs,
-              bool compress, bool header)
-      : format_(parse_format(format)), motifs_(motif_set_of(motifs)) {
+              bool compress, bool header, const py::object& pvalues)
+      : format_(parse_format(format)), motifs_(motif_set_of(motifs)), pvalues_(hit_pvalues_of(pvalues)) {
+    if (pvalues_ && pvalues_->size() != motifs_->size()) {
+      throw py::value_error("pvalues must be the HitPValues of the same motifs");
+    }
     std::optional<std::string> target;
     if (!path.is_none()) {
       target = py::str(py::module_::import("os").attr("fspath")(path)).cast<std::string>();
@@ -29,7 +32,7 @@ class PyHitWriter {
     py::gil_scoped_release release;
     sink_ = std::make_unique<stream::OutputSink>(target, compress);
     if (header) {
-      const std::string line = stream::hit_header(format_);
+      const std::string line = stream::hit_header(format_, pvalues_ != nullptr);
       if (!line.empty()) sink_->write(line);
     }
   }
@@ -38,7 +41,7 @@ class PyHitWriter {
     if (!sink_ || sink_->closed()) throw py::value_error("write to a closed HitWriter");
     py::gil_scoped_release release;
     text_.clear();
-    stream::append_hits(text_, batch, *motifs_, format_);
+    stream::append_hits(text_, batch, *motifs_, format_, pvalues_.get());
     sink_->write(text_);
     if (text_.capacity() > (std::size_t{1} << 24)) std::string().swap(text_);
   }
@@ -52,6 +55,7 @@ class PyHitWriter {
  private:
   stream::HitFormat format_;                        // line format
   std::shared_ptr<const stream::MotifSet> motifs_;  // ids and names of the motifs
+  std::shared_ptr<const stream::HitPValues> pvalues_;  // per-hit p-value tables; null: no pvalue column
   std::unique_ptr<stream::OutputSink> sink_;        // the destination
   std::string text_;                                // formatted lines of one batch
 };
@@ -62,11 +66,13 @@ void register_hit_writer(py::module_& module) {
   py::class_<PyHitWriter>(module, "HitWriter",
                           "Writes hit batches as TSV, BED or BED+ lines to a file or standard "
                           "output, optionally gzip-compressed.")
-      .def(py::init<const py::object&, const std::string&, const py::object&, bool, bool>(),
+      .def(py::init<const py::object&, const std::string&, const py::object&, bool, bool,
+                    const py::object&>(),
            py::arg("path"), py::arg("format") = "tsv", py::kw_only(), py::arg("motifs"),
-           py::arg("compress") = false, py::arg("header") = true,
+           py::arg("compress") = false, py::arg("header") = true, py::arg("pvalues") = py::none(),
            "path: a file to create, or None for standard output; format: 'tsv', 'bed' or "
-           "'bed+'; compress: gzip; header: the TSV header line (the BED formats have none).")
+           "'bed+'; compress: gzip; header: the TSV header line (the BED formats have none); "
+           "pvalues: a HitPValues of the same motifs, for a pvalue column in TSV and BED+.")
       .def("write", &PyHitWriter::write, py::arg("batch"))
       .def("close", &PyHitWriter::close)
       .def("__enter__", [](py::object self) { return self; })

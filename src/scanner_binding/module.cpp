@@ -8,4 +8,5 @@ PYBIND11_MODULE(_engine, module) {
   register_hit_batch(module);
   register_fasta_scan(module);
   register_hit_writer(module);
+  vok::bind_stats(module);
 }

@@ -16,7 +16,7 @@ pytest.importorskip("vokscan._engine")
 ROOT = Path(__file__).resolve().parents[2]
 MOTIFS = ROOT / "examples" / "data" / "jaspar_core_vertebrates.transfac"
 LAMBDA = ROOT / "examples" / "data" / "lambda_virus.fa"
-HEADER = "sequence\tstart\tend\tmotif_id\tmotif_name\tstrand\tcss\tmss\tcore"
+HEADER = "sequence\tstart\tend\tmotif_id\tmotif_name\tstrand\tcss\tmss\tcore\tpvalue"
 COMMAND = [sys.executable, "-m", "vokscan"]
 
 

@@ -59,12 +59,18 @@ long bed_score(float mss) {
 
 }  // namespace
 
-std::string hit_header(HitFormat format) {
+std::string hit_header(HitFormat format, bool with_pvalue) {
   if (format != HitFormat::kTsv) return {};
-  return "sequence\tstart\tend\tmotif_id\tmotif_name\tstrand\tcss\tmss\tcore\n";
+  return with_pvalue ? "sequence\tstart\tend\tmotif_id\tmotif_name\tstrand\tcss\tmss\tcore\tpvalue\n"
+                     : "sequence\tstart\tend\tmotif_id\tmotif_name\tstrand\tcss\tmss\tcore\n";
 }
 
-void append_hits(std::string& out, const HitBatch& batch, const MotifSet& motifs, HitFormat format) {
+void append_hits(std::string& out, const HitBatch& batch, const MotifSet& motifs, HitFormat format,
+                 const HitPValues* pvalues) {
+  if (pvalues && pvalues->size() != motifs.size()) {
+    throw std::out_of_range("the p-value tables belong to another motif set");
+  }
+  const bool with_pvalue = pvalues && format != HitFormat::kBed;
   const HitColumns& hits = batch.columns;
   const std::size_t count = hits.size();
   if (count == 0) return;
@@ -73,7 +79,7 @@ void append_hits(std::string& out, const HitBatch& batch, const MotifSet& motifs
   for (std::size_t k = 0; k < motifs.size(); ++k) {
     longest_motif = std::max(longest_motif, motifs.spec(k).id.size() + motifs.spec(k).name.size());
   }
-  const std::size_t longest_line = longest_name + longest_motif + 6 * kNumberField + 16;
+  const std::size_t longest_line = longest_name + longest_motif + 7 * kNumberField + 17;
 
   const std::size_t original = out.size();
   // In slices, so the space reserved (and zeroed by resize) stays in cache.
@@ -121,6 +127,10 @@ void append_hits(std::string& out, const HitBatch& batch, const MotifSet& motifs
           *at++ = '\t';
           at = put_number(at, hits.mss[i]);
         }
+      }
+      if (with_pvalue) {
+        *at++ = '\t';
+        at = put_number(at, (*pvalues)(hits.motif[i], hits.strand[i], hits.mss[i]));
       }
       *at++ = '\n';
     }

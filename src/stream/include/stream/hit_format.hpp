@@ -3,6 +3,7 @@
 #include <string>
 
 #include "stream/hit_batch.hpp"
+#include "stream/hit_pvalues.hpp"
 #include "stream/motif_set.hpp"
 
 namespace vok::stream {
@@ -13,12 +14,15 @@ enum class HitFormat {
   kBedPlus,  // BED6 followed by css and mss
 };
 
-// The TSV header line (with its line end); empty for the BED formats.
-std::string hit_header(HitFormat format);
+// The TSV header line (with its line end), ending in a pvalue column when
+// with_pvalue; empty for the BED formats.
+std::string hit_header(HitFormat format, bool with_pvalue = false);
 
 // Appends one line per hit. Scores are written as the shortest decimal text
 // that reads back as the same 32-bit float. Throws std::out_of_range when a
-// hit refers to a sequence or motif that does not exist.
-void append_hits(std::string& out, const HitBatch& batch, const MotifSet& motifs, HitFormat format);
+// hit refers to a sequence or motif that does not exist. With `pvalues`, TSV
+// and BED+ lines end in the hit's p-value (plain BED6 stays six columns).
+void append_hits(std::string& out, const HitBatch& batch, const MotifSet& motifs, HitFormat format,
+                 const HitPValues* pvalues = nullptr);
 
 }  // namespace vok::stream

@@ -1,0 +1,163 @@
+// Score statistics for Python: one MatrixStatistics per matrix and background.
+// C++ errors reach Python through pybind11's translation only: std::invalid_argument
+// (a bad matrix, background or p-value) becomes ValueError.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <array>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "bindings.hpp"
+#include "scoring/internal_failure.hpp"
+#include "scoring/scoring_matrix.hpp"
+#include "stats/background.hpp"
+#include "stats/matrix_statistics.hpp"
+#include "stream/hit_pvalues.hpp"
+
+namespace py = pybind11;
+
+namespace vok {
+namespace {
+
+using FloatMatrix = py::array_t<float, py::array::c_style | py::array::forcecast>;
+
+// A (L, 4) float32 array, rows = positions, columns A, C, G, T -> the scoring model.
+ScoringMatrix model_from_array(const FloatMatrix& values, const std::string& name) {
+  if (values.ndim() != 2 || values.shape(1) != 4) {
+    throw std::invalid_argument("motif '" + name + "': the matrix must have shape (L, 4)");
+  }
+  const auto rows = static_cast<std::size_t>(values.shape(0));
+  PwmMatrix matrix(name, rows);
+  const auto view = values.unchecked<2>();
+  for (std::size_t i = 0; i < rows; ++i) {
+    for (std::size_t b = 0; b < 4; ++b) matrix.at(i, b) = view(i, b);
+  }
+  std::variant<ScoringMatrix, MatrixToShort> built = [&] {
+    try {
+      return build_scoring_matrix(std::move(matrix), Thresholds{});
+    } catch (const InternalFailure& failure) {
+      throw std::invalid_argument("motif '" + name + "': " + failure.what());
+    }
+  }();
+  if (std::holds_alternative<MatrixToShort>(built)) {
+    throw std::invalid_argument("motif '" + name + "' has " + std::to_string(rows) +
+                                " positions; p-values need at least 5");
+  }
+  return std::get<ScoringMatrix>(std::move(built));
+}
+
+Background background_from_python(const std::vector<double>& frequencies) {
+  try {
+    return background_from_frequencies(frequencies);
+  } catch (const BackgroundError& error) {
+    throw std::invalid_argument(error.what());
+  }
+}
+
+}  // namespace
+
+namespace scanner_binding {
+
+std::shared_ptr<const stream::HitPValues> hit_pvalues_of(const py::object& pvalues) {
+  if (pvalues.is_none()) return nullptr;
+  if (!py::isinstance<stream::HitPValues>(pvalues)) {
+    throw py::type_error("pvalues must be a HitPValues or None");
+  }
+  return pvalues.cast<std::shared_ptr<stream::HitPValues>>();
+}
+
+}  // namespace scanner_binding
+
+void bind_stats(py::module_& module) {
+  py::class_<stream::HitPValues, std::shared_ptr<stream::HitPValues>>(
+      module, "HitPValues",
+      "Per-hit p-value tables of a MotifSet under a background: P(a random window's mss >= the hit's).")
+      .def(py::init([](const py::object& motifs, const std::vector<double>& background, const std::string& strand) {
+             const auto set = scanner_binding::motif_set_of(motifs);
+             const Background base = background_from_python(background);
+             const bool complement_minus = scanner_binding::parse_strand(strand) == stream::Strand::kBoth;
+             py::gil_scoped_release unlocked;
+             return std::make_shared<stream::HitPValues>(*set, base, complement_minus);
+           }),
+           py::arg("motifs"), py::arg("background") = std::vector<double>{0.25, 0.25, 0.25, 0.25},
+           py::arg("strand") = "both")
+      .def("__len__", &stream::HitPValues::size)
+      .def(
+          "lookup",
+          [](const stream::HitPValues& tables, const stream::HitBatch& batch) {
+            std::vector<float> values;
+            {
+              py::gil_scoped_release unlocked;
+              tables.fill(batch.columns, values);
+            }
+            py::array_t<float> out(static_cast<py::ssize_t>(values.size()));
+            std::copy(values.begin(), values.end(), out.mutable_data());
+            return out;
+          },
+          py::arg("batch"), "The p-value of every hit of a batch, as float32.");
+
+
+  py::class_<MatrixStatistics>(module, "MatrixStatistics",
+                               "Score distributions of one matrix under a background (order 0).")
+      .def(py::init([](const FloatMatrix& matrix, const std::vector<double>& background, const std::string& name) {
+             const ScoringMatrix model = model_from_array(matrix, name);
+             const Background base = background_from_python(background);
+             py::gil_scoped_release unlocked;
+             return MatrixStatistics(model, base);
+           }),
+           py::arg("matrix"), py::arg("background") = std::vector<double>{0.25, 0.25, 0.25, 0.25},
+           py::arg("name") = "")
+      .def_property_readonly("background",
+                             [](const MatrixStatistics& s) { return s.background().probability; })
+      .def_property_readonly("length", [](const MatrixStatistics& s) { return s.window().length(); })
+      .def_property_readonly("core_start", [](const MatrixStatistics& s) { return s.window().core_start(); })
+      .def("css_tail", &MatrixStatistics::css_tail, py::arg("css"),
+           "Exact P(css >= css) of a random core word.")
+      .def(
+          "css_distribution",
+          [](const MatrixStatistics& s) {
+            const auto levels = s.css_distribution();
+            py::array_t<float> css(static_cast<py::ssize_t>(levels.size()));
+            py::array_t<double> probability(static_cast<py::ssize_t>(levels.size()));
+            auto c = css.mutable_unchecked<1>();
+            auto p = probability.mutable_unchecked<1>();
+            for (std::size_t k = 0; k < levels.size(); ++k) {
+              c(k) = levels[k].css;
+              p(k) = levels[k].probability;
+            }
+            return py::make_tuple(css, probability);
+          },
+          "(css values, probabilities) of the css values that occur, highest first.")
+      .def(
+          "tail_bounds",
+          [](const MatrixStatistics& s, float css, float mss) {
+            const TailBounds bounds = s.tail_bounds(css, mss);
+            return py::make_tuple(bounds.lower, bounds.upper);
+          },
+          py::arg("css"), py::arg("mss"), "(lower, upper) bounds on P(css >= css and mss >= mss).")
+      .def("pvalue", &MatrixStatistics::pvalue, py::arg("css"), py::arg("mss"),
+           py::call_guard<py::gil_scoped_release>(),
+           "Upper bound on P(css >= css and mss >= mss) of a random window, within 1% of the exact value.")
+      .def("threshold_for_pvalue", &MatrixStatistics::threshold_for_pvalue, py::arg("p"), py::arg("css") = 0.0f,
+           py::call_guard<py::gil_scoped_release>(),
+           "The smallest mss threshold whose rate (with css >= css) is at most p.")
+      .def("css_threshold_keeping", &MatrixStatistics::css_threshold_keeping, py::arg("mss"),
+           "The highest css threshold that rejects no window reaching the mss threshold.")
+      .def(
+          "hit_pvalues",
+          [](const MatrixStatistics& s, const py::array_t<float, py::array::c_style | py::array::forcecast>& mss) {
+            py::array_t<float> out(mss.size());
+            const float* in = mss.data();
+            float* result = out.mutable_data();
+            const HitPValueTable& table = s.hit_table();
+            for (py::ssize_t k = 0; k < mss.size(); ++k) result[k] = table(in[k]);
+            return out;
+          },
+          py::arg("mss"), "Per-hit p-values: P(a random window's mss >= each value), by table lookup.");
+}
+
+}  // namespace vok

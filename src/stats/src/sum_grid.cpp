@@ -1,0 +1,100 @@
+#include "stats/sum_grid.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+
+namespace vok {
+
+SumDistribution::SumDistribution(double step) : step_(step), mass_{1.0} {
+  if (!(step > 0.0) || !std::isfinite(step)) throw std::invalid_argument("grid step must be positive");
+}
+
+void SumDistribution::add_row(const std::array<double, 4>& terms, const Background& background) {
+  const auto& p = background.probability;
+  double low = std::numeric_limits<double>::infinity();
+  double high = -std::numeric_limits<double>::infinity();
+  for (std::size_t b = 0; b < 4; ++b) {
+    if (p[b] > 0.0) {
+      low = std::min(low, terms[b]);
+      high = std::max(high, terms[b]);
+    }
+  }
+  std::array<std::size_t, 4> shift{};
+  std::size_t widest = 0;
+  for (std::size_t b = 0; b < 4; ++b) {
+    if (p[b] > 0.0) {
+      shift[b] = static_cast<std::size_t>(std::floor((terms[b] - low) / step_));
+      widest = std::max(widest, shift[b]);
+    }
+  }
+  const std::size_t size = mass_.size();
+  next_.assign(size + widest, 0.0);
+  for (std::size_t b = 0; b < 4; ++b) {
+    if (!(p[b] > 0.0)) continue;
+    const double weight = p[b];
+    const double* source = mass_.data();
+    double* target = next_.data() + shift[b];
+    for (std::size_t j = 0; j < size; ++j) target[j] += weight * source[j];
+  }
+  mass_.swap(next_);
+  offset_ += low;
+  max_real_sum_ += high;
+  ++positions_;
+}
+
+void SumDistribution::add_choices(std::span<const double> values, std::span<const double> probabilities) {
+  double low = std::numeric_limits<double>::infinity();
+  double high = -std::numeric_limits<double>::infinity();
+  for (std::size_t k = 0; k < values.size(); ++k) {
+    if (probabilities[k] > 0.0) {
+      low = std::min(low, values[k]);
+      high = std::max(high, values[k]);
+    }
+  }
+  // Choices on the same step act as one: their probabilities are summed.
+  std::vector<double> weight_by_shift;
+  for (std::size_t k = 0; k < values.size(); ++k) {
+    if (!(probabilities[k] > 0.0)) continue;
+    const auto shift = static_cast<std::size_t>(std::floor((values[k] - low) / step_));
+    if (shift >= weight_by_shift.size()) weight_by_shift.resize(shift + 1, 0.0);
+    weight_by_shift[shift] += probabilities[k];
+  }
+  std::vector<std::size_t> occupied;
+  for (std::size_t j = 0; j < mass_.size(); ++j) {
+    if (mass_[j] != 0.0) occupied.push_back(j);
+  }
+  next_.assign(mass_.size() + weight_by_shift.size() - 1, 0.0);
+  for (std::size_t shift = 0; shift < weight_by_shift.size(); ++shift) {
+    const double weight = weight_by_shift[shift];
+    if (weight == 0.0) continue;
+    for (std::size_t j : occupied) next_[j + shift] += weight * mass_[j];
+  }
+  mass_.swap(next_);
+  offset_ += low;
+  max_real_sum_ += high;
+  ++positions_;
+}
+
+std::size_t SumDistribution::occupied_cells() const {
+  return static_cast<std::size_t>(std::count_if(mass_.begin(), mass_.end(), [](double m) { return m != 0.0; }));
+}
+
+SumGrid SumDistribution::grid() const {
+  SumGrid grid;
+  grid.step_ = step_;
+  grid.inverse_step_ = 1.0 / step_;
+  grid.offset_ = offset_;
+  grid.positions_ = positions_;
+  grid.max_real_sum_ = max_real_sum_;
+  grid.tail_.assign(mass_.size() + 1, 0.0);
+  double running = 0.0;
+  for (std::size_t j = mass_.size(); j-- > 0;) {
+    running += mass_[j];
+    grid.tail_[j] = std::min(running, 1.0);  // a probability, whatever the rounding
+  }
+  return grid;
+}
+
+}  // namespace vok

@@ -1,0 +1,88 @@
+#pragma once
+// Complete enumeration of every window of a matrix: a de Bruijn sequence of
+// order L holds each of the 4^L words exactly once as a window, so a single
+// scan of it with the real site scan gives every word's css and mss bits.
+#include <cstddef>
+#include <random>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "scoring/scoring_matrix.hpp"
+#include "scoring/site_scan.hpp"
+#include "stats/background.hpp"
+
+namespace vok::test {
+
+// The linear de Bruijn sequence B(4, order): 4^order + order - 1 bases.
+inline std::vector<BaseCode> de_bruijn(std::size_t order) {
+  std::vector<BaseCode> sequence;
+  std::vector<BaseCode> a(4 * order + 1, 0);
+  // Lyndon-word construction (Fredricksen, Kessler, Maiorana).
+  auto generate = [&](auto&& self, std::size_t t, std::size_t p) -> void {
+    if (t > order) {
+      if (order % p == 0) {
+        for (std::size_t j = 1; j <= p; ++j) sequence.push_back(a[j]);
+      }
+      return;
+    }
+    a[t] = a[t - p];
+    self(self, t + 1, p);
+    for (BaseCode b = a[t - p] + 1; b < 4; ++b) {
+      a[t] = b;
+      self(self, t + 1, t);
+    }
+  };
+  generate(generate, 1, 1);
+  for (std::size_t j = 0; j + 1 < order; ++j) sequence.push_back(sequence[j]);
+  return sequence;
+}
+
+struct Window {
+  float css;           // the scan's css of the window
+  float mss;           // the scan's mss of the window
+  double probability;  // the word's probability under the background
+};
+
+// Every full window of `model` with its scores and probability.
+inline std::vector<Window> enumerate_windows(const ScoringMatrix& model, const Background& background) {
+  ScoringMatrix open = model;
+  open.thresholds = Thresholds{-1e30f, -1e30f};
+  const auto bases = de_bruijn(model.length);
+  std::vector<SiteMatch> sites;
+  scan_sites(open, bases, sites);
+  std::vector<Window> windows;
+  windows.reserve(sites.size());
+  for (const SiteMatch& site : sites) {
+    const std::size_t start = site.pos - model.core_start;
+    if (start + model.length > bases.size()) continue;  // a window cut short
+    double probability = 1.0;
+    for (std::size_t i = 0; i < model.length; ++i) probability *= background.probability[bases[start + i]];
+    windows.push_back(Window{site.css, site.mss, probability});
+  }
+  return windows;
+}
+
+inline double enumerated_tail(const std::vector<Window>& windows, float css, float mss) {
+  double total = 0.0;
+  for (const Window& w : windows) {
+    if (w.css >= css && w.mss >= mss) total += w.probability;
+  }
+  return total;
+}
+
+// A matrix of counts like real ones: a few strongly preferred bases, some
+// mixed rows, some nearly flat ones.
+inline ScoringMatrix random_model(std::size_t length, std::mt19937& rng) {
+  PwmMatrix matrix("M", length);
+  std::uniform_int_distribution<int> kind(0, 2), base(0, 3), count(0, 30);
+  for (std::size_t i = 0; i < length; ++i) {
+    const int k = kind(rng);
+    for (std::size_t b = 0; b < 4; ++b) matrix.at(i, b) = static_cast<float>(count(rng) / (k + 1));
+    if (k == 0) matrix.at(i, base(rng)) += 80.0f;
+    if (k == 1) matrix.at(i, base(rng)) += 30.0f;
+  }
+  return std::get<ScoringMatrix>(build_scoring_matrix(std::move(matrix), Thresholds{}));
+}
+
+}  // namespace vok::test

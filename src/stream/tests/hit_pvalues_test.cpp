@@ -1,0 +1,102 @@
+#include "stream/hit_pvalues.hpp"
+
+#include <gtest/gtest.h>
+
+#include <charconv>
+#include <sstream>
+#include <string>
+
+#include "stats/matrix_statistics.hpp"
+#include "stream/hit_format.hpp"
+
+namespace vok::stream {
+namespace {
+
+MotifSet skewed_motifs() {
+  std::vector<MotifSpec> specs;
+  for (const char* id : {"M1", "M2"}) {
+    MotifSpec spec{id, "", PwmMatrix(id, 7), {0.0f, 0.0f}};
+    for (std::size_t i = 0; i < 7; ++i) {
+      spec.matrix.at(i, id[1] == '1' ? 0 : i % 4) = 9;  // M1 prefers A everywhere
+      spec.matrix.at(i, 3) += 2;
+    }
+    specs.push_back(std::move(spec));
+  }
+  return MotifSet(std::move(specs));
+}
+
+HitBatch batch_of_both_strands() {
+  HitBatch batch;
+  batch.sequence_names = {"chr1"};
+  HitColumns& h = batch.columns;
+  for (int i = 0; i < 4; ++i) {
+    h.sequence.push_back(0);
+    h.start.push_back(i);
+    h.end.push_back(i + 7);
+    h.motif.push_back(i / 2);
+    h.strand.push_back(i % 2 ? -1 : 1);
+    h.css.push_back(0.9f);
+    h.mss.push_back(0.8f);
+    h.core.push_back(i + 1);
+  }
+  return batch;
+}
+
+// Minus-strand hits are reverse complements of random sequence: their
+// p-values come from the complemented background unless asked otherwise.
+TEST(HitPValuesTest, MinusStrandUsesTheComplementedBackground) {
+  const MotifSet motifs = skewed_motifs();
+  const Background at_rich{{0.4, 0.1, 0.2, 0.3}};
+  const HitBatch batch = batch_of_both_strands();
+  for (bool complement_minus : {true, false}) {
+    const HitPValues tables(motifs, at_rich, complement_minus);
+    std::vector<float> values;
+    tables.fill(batch.columns, values);
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      const bool minus = batch.columns.strand[i] < 0;
+      const Background used = minus && complement_minus ? complement(at_rich) : at_rich;
+      const MatrixStatistics stats(motifs.model(static_cast<std::size_t>(batch.columns.motif[i])), used);
+      EXPECT_EQ(values[i], stats.hit_table()(0.8f)) << i;
+    }
+    if (complement_minus) {
+      EXPECT_NE(values[0], values[1]) << "the two backgrounds differ for an A-rich matrix";
+    } else {
+      EXPECT_EQ(values[0], values[1]);
+    }
+  }
+}
+
+TEST(HitPValuesTest, ColumnInTsvAndBedPlusOnly) {
+  const MotifSet motifs = skewed_motifs();
+  const HitPValues tables(motifs, uniform_background(), true);
+  const HitBatch batch = batch_of_both_strands();
+  EXPECT_EQ(hit_header(HitFormat::kTsv, true),
+            "sequence\tstart\tend\tmotif_id\tmotif_name\tstrand\tcss\tmss\tcore\tpvalue\n");
+  const struct {
+    HitFormat format;
+    std::size_t fields;
+  } cases[] = {{HitFormat::kTsv, 10}, {HitFormat::kBed, 6}, {HitFormat::kBedPlus, 9}};
+  for (const auto& c : cases) {
+    std::string text;
+    append_hits(text, batch, motifs, c.format, &tables);
+    std::istringstream lines(text);
+    std::string line;
+    std::size_t k = 0;
+    while (std::getline(lines, line)) {
+      const auto fields = static_cast<std::size_t>(std::count(line.begin(), line.end(), '\t') + 1);
+      ASSERT_EQ(fields, c.fields) << line;
+      if (c.fields == 6) continue;
+      const std::string last = line.substr(line.rfind('\t') + 1);
+      float value = 0;
+      std::from_chars(last.data(), last.data() + last.size(), value);
+      EXPECT_EQ(value, tables(batch.columns.motif[k], batch.columns.strand[k], batch.columns.mss[k]));
+      ++k;
+    }
+  }
+  const HitPValues other(MotifSet(std::vector<MotifSpec>{}), uniform_background(), true);
+  std::string text;
+  EXPECT_THROW(append_hits(text, batch, motifs, HitFormat::kTsv, &other), std::out_of_range);
+}
+
+}  // namespace
+}  // namespace vok::stream

@@ -1,0 +1,152 @@
+"""P-values from Python: against every word of short matrices scored by the
+module itself, backgrounds, and base counting."""
+
+import gzip
+import math
+from pathlib import Path
+
+import numpy as np
+import pytest
+
+import vok
+import vokscan
+from vokscan import pvalues, scanning
+
+pytest.importorskip("vokscan._engine")
+
+
+def de_bruijn(order):
+    """Every word of `order` bases exactly once as a window (linear sequence)."""
+    a = [0] * (4 * order + 1)
+    out = []
+
+    def generate(t, p):
+        if t > order:
+            if order % p == 0:
+                out.extend(a[1:p + 1])
+            return
+        a[t] = a[t - p]
+        generate(t + 1, p)
+        for b in range(a[t - p] + 1, 4):
+            a[t] = b
+            generate(t + 1, t)
+
+    generate(1, 1)
+    out += out[:order - 1]
+    return "".join("ACGT"[b] for b in out)
+
+
+def every_window(pwm, length):
+    """(css, mss, word) of every word, scored by the module's evaluate()."""
+    seq = de_bruijn(length)
+    calc = vok.VokCalculator()
+    calc.add_pwm(pwm)
+    calc.add_fasta(vok.parse_fasta(f">w\n{seq}\n")[0])
+    calc.default_css_threshold = calc.default_mss_threshold = -1.0
+    rows = [hit for hit in calc.evaluate() if hit.strand]
+    core_start = min(h.pos for h in rows)
+    windows = []
+    for hit in rows:
+        start = hit.pos - core_start
+        if start + length <= len(seq):
+            windows.append((hit.css, hit.mss, seq[start:start + length]))
+    assert len(windows) == 4 ** length
+    return windows
+
+
+def exact(windows, background, css, mss):
+    p = dict(zip("ACGT", background))
+    return sum(math.prod(p[c] for c in word) for c_, m_, word in windows if c_ >= css and m_ >= mss)
+
+
+MATRIX = vok.PwmMatrix("M1", [[10, 0, 1, 8, 2, 5], [0, 9, 3, 0, 2, 1], [0, 1, 6, 1, 5, 1], [1, 1, 1, 2, 2, 4]])
+
+
+@pytest.mark.parametrize("background", [pvalues.UNIFORM, (0.1, 0.4, 0.3, 0.2), (0.5, 0.0, 0.25, 0.25)])
+def test_pvalue_and_threshold_match_every_word(background):
+    windows = every_window(MATRIX, 6)
+    scores = sorted({m for _, m, _ in windows}, reverse=True)
+    for css in (0.0, 0.8):
+        for mss in scores[::97] + [1.0]:
+            truth = exact(windows, background, css, mss)
+            got = vokscan.pvalue(MATRIX, css=css, mss=mss, background=background)
+            assert truth * (1 - 1e-9) <= got <= truth * 1.01 + 1e-300, (css, mss)
+        for p in (1e-2, 1e-3):
+            threshold = vokscan.threshold_for_pvalue(MATRIX, p, css=css, background=background)
+            assert exact(windows, background, css, threshold) <= p
+    stats = pvalues.statistics(MATRIX, background)
+    per_hit = stats.hit_pvalues(np.array([m for _, m, _ in windows], dtype=np.float32))
+    truth = np.array([exact(windows, background, 0.0, m) for _, m, _ in windows[:200]])
+    assert (per_hit[:200] >= truth * (1 - 1e-7)).all()
+
+
+@pytest.mark.parametrize("spec, expected", [
+    ("uniform", (0.25,) * 4),
+    (None, (0.25,) * 4),
+    ("auto", "auto"),
+    ("0.3,0.2,0.2,0.3", (0.3, 0.2, 0.2, 0.3)),
+    ("3,2,2,3", (0.3, 0.2, 0.2, 0.3)),
+    ([1, 0, 0, 1], (0.5, 0.0, 0.0, 0.5)),
+])
+def test_background_specs(spec, expected):
+    got = pvalues.parse_background(spec)
+    assert got == expected if isinstance(expected, str) else np.allclose(got, expected)
+
+
+@pytest.mark.parametrize("spec, message", [
+    ("0.3,0.2,0.5", "four frequencies"),
+    ("0.3,-0.2,0.5,0.4", "frequency of C"),
+    ("0.3,0.2,nan,0.4", "frequency of G"),
+    ("0,0,0,0", "all be zero"),
+    ("gc-rich", "'uniform', 'auto'"),
+])
+def test_bad_backgrounds_are_refused(spec, message):
+    with pytest.raises(pvalues.BackgroundError, match=message):
+        pvalues.parse_background(spec)
+
+
+def test_bad_arguments():
+    with pytest.raises(ValueError, match="p-value"):
+        vokscan.threshold_for_pvalue(MATRIX, 0.0)
+    with pytest.raises(ValueError, match="NaN"):
+        vokscan.pvalue(MATRIX, mss=float("nan"))
+    with pytest.raises(ValueError, match="at least 5"):
+        vokscan.pvalue(vok.PwmMatrix("short", [[1], [0], [0], [0]]), mss=0.5)
+
+
+def test_background_counted_from_fasta(tmp_path):
+    path = tmp_path / "s.fa.gz"
+    with gzip.open(path, "wt") as handle:
+        handle.write(">chrA description with CAT\nAAAAcc\nNNgT\n>b\r\naaTT\r\n")
+    counts = pvalues.count_bases([path])
+    assert counts == {"A": 6, "C": 2, "G": 1, "T": 3}
+    both = pvalues.background_from_sequences(path)
+    assert np.allclose(both, (9 / 24, 3 / 24, 3 / 24, 9 / 24))
+    with pytest.raises(pvalues.BackgroundError, match="standard input"):
+        pvalues.count_bases(["-"])
+
+
+def test_strand_thresholds_cover_the_complemented_background():
+    skewed = (0.4, 0.1, 0.1, 0.4)
+    assert pvalues.strand_backgrounds(skewed) == [skewed]
+    backgrounds = pvalues.strand_backgrounds((0.4, 0.2, 0.1, 0.3))
+    assert backgrounds[1] == (0.3, 0.1, 0.2, 0.4)
+    chosen = pvalues.MotifThresholds([MATRIX], 1e-3, (0.4, 0.2, 0.1, 0.3))
+    for background in backgrounds:
+        assert vokscan.pvalue(MATRIX, css=chosen.css[0], mss=chosen.mss[0], background=background) <= 1e-3
+
+
+def test_scan_api_thresholds_and_pvalue_column():
+    root = Path(__file__).resolve().parents[2] / "examples" / "data"
+    motifs, fasta = root / "jaspar_core_vertebrates.transfac", root / "lambda_virus.fa"
+    table = vokscan.scan_to_dataframe(motifs, fasta, pvalue=1e-4, pvalues=True, as_frame=False)
+    batches = list(vokscan.scan(motifs, fasta, pvalue=1e-4, pvalues=True, as_frame=False))
+    assert np.array_equal(np.concatenate([b["pvalue"] for b in batches]), table["pvalue"])
+    prepared = scanning.prepare_motifs(motifs, pvalue=1e-4)
+    for k, motif in enumerate(vokscan.read_motifs(motifs)):
+        mine = table["motif_id"] == motif.name
+        assert (table["mss"][mine] >= prepared.mss[k]).all()
+        stats = pvalues.statistics(motif)
+        assert np.array_equal(table["pvalue"][mine & (table["strand"] == "+")],
+                              stats.hit_pvalues(table["mss"][mine & (table["strand"] == "+")]))
+    assert "pvalue" not in vokscan.scan_to_dataframe(motifs, fasta, as_frame=False)
