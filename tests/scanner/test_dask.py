@@ -127,6 +127,16 @@ def test_same_output_as_local_run(run, monkeypatch, tmp_path, cluster, inputs, o
     assert remote == local
 
 
+@pytest.mark.parametrize("options", [
+    ["--pvalue", "1e-3", "--format", "bed+"],
+    ["--pvalue", "1e-3", "--background", "0.3,0.2,0.2,0.3", "--css", "0.8"],
+], ids=["pvalue-bedplus", "pvalue-skewed-background"])
+def test_pvalue_thresholds_same_as_local_run(run, tmp_path, cluster, inputs, options):
+    local, remote = local_and_cluster(run, tmp_path, cluster, [*options, MOTIFS, inputs["plain"]])
+    assert local.count(b"\n") > 100
+    assert remote == local
+
+
 @pytest.mark.parametrize("kind, block", [("crlf", 997), ("bgzip", BLOCK), ("plain", 10**9)])
 def test_input_layouts_and_block_sizes(run, tmp_path, cluster, inputs, kind, block):
     """CRLF line ends, bgzip blocks, blocks smaller than a motif's context or larger than a record."""
@@ -171,7 +181,10 @@ def test_killed_worker_rerun(run, tmp_path, cluster, client, inputs):
     status, _ = run(*THRESHOLDS, MOTIFS, inputs["plain"], "-o", tmp_path / "local.tsv", "--quiet")
     assert status == 0
     prepared = prepare_motifs(MOTIFS, css=0.8, mss=0.75)
-    writer = _engine.HitWriter(str(tmp_path / "cluster.tsv"), format="tsv", motifs=prepared.engine_set)
+    # The command writes a pvalue column under the uniform background; so does this writer.
+    pvalues = _engine.HitPValues(prepared.engine_set, [0.25] * 4, "both")
+    writer = _engine.HitWriter(str(tmp_path / "cluster.tsv"), format="tsv", motifs=prepared.engine_set,
+                               pvalues=pvalues)
     victim, lost = None, []
     for batch in engine_batches(prepared, [inputs["plain"]], client=client, block_size=2_000):
         if victim is None:
