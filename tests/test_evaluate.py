@@ -331,3 +331,55 @@ def test_evaluate_in_forked_child_after_pool_exists(run_python):
     result = run_python(FORK_SCRIPT, env={"RAYON_NUM_THREADS": "2"})
     assert result.returncode == 0, result.stderr
     assert result.stdout.splitlines() == ["same", "parent True"]
+
+
+# A signal handler is Python code, so the interpreter lock can pass from the
+# thread waiting in evaluate() to another thread that calls evaluate() itself.
+LOCK_HANDOVER_SCRIPT = BUILD_SCRIPT + r'''
+import signal, sys, threading
+sys.setswitchinterval(1e-5)  # hand the interpreter lock over as often as possible
+rng = random.Random(5)
+big = vok.VokCalculator()
+big.add_pwm(vok.PwmMatrix("m", [[9, 0, 0, 0, 9, 1], [0, 9, 0, 9, 0, 1],
+                                [0, 0, 9, 0, 0, 1], [0, 0, 0, 0, 0, 1]]))
+letters = bytes.maketrans(bytes(range(256)), b"ACGT" * 64)
+bases = rng.randbytes(20_000_000).translate(letters).decode()
+big.add_fasta(vok.parse_fasta(">s\n" + bases + "\n")[0])  # scanned for well over 20 ms
+big.default_css_threshold = big.default_mss_threshold = 0.95
+small = build_calculator(3)
+expected_big, expected_small = dump(big.evaluate()), dump(small.evaluate())
+wrong = []
+
+def check_small():
+    if dump(small.evaluate()) != expected_small:
+        wrong.append("small")
+
+nested = []
+
+def handler(*args):
+    if not nested and rng.random() < 0.2:  # not again from the nested one's signal checks
+        nested.append(True)
+        check_small()  # evaluate() nested in the waiting one
+        nested.pop()
+
+def other_thread():
+    while True:
+        check_small()
+
+signal.signal(signal.SIGALRM, handler)
+threading.Thread(target=other_thread, daemon=True).start()
+signal.setitimer(signal.ITIMER_REAL, 0.002, 0.002)
+for _ in range(8):
+    if dump(big.evaluate()) != expected_big:
+        wrong.append("big")
+signal.setitimer(signal.ITIMER_REAL, 0)
+print(expected_big.count("'s'"), expected_small.count("'M"), wrong)
+'''
+
+
+def test_evaluate_from_other_threads_and_handlers_while_one_waits(run_python):
+    result = run_python(LOCK_HANDOVER_SCRIPT, timeout=30)
+    assert result.returncode == 0, result.stderr
+    big_hits, small_hits, wrong = result.stdout.split(maxsplit=2)
+    assert int(big_hits) > 100 and int(small_hits) > 10
+    assert wrong.strip() == "[]"
