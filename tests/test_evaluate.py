@@ -239,8 +239,10 @@ def test_pool_is_created_by_first_evaluate_with_configured_size(run_python, env,
 
 
 INTERRUPT_SCRIPT = r'''
-import random, sys, time
+import random, signal, sys, time
 import vok
+
+signal.signal(signal.SIGINT, signal.default_int_handler)  # also when started with SIGINT ignored
 
 rng = random.Random(3)
 letters = bytes.maketrans(bytes(range(256)), b"ACGT" * 64)
