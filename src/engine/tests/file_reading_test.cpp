@@ -172,7 +172,8 @@ class FifoReading : public FileReading {
   }
 
   // Signals `reader` every few milliseconds until `done`, at most 10 s;
-  // `between` runs after each signal.
+  // `between` runs after each signal. A reader that still waits then is
+  // released by an empty write, so that it can be joined.
   template <class Between>
   void signal_until(std::thread& reader, const std::atomic<bool>& done, Between between) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -182,6 +183,7 @@ class FifoReading : public FileReading {
       between();
     }
     EXPECT_TRUE(done) << "the reader still waits";
+    if (!done) ::close(::open(fifo_.c_str(), O_WRONLY | O_NONBLOCK));
   }
 
   std::string fifo_;            // path of the FIFO
@@ -201,13 +203,7 @@ TEST_F(FifoReading, WaitWithoutWriterStopsWhenTheCheckSaysSo) {
     done = true;
   });
   signal_until(reader, done, [] {});
-  if (!done) {  // unblock the reader so that the test can end
-    const int fd = ::open(fifo_.c_str(), O_WRONLY);
-    reader.join();
-    ::close(fd);
-  } else {
-    reader.join();
-  }
+  reader.join();
   EXPECT_TRUE(stopped);
   EXPECT_EQ(checks.load(), 3);
 }
