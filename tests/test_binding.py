@@ -1,3 +1,5 @@
+import sys
+import tracemalloc
 import weakref
 
 import pytest
@@ -297,3 +299,60 @@ def bad_fasta():
     record = fasta_record()
     record.seq = "ACGN"
     return record
+
+
+def fails(call, error):
+    def repeat(times):
+        for _ in range(times):
+            try:
+                call()
+            except error:
+                pass
+            else:
+                pytest.fail("no error")
+    return repeat
+
+
+# One call per path of error translation: a message of the module's own, a
+# conversion or binding error (renamed with the argument), an interpreter
+# error passed on with the argument's name, a file error, an internal failure.
+@pytest.mark.parametrize("repeat", [
+    fails(lambda: vok.parse_fasta("ACGT"), OSError),
+    fails(lambda: vok.parse_fasta(b"x"), TypeError),
+    fails(lambda: vok.parse_fasta(c="a", x=1), TypeError),
+    fails(lambda: vok.PwmMatrix("x", [["a"], [1], [1], [1]]), TypeError),
+    fails(lambda: CALC.add_from_fasta_file("\0"), OSError),
+    fails(lambda: vok.PwmMatrix("x", [[1, 2], [3], [4, 5], [6, 7]]), BaseException),
+], ids=["own message", "conversion", "binding", "interpreter error", "file", "internal"])
+def test_raised_errors_leave_nothing_allocated(repeat):
+    tracemalloc.start()
+    try:
+        repeat(1000)  # first-use types, caches and free lists fill up while traced
+        before = tracemalloc.get_traced_memory()[0]
+        repeat(5000)
+        grown = tracemalloc.get_traced_memory()[0] - before
+    finally:
+        tracemalloc.stop()
+    assert grown < 5000 * 8  # a leaked message alone is over 50 bytes a call
+
+
+def hits_of_a_scan():
+    calc = vok.VokCalculator()
+    calc.add_pwm(vok.PwmMatrix("M", [[9, 0, 0, 0, 9], [0, 9, 0, 9, 0], [0, 0, 9, 0, 0], [1] * 5]))
+    calc.add_fasta(vok.parse_fasta(">s\nACGCAACGCA\n")[0])
+    return calc.evaluate()
+
+
+@pytest.mark.parametrize("make", [
+    lambda: [vok.PwmMatrix("x", [[1], [2], [3], [4]])],
+    lambda: vok.parse_fasta(">a\nAC\n>b\nGT\n"),
+    lambda: vok.parse_profile("1 0.5 0.5 A x\n"),
+    lambda: [vok.VokCalculator()],
+    hits_of_a_scan,
+], ids=["PwmMatrix", "Fasta", "Profile", "VokCalculator", "Vok"])
+def test_freed_objects_give_back_their_reference_to_the_class(make):
+    kind = type(make()[0])
+    before = sys.getrefcount(kind)
+    for _ in range(300):
+        assert len(make()) > 0
+    assert sys.getrefcount(kind) == before

@@ -239,13 +239,15 @@ def test_pool_is_created_by_first_evaluate_with_configured_size(run_python, env,
 
 
 INTERRUPT_SCRIPT = r'''
-import random, sys, time
+import random, signal, sys, time
 import vok
+
+signal.signal(signal.SIGINT, signal.default_int_handler)  # also when started with SIGINT ignored
 
 rng = random.Random(3)
 letters = bytes.maketrans(bytes(range(256)), b"ACGT" * 64)
 calc = vok.VokCalculator()
-for i in range(8):
+for i in range(2):  # each worker scans one long record for a good while
     calc.add_pwm(vok.PwmMatrix(f"M{i}", [[rng.randrange(20) for _ in range(30)] for _ in range(4)]))
 calc.add_fasta(vok.parse_fasta(">big\n" + rng.randbytes(SIZE).translate(letters).decode() + "\n")[0])
 calc.default_mss_threshold = 2.0  # every candidate is scored, none reported
@@ -271,7 +273,7 @@ print("second", len(small.evaluate()), flush=True)
 def test_interrupt_during_evaluate_raises_keyboard_interrupt(tmp_path):
     env = {k: v for k, v in os.environ.items() if k not in ("RAYON_NUM_THREADS",
                                                           "RAYON_RS_NUM_CPUS")}
-    script = textwrap.dedent(INTERRUPT_SCRIPT).replace("SIZE", str(4_000_000))
+    script = textwrap.dedent(INTERRUPT_SCRIPT).replace("SIZE", str(12_000_000))
     with open(tmp_path / "stderr", "w+") as err_file:
         process = subprocess.Popen([sys.executable, "-c", script], stdout=subprocess.PIPE,
                                    stderr=err_file, text=True, env=env)
@@ -280,7 +282,7 @@ def test_interrupt_during_evaluate_raises_keyboard_interrupt(tmp_path):
         try:
             duration = float(process.stdout.readline().split()[1])
             assert process.stdout.readline().strip() == "ready"
-            time.sleep(duration / 3)
+            time.sleep(duration / 4)  # half way through the forward record
             sent = time.monotonic()
             process.send_signal(signal.SIGINT)
             interrupted = process.stdout.readline().split()
@@ -295,7 +297,9 @@ def test_interrupt_during_evaluate_raises_keyboard_interrupt(tmp_path):
         err_file.seek(0)
         err = err_file.read()
     assert interrupted in (["interrupted", "during"], ["interrupted", "after"]), err
-    assert reaction < duration + 5
+    if interrupted[1] == "during":
+        # The workers stop between pieces of a record, not at its end.
+        assert reaction < duration / 8, (reaction, duration)
     assert rest == ["second", "2"], err
     assert process.returncode == 0, err
 
@@ -331,3 +335,170 @@ def test_evaluate_in_forked_child_after_pool_exists(run_python):
     result = run_python(FORK_SCRIPT, env={"RAYON_NUM_THREADS": "2"})
     assert result.returncode == 0, result.stderr
     assert result.stdout.splitlines() == ["same", "parent True"]
+
+
+# A signal handler is Python code, so the interpreter lock can pass from the
+# thread waiting in evaluate() to another thread that calls evaluate() itself.
+LOCK_HANDOVER_SCRIPT = BUILD_SCRIPT + r'''
+import signal, sys, threading
+sys.setswitchinterval(1e-4)  # hand the interpreter lock over often
+rng = random.Random(5)
+big = vok.VokCalculator()
+big.add_pwm(vok.PwmMatrix("m", [[9, 0, 0, 0, 9, 1], [0, 9, 0, 9, 0, 1],
+                                [0, 0, 9, 0, 0, 1], [0, 0, 0, 0, 0, 1]]))
+letters = bytes.maketrans(bytes(range(256)), b"ACGT" * 64)
+bases = rng.randbytes(20_000_000).translate(letters).decode()
+big.add_fasta(vok.parse_fasta(">s\n" + bases + "\n")[0])  # scanned for well over 20 ms
+big.default_css_threshold = big.default_mss_threshold = 0.95
+small = build_calculator(3)
+small.default_css_threshold, small.default_mss_threshold = 0.85, 0.8  # a few hundred hits
+expected_big, expected_small = dump(big.evaluate()), dump(small.evaluate())
+wrong = []
+
+def check_small():
+    if dump(small.evaluate()) != expected_small:
+        wrong.append("small")
+
+nested = []
+
+def handler(*args):
+    if not nested and rng.random() < 0.2:  # not again from the nested one's signal checks
+        nested.append(True)
+        check_small()  # evaluate() nested in the waiting one
+        nested.pop()
+
+def other_thread():
+    while True:
+        check_small()
+
+signal.signal(signal.SIGALRM, handler)
+threading.Thread(target=other_thread, daemon=True).start()
+signal.setitimer(signal.ITIMER_REAL, 0.002, 0.002)
+for _ in range(5):
+    if dump(big.evaluate()) != expected_big:
+        wrong.append("big")
+signal.setitimer(signal.ITIMER_REAL, 0)
+print(expected_big.count("'s'"), expected_small.count("'M"), wrong)
+'''
+
+
+def test_evaluate_from_other_threads_and_handlers_while_one_waits(run_python):
+    result = run_python(LOCK_HANDOVER_SCRIPT, timeout=90)
+    assert result.returncode == 0, result.stderr
+    big_hits, small_hits, wrong = result.stdout.split(maxsplit=2)
+    assert int(big_hits) > 1000 and int(small_hits) > 100
+    assert wrong.strip() == "[]"
+
+
+def test_long_record_gives_the_hits_of_overlapping_short_records(build):
+    # Records over a million candidates are scanned in pieces. Runs of A (every
+    # window a hit for the A matrix) cover the first piece boundary of each
+    # strand: window 2**20 of the forward record and of the reversed one.
+    rng = random.Random(8)
+    n, edge = 2**20 + 30_000, 16  # edge: at least the longest matrix
+    bases = list(random_seq(rng, n))
+    for start in (2**20 - 50, n - 2**20 - 58):
+        bases[start:start + 100] = "A" * 100
+    seq = "".join(bases)
+    matrices = [("A", [[10, 1, 1, 1]] * 8), ("R", random_rows(rng, 12))]
+    profiles = [("R", 0.85, 0.8)]
+    whole = build(matrices, [("long", seq)], profiles, defaults=(0.95, 0.95)).evaluate()
+
+    # Short records overlapping by 2 * edge; each contributes the hits of its
+    # inner band, whose windows lie wholly inside it on both strands.
+    step = 4096
+    count = (n - 2 * edge) // step
+    chunks = [(str(k), seq[k * step:(k + 1) * step + 2 * edge]) for k in range(count)]
+    pieces = build(matrices, chunks, profiles, defaults=(0.95, 0.95)).evaluate()
+
+    def key(hit, offset):
+        return (hit.matrix, hit.pos + offset, hit.strand, hit.css, hit.mss)
+
+    expected_hits = sorted(key(h, int(h.sequence) * step) for h in pieces
+                           if edge <= h.pos < edge + step)
+    actual = sorted(key(h, 0) for h in whole if edge <= h.pos < edge + count * step)
+    near_boundary = {True: 2**20, False: n - 2**20 - 8}  # forward index of the core word
+    boundary = [h for h in actual if h[0] == "A" and abs(h[1] - near_boundary[h[2]]) < 3]
+    assert len(boundary) == 10 and len(actual) > 500
+    assert actual == expected_hits
+
+
+# Making a million hit objects takes a while: Ctrl-C is checked meanwhile. The
+# alarm handler records how many hit objects existed when it ran (each holds
+# a reference to its type), which tells whether it ran inside evaluate().
+HIT_OBJECTS_SCRIPT = r'''
+import random, signal, sys, time
+import vok
+
+rng = random.Random(2)
+calc = vok.VokCalculator()
+calc.add_pwm(vok.PwmMatrix("M", [[9, 0, 0, 0, 9], [0, 9, 0, 9, 0], [0, 0, 9, 0, 0], [1] * 5]))
+calc.add_fasta(vok.parse_fasta(">s\n" + "".join(rng.choices("ACGT", k=600_000)) + "\n")[0])
+start = time.monotonic()
+hits = calc.evaluate()  # every window is a hit at zero thresholds
+duration = time.monotonic() - start
+hit_type, count = type(hits[0]), len(hits)
+del hits
+base = sys.getrefcount(hit_type)
+made = []
+signal.signal(signal.SIGALRM, lambda *args: made.append(sys.getrefcount(hit_type) - base))
+signal.setitimer(signal.ITIMER_REAL, duration * 0.6)  # while the objects are being made
+hits = calc.evaluate()
+print(count, len(hits), made)
+'''
+
+
+def test_signal_handlers_run_while_hit_objects_are_made(run_python):
+    result = run_python(HIT_OBJECTS_SCRIPT)
+    assert result.returncode == 0, result.stderr
+    count, again, made = result.stdout.split(maxsplit=2)
+    made = eval(made)
+    assert int(count) == int(again) > 1_000_000 and len(made) == 1
+    assert made[0] < int(count), "the handler ran only after evaluate() returned"
+
+
+# The workers read the calculator's matrices during evaluate(): a handler that
+# runs meanwhile (from the waiting thread's signal checks) must not change them.
+CHANGE_DURING_EVALUATE_SCRIPT = r'''
+import random, signal
+import vok
+
+rng = random.Random(4)
+letters = bytes.maketrans(bytes(range(256)), b"ACGT" * 64)
+calc = vok.VokCalculator()
+for i in range(6):
+    calc.add_pwm(vok.PwmMatrix(f"M{i}", [[rng.randrange(20) for _ in range(30)] for _ in range(4)]))
+calc.add_fasta(vok.parse_fasta(">s\n" + rng.randbytes(2_000_000).translate(letters).decode() + "\n")[0])
+calc.default_mss_threshold = 0.8
+
+def dump(hits):
+    return [(h.matrix, h.pos, h.strand, h.css, h.mss) for h in hits]
+
+expected = dump(calc.evaluate())
+extra = vok.PwmMatrix("extra", [[1, 2, 3, 4, 5]] * 4)
+outcomes = []
+
+def handler(*args):
+    try:
+        calc.add_pwm(extra)
+        outcomes.append("added")
+    except RuntimeError as exc:
+        outcomes.append(str(exc))
+
+signal.signal(signal.SIGALRM, handler)
+signal.setitimer(signal.ITIMER_REAL, 0.005, 0.005)
+hits = calc.evaluate()
+signal.setitimer(signal.ITIMER_REAL, 0)
+same = dump(hits) == expected
+print(len(expected), same, outcomes.count("Already borrowed"), outcomes.count("added"),
+      len(outcomes))
+'''
+
+
+def test_calculator_refuses_changes_while_evaluate_reads_it(run_python):
+    result = run_python(CHANGE_DURING_EVALUATE_SCRIPT)
+    assert result.returncode == 0, result.stderr
+    hits, same, refused, added, attempts = result.stdout.split()
+    assert int(hits) > 0 and same == "True"
+    assert int(refused) >= 3 and int(added) <= 2  # an alarm may fire after the call returns
+    assert int(refused) + int(added) == int(attempts)

@@ -1,5 +1,9 @@
 import errno
 import os
+import signal
+import subprocess
+import sys
+import time
 
 import pytest
 
@@ -200,3 +204,40 @@ def test_mutated_files_never_crash(run_python):
     result = run_python(script, timeout=120)
     assert result.returncode == 0, result.stdout + result.stderr
     assert result.stdout.strip() == "done"
+
+
+FIFO_SCRIPT = r'''
+import signal, sys
+import vok
+
+signal.signal(signal.SIGINT, signal.default_int_handler)  # also when started with SIGINT ignored
+calc = vok.VokCalculator()
+print("ready", flush=True)
+try:
+    calc.add_from_fasta_file(sys.argv[1])
+    print("returned", flush=True)
+except KeyboardInterrupt:
+    print("interrupted", flush=True)
+print(repr(calc))
+'''
+
+
+def test_ctrl_c_stops_a_read_that_waits_for_a_writer(tmp_path):
+    fifo = tmp_path / "fifo"
+    os.mkfifo(fifo)
+    process = subprocess.Popen([sys.executable, "-c", FIFO_SCRIPT, str(fifo)],
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    try:
+        assert process.stdout.readline() == "ready\n"
+        time.sleep(0.3)  # into the open() that waits for a writer
+        process.send_signal(signal.SIGINT)
+        out, err = process.communicate(timeout=20)
+    finally:
+        if process.poll() is None:  # still waiting: let it go
+            with open(fifo, "w"):
+                pass
+        process.kill()
+        process.communicate()
+    assert out.splitlines() == [
+        "interrupted", "VokCalculator: ", "   default_css_threshold: 0, default_mss_threshold: 0"], err
+    assert process.returncode == 0, err

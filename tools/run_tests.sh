@@ -1,21 +1,107 @@
 #!/usr/bin/env bash
-# Install the test dependencies and run every test: the C++ unit tests
-# (GoogleTest, through ctest) and the Python tests (pytest).
-# Run from anywhere; works on a fresh clone. Needs a C++20 compiler, CMake,
-# Ninja and GoogleTest (Debian: libgtest-dev).
+# Runs every test: the C++ unit tests (GoogleTest, through CTest), then the
+# Python tests (pytest over tests/). Works on a fresh clone, from anywhere.
+#
+# The project is built once, by pip (scikit-build-core), in a kept build
+# directory that also holds the C++ unit tests; CTest runs there, and pytest
+# runs against the installed package. Missing system packages are installed
+# with apt-get when run as root; otherwise the script says what to install.
+#
+# With --sanitize, the same is built with AddressSanitizer and
+# UndefinedBehaviorSanitizer (build/asan, its own virtual environment
+# build/venv-asan) and every test runs against it: any report fails the run;
+# leaks are checked in the C++ tests (the interpreter itself leaks at exit).
+#
+# Settings (environment):
+#   PYTHON         interpreter to install into (default: a virtual environment
+#                  in build/venv, made from python3, seeing its site packages)
+#   VOK_BUILD_DIR  build directory (default: build/tests)
+#   VOK_CMAKE_DEFINES extra CMake definitions, e.g. "VOK_SANITIZE=ON"
+#   VOK_BUILD_JOBS parallel compile jobs (default: 2)
+#   VOK_PYTEST_ARGS extra pytest arguments
 set -euo pipefail
 
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
-python="${PYTHON:-python3}"
+sanitize=0
+[ "${1:-}" = "--sanitize" ] && sanitize=1
 jobs="${VOK_BUILD_JOBS:-2}"
+if [ "$sanitize" -eq 1 ]; then
+  build_dir="${VOK_BUILD_DIR:-build/asan}"
+  venv=build/venv-asan
+  VOK_CMAKE_DEFINES="VOK_SANITIZE=ON ${VOK_CMAKE_DEFINES:-}"
+else
+  build_dir="${VOK_BUILD_DIR:-build/tests}"
+  venv=build/venv
+fi
 
-echo "== installing vok with its test dependencies"
-"$python" -m pip install --quiet ".[test]"
+# --- system packages --------------------------------------------------------
+missing=()
+command -v g++ >/dev/null || missing+=(g++)
+command -v cmake >/dev/null || missing+=(cmake)
+command -v ninja >/dev/null || missing+=(ninja-build)
+[ -e /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
+[ -e /usr/include/zlib.h ] || missing+=(zlib1g-dev)
+python3 -c 'import venv, ensurepip' 2>/dev/null || missing+=(python3-venv)
+if [ ${#missing[@]} -gt 0 ]; then
+  if [ "$(id -u)" -eq 0 ] && command -v apt-get >/dev/null; then
+    echo "== apt-get install ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  else
+    echo "missing system packages; install them first: sudo apt-get install ${missing[*]}" >&2
+    exit 1
+  fi
+fi
 
-echo "== building and running the C++ unit tests"
-cmake -S . -B build/tests -G Ninja -DCMAKE_BUILD_TYPE=Release -DVOK_BUILD_TESTS=ON
-cmake --build build/tests --parallel "$jobs"
-ctest --test-dir build/tests --output-on-failure --parallel "$jobs"
+# --- the interpreter --------------------------------------------------------
+# The sanitized build never replaces the package of a given interpreter.
+if [ -n "${PYTHON:-}" ] && [ "$sanitize" -eq 0 ]; then
+  python="$(command -v "$PYTHON")"
+else
+  if [ ! -x "$venv/bin/python" ]; then
+    echo "== creating $venv"
+    "${PYTHON:-python3}" -m venv --system-site-packages "$venv"
+  fi
+  python="$PWD/$venv/bin/python"
+fi
 
-echo "== running the Python tests"
-"$python" -m pytest -q
+# --- one build for both test suites ----------------------------------------
+echo "== building and installing vok with its test dependencies (in $build_dir)"
+settings=(--config-settings=build-dir="$build_dir" --config-settings=build.targets=all
+          --config-settings=cmake.define.VOK_BUILD_TESTS=ON)
+for definition in ${VOK_CMAKE_DEFINES:-}; do
+  settings+=(--config-settings=cmake.define."$definition")
+done
+CMAKE_BUILD_PARALLEL_LEVEL="$jobs" "$python" -m pip install --quiet "${settings[@]}" ".[test]"
+
+cxx_env=()
+python_env=()
+pytest_args=()
+if [ "$sanitize" -eq 1 ]; then
+  # Any report ends the process with a failure status.
+  ubsan="UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1"
+  cxx_env=(env ASAN_OPTIONS=detect_leaks=1 "$ubsan")
+  # The interpreter is not instrumented: the runtime is preloaded (with the
+  # C++ library, whose exception functions it intercepts), and Python's own
+  # allocator is bypassed so that ASan sees every object. The interpreter
+  # leaks by design at exit, so leaks are checked in the C++ tests only.
+  python_env=(env "LD_PRELOAD=$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libstdc++.so.6)"
+              PYTHONMALLOC=malloc ASAN_OPTIONS=detect_leaks=0 "$ubsan")
+  # Capture at the Python level only, so that the report of a process that
+  # aborts reaches the terminal.
+  pytest_args=(--capture=sys)
+fi
+
+status=0
+echo "== C++ unit tests"
+"${cxx_env[@]}" ctest --test-dir "$build_dir" --output-on-failure --parallel "$jobs" || status=1
+
+echo "== Python tests"
+pytest_status=0
+# shellcheck disable=SC2086  # extra arguments are split on purpose
+"${python_env[@]}" "$python" -m pytest -q "${pytest_args[@]}" ${VOK_PYTEST_ARGS:-} tests ||
+  pytest_status=$?
+# pytest's summary stays the last line; its status 5 (no test ran) fails too.
+[ "$pytest_status" -eq 0 ] || status=1
+exit "$status"

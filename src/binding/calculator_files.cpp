@@ -20,7 +20,13 @@ namespace {
 
 std::string read_file_argument(const BoundArguments<1>& arguments) {
   const std::string_view path = convert_argument("path", [&] { return text_in_place(arguments[0]); });
-  auto contents = read_text_file(path);
+  // A FIFO with no writer waits for ever; Ctrl-C must still stop it.
+  std::variant<std::string, FileError> contents;
+  try {
+    contents = read_text_file(path, [] { return PyErr_CheckSignals() < 0; });
+  } catch (const ReadInterrupted&) {
+    throw_pending_error();  // the signal handler's exception, usually KeyboardInterrupt
+  }
   if (auto* error = std::get_if<FileError>(&contents)) {
     throw RaisedError(PyErrorKind::kOSError, "FileError(" + format_file_error(*error) + ")");
   }

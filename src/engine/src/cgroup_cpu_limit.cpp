@@ -37,7 +37,8 @@ std::optional<Number> parse_number(std::string_view text) {
 
 std::optional<std::size_t> ceil_ratio(std::int64_t quota, std::int64_t period) {
   if (quota <= 0 || period <= 0) return std::nullopt;
-  return static_cast<std::size_t>((quota + period - 1) / period);
+  // quota + period - 1 would overflow for quotas near the type's maximum.
+  return static_cast<std::size_t>(quota / period + (quota % period != 0 ? 1 : 0));
 }
 
 // mountinfo writes space, tab, newline and backslash in paths as \ooo.

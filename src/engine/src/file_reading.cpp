@@ -44,25 +44,32 @@ std::string system_message(int code) {
   return strerror_result(::strerror_r(code, buffer, sizeof buffer), buffer);
 }
 
+// Called when a signal interrupted a system call: retry, or stop if asked to.
+void retry_or_stop(const std::function<bool()>& interrupted) {
+  if (interrupted && interrupted()) throw ReadInterrupted();
+}
+
 // read(2) retried when a signal interrupts it; -1 with errno set on failure.
-ssize_t read_some(int fd, char* into, std::size_t capacity) {
-  ssize_t count;
-  do {
-    count = ::read(fd, into, capacity);
-  } while (count < 0 && errno == EINTR);
-  return count;
+ssize_t read_some(int fd, char* into, std::size_t capacity,
+                  const std::function<bool()>& interrupted) {
+  for (;;) {
+    const ssize_t count = ::read(fd, into, capacity);
+    if (count >= 0 || errno != EINTR) return count;
+    retry_or_stop(interrupted);
+  }
 }
 
 // Reads to the end of `fd` into one buffer sized by the hint. Once the hint
 // is used up, a small probe read checks for the end so that a regular file is
 // never reallocated; files that grew or report no size keep growing it.
-int read_all(int fd, std::size_t size_hint, std::string& contents) {
+int read_all(int fd, std::size_t size_hint, std::string& contents,
+             const std::function<bool()>& interrupted) {
   contents.resize(size_hint);
   std::size_t filled = 0;
   for (;;) {
     if (filled == contents.size()) {
       char probe[512];
-      const ssize_t count = read_some(fd, probe, sizeof probe);
+      const ssize_t count = read_some(fd, probe, sizeof probe, interrupted);
       if (count < 0) return errno;
       if (count == 0) break;
       contents.resize(filled + std::max(filled, kMinimumGrowth));
@@ -70,7 +77,7 @@ int read_all(int fd, std::size_t size_hint, std::string& contents) {
       filled += static_cast<std::size_t>(count);
       continue;
     }
-    const ssize_t count = read_some(fd, contents.data() + filled, contents.size() - filled);
+    const ssize_t count = read_some(fd, contents.data() + filled, contents.size() - filled, interrupted);
     if (count < 0) return errno;
     if (count == 0) break;
     filled += static_cast<std::size_t>(count);
@@ -81,15 +88,18 @@ int read_all(int fd, std::size_t size_hint, std::string& contents) {
 
 }  // namespace
 
-std::variant<std::string, FileError> read_text_file(std::string_view path) {
+std::variant<std::string, FileError> read_text_file(std::string_view path,
+                                                    const std::function<bool()>& interrupted) {
   if (path.find('\0') != std::string_view::npos) {
     return FileError{0, "InvalidInput", "data provided contains a nul byte"};
   }
   const std::string terminated_path(path);
   int fd;
-  do {
+  for (;;) {
     fd = ::open(terminated_path.c_str(), O_RDONLY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
+    if (fd >= 0 || errno != EINTR) break;
+    retry_or_stop(interrupted);
+  }
   if (fd < 0) return os_failure(errno);
   const FileDescriptor file(fd);
 
@@ -99,7 +109,7 @@ std::variant<std::string, FileError> read_text_file(std::string_view path) {
     size_hint = static_cast<std::size_t>(status.st_size);
   }
   std::string contents;
-  if (const int code = read_all(file.get(), size_hint, contents); code != 0) {
+  if (const int code = read_all(file.get(), size_hint, contents, interrupted); code != 0) {
     return os_failure(code);
   }
   if (!is_valid_utf8(contents)) {

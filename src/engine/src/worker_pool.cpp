@@ -2,6 +2,7 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <string>
@@ -15,8 +16,8 @@ constexpr auto kInterruptPollInterval = std::chrono::milliseconds(20);
 
 // Set while this thread waits in run(). The interrupt check runs arbitrary
 // code on the waiting thread (signal handlers, say), which may itself start a
-// run: that nested run cannot wait for workers busy with the outer one, so it
-// runs its tasks on the calling thread instead.
+// run: that nested run runs its tasks on the calling thread at once instead
+// of waiting for a worker to come free from the outer run's tasks.
 thread_local bool waiting_in_run = false;
 
 // Clears waiting_in_run on every path out of run().
@@ -41,13 +42,16 @@ RunOutcome run_inline(std::size_t count, const PoolTask& task,
   return RunOutcome::kCompleted;
 }
 
-void record_failure(PoolRun& run, std::size_t index, std::exception_ptr failure) {
-  std::lock_guard lock(run.failure_mutex);
-  if (index < run.lowest_failure.load()) {
-    run.lowest_failure.store(index);
-    run.failure = std::move(failure);
-  }
+// A run has work to hand out while it is neither cancelled nor failed below
+// its next index. Indices go out in increasing order, so when a task fails
+// every lower index has already been taken and will finish; higher ones are
+// dropped.
+bool claimable(const PoolRun& run) {
+  return run.next_index < run.count && !run.cancelled.load(std::memory_order_relaxed) &&
+         run.next_index < run.lowest_failure.load(std::memory_order_relaxed);
 }
+
+bool finished(const PoolRun& run) { return run.running == 0 && !claimable(run); }
 
 // Blocks every signal on the creating thread while workers start, so that
 // they inherit a full mask and signals keep going to the caller's threads.
@@ -111,48 +115,44 @@ void* WorkerPool::thread_main(void* pool) {
   return nullptr;
 }
 
+PoolRun* WorkerPool::next_claimable_run() const {
+  for (auto run = runs_.rbegin(); run != runs_.rend(); ++run) {
+    if (claimable(**run)) return *run;
+  }
+  return nullptr;
+}
+
+// One task at a time, each time from the newest run that has work, so that a
+// run posted while older ones are busy gets the next free worker.
 void WorkerPool::work() {
   std::unique_lock lock(mutex_);
-  std::uint64_t seen = 0;  // runs are posted only after the constructor returns
   for (;;) {
-    work_ready_.wait(lock, [&] { return shutting_down_ || generation_ != seen; });
+    PoolRun* run = nullptr;
+    work_ready_.wait(lock, [&] { return shutting_down_ || (run = next_claimable_run()) != nullptr; });
     if (shutting_down_) return;
-    seen = generation_;
-    PoolRun* run = current_;
-    if (run == nullptr) continue;  // that run ended before this worker woke
-    ++run->workers_inside;
+    const std::size_t index = run->next_index++;
+    ++run->running;
     lock.unlock();
-    drain(*run);
-    lock.lock();
-    if (--run->workers_inside == 0) run_done_.notify_all();
-  }
-}
-
-void WorkerPool::drain(PoolRun& run) {
-  // Indices go out in increasing order, so when a task fails every lower
-  // index has already been taken and will finish; higher ones are dropped.
-  while (!run.cancelled.load(std::memory_order_relaxed)) {
-    const std::size_t index = run.next_index.fetch_add(1);
-    if (index >= run.count || index > run.lowest_failure.load()) return;
+    std::exception_ptr failure;
     try {
-      (*run.task)(index, StopSignal(run, index));
+      (*run->task)(index, StopSignal(*run, index));
     } catch (...) {
-      record_failure(run, index, std::current_exception());
+      failure = std::current_exception();
     }
+    lock.lock();
+    if (failure && index < run->lowest_failure.load()) {
+      run->lowest_failure.store(index);
+      run->failure = std::move(failure);
+    }
+    --run->running;
+    if (finished(*run)) run->done.notify_all();
   }
-}
-
-bool WorkerPool::finished(const PoolRun& run) const {
-  if (run.workers_inside != 0) return false;
-  return run.next_index.load() >= run.count || run.cancelled.load() ||
-         run.lowest_failure.load() != SIZE_MAX;
 }
 
 RunOutcome WorkerPool::run(std::size_t count, const PoolTask& task,
                            const std::function<bool()>& interrupted) {
   if (count == 0) return RunOutcome::kCompleted;
   if (waiting_in_run) return run_inline(count, task, interrupted);
-  std::lock_guard turn(caller_mutex_);
   const WaitingInRun waiting;
   PoolRun run;
   run.count = count;
@@ -162,12 +162,15 @@ RunOutcome WorkerPool::run(std::size_t count, const PoolTask& task,
   std::exception_ptr callback_failure;
   {
     std::unique_lock lock(mutex_);
-    current_ = &run;
-    ++generation_;
+    runs_.push_back(&run);
     work_ready_.notify_all();
     while (!finished(run)) {
-      run_done_.wait_for(lock, kInterruptPollInterval);
-      if (finished(run) || !interrupted || run.cancelled.load()) continue;
+      if (!interrupted) {
+        run.done.wait(lock);
+        continue;
+      }
+      run.done.wait_for(lock, kInterruptPollInterval);
+      if (finished(run) || run.cancelled.load()) continue;
       lock.unlock();
       try {
         was_interrupted = interrupted();
@@ -175,11 +178,11 @@ RunOutcome WorkerPool::run(std::size_t count, const PoolTask& task,
         callback_failure = std::current_exception();
       }
       lock.lock();
-      // Workers stop between tasks and between strand records; the run's
+      // Workers stop between tasks and between pieces of a record; the run's
       // data must outlive them, so keep waiting until all have left.
       if (was_interrupted || callback_failure) run.cancelled.store(true);
     }
-    current_ = nullptr;
+    runs_.erase(std::find(runs_.begin(), runs_.end(), &run));
   }
   if (callback_failure) std::rethrow_exception(callback_failure);
   if (was_interrupted) return RunOutcome::kInterrupted;

@@ -31,16 +31,18 @@ using PoolTask = std::function<void(std::size_t index, const StopSignal& stop)>;
 
 enum class RunOutcome { kCompleted, kInterrupted };
 
-// The state of one run, shared between its caller and the workers.
+// The state of one run, shared between its caller and the workers. The
+// counters are guarded by the pool's mutex; the two flags that a running task
+// polls through its StopSignal are atomic.
 struct PoolRun {
   std::size_t count = 0;                         // tasks 0 .. count-1
   const PoolTask* task = nullptr;                // what every index runs
-  std::atomic<std::size_t> next_index{0};        // the next task to hand out
+  std::size_t next_index = 0;                    // the next task to hand out
+  std::size_t running = 0;                       // tasks handed out and not yet returned
   std::atomic<bool> cancelled{false};            // the caller gave up on the run
   std::atomic<std::size_t> lowest_failure{SIZE_MAX};  // index of the earliest failed task
-  std::mutex failure_mutex;                      // guards `failure`
   std::exception_ptr failure;                    // what the task at lowest_failure threw
-  std::size_t workers_inside = 0;                // workers still touching the run (pool mutex)
+  std::condition_variable done;                  // signalled when the last task returns
 };
 
 class WorkerPool {
@@ -48,8 +50,8 @@ class WorkerPool {
   // Starts `thread_count` workers (at least one must start, else throws
   // std::system_error).
   explicit WorkerPool(std::size_t thread_count);
-  // Stops and joins the workers. The shared pool is never destroyed; private
-  // pools (tests, benchmarks) are.
+  // Stops and joins the workers; no run may be in progress. The shared pool
+  // is never destroyed; private pools (tests, benchmarks) are.
   ~WorkerPool();
   WorkerPool(const WorkerPool&) = delete;
   WorkerPool& operator=(const WorkerPool&) = delete;
@@ -57,27 +59,28 @@ class WorkerPool {
   std::size_t thread_count() const { return threads_.size(); }
 
   // Runs task(i) for every i in [0, count) on the workers; the calling thread
-  // only waits, calling `interrupted` (if set) about every 20 ms. Tasks are
-  // handed out in index order to whichever worker is free. Returns
+  // only waits, calling `interrupted` (if set) about every 20 ms. Returns
   // kInterrupted when `interrupted` answered true (the workers have left the
   // run by then); otherwise rethrows the exception of the lowest-index task
-  // that failed, after every task below it has finished. Concurrent callers
-  // take turns; a run started from inside `interrupted` runs its tasks on
-  // the calling thread.
+  // that failed, after every task below it has finished; no task above it
+  // starts after the failure.
+  //
+  // Any number of threads may run at once, and the caller holds nothing that
+  // a worker needs while it waits: a caller that holds a lock of its own
+  // (the interpreter's) and lends it out from `interrupted` can always get it
+  // back, whatever the borrower runs meanwhile. Workers serve the newest run
+  // first, since its caller is the one keeping the others waiting. A run
+  // started from inside `interrupted` runs its tasks on the calling thread.
   RunOutcome run(std::size_t count, const PoolTask& task, const std::function<bool()>& interrupted);
 
  private:
   static void* thread_main(void* pool);
   void work();
-  static void drain(PoolRun& run);
-  bool finished(const PoolRun& run) const;
+  PoolRun* next_claimable_run() const;
 
-  std::mutex caller_mutex_;              // one run at a time
-  std::mutex mutex_;                     // guards everything below
+  std::mutex mutex_;                     // guards everything below and the runs' counters
   std::condition_variable work_ready_;   // a run was posted, or shutdown
-  std::condition_variable run_done_;     // the last worker left the run
-  PoolRun* current_ = nullptr;           // the run being worked on, if any
-  std::uint64_t generation_ = 0;         // counts posted runs
+  std::vector<PoolRun*> runs_;           // runs in progress, oldest first
   bool shutting_down_ = false;           // set by the destructor
   std::vector<pthread_t> threads_;       // the started workers
 };

@@ -1,15 +1,21 @@
 #include "engine/file_reading.hpp"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <string_view>
+#include <thread>
 
 namespace {
 
@@ -144,6 +150,83 @@ TEST(FileReadingUnsized, FileReportingNoSizeIsReadToTheEnd) {
   const std::string status = text_of(vok::read_text_file("/proc/self/status"));
   EXPECT_NE(status.find("Name:"), std::string::npos);
   EXPECT_NE(status.find("VmPeak:"), std::string::npos);
+}
+
+// Opening a FIFO waits for a writer. A reader thread waits there while this
+// thread signals it (a handler without SA_RESTART, as the interpreter
+// installs its own), which makes the wait return EINTR.
+class FifoReading : public FileReading {
+ protected:
+  void SetUp() override {
+    FileReading::SetUp();
+    fifo_ = (dir_ / "fifo").string();
+    ASSERT_EQ(::mkfifo(fifo_.c_str(), 0600), 0);
+    struct sigaction action {};
+    action.sa_handler = [](int) {};
+    sigemptyset(&action.sa_mask);
+    ASSERT_EQ(::sigaction(SIGUSR1, &action, &previous_), 0);
+  }
+  void TearDown() override {
+    ::sigaction(SIGUSR1, &previous_, nullptr);
+    FileReading::TearDown();
+  }
+
+  // Signals `reader` every few milliseconds until `done`, at most 10 s;
+  // `between` runs after each signal. A reader that still waits then is
+  // released by an empty write, so that it can be joined.
+  template <class Between>
+  void signal_until(std::thread& reader, const std::atomic<bool>& done, Between between) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!done && std::chrono::steady_clock::now() < deadline) {
+      ::pthread_kill(reader.native_handle(), SIGUSR1);
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      between();
+    }
+    EXPECT_TRUE(done) << "the reader still waits";
+    if (!done) ::close(::open(fifo_.c_str(), O_WRONLY | O_NONBLOCK));
+  }
+
+  std::string fifo_;            // path of the FIFO
+  struct sigaction previous_ {};  // SIGUSR1's action before the test
+};
+
+TEST_F(FifoReading, WaitWithoutWriterStopsWhenTheCheckSaysSo) {
+  std::atomic<int> checks{0};
+  std::atomic<bool> done{false};
+  bool stopped = false;
+  std::thread reader([&] {
+    try {
+      vok::read_text_file(fifo_, [&] { return ++checks == 3; });
+    } catch (const vok::ReadInterrupted&) {
+      stopped = true;
+    }
+    done = true;
+  });
+  signal_until(reader, done, [] {});
+  reader.join();
+  EXPECT_TRUE(stopped);
+  EXPECT_EQ(checks.load(), 3);
+}
+
+TEST_F(FifoReading, WaitGoesOnWhileTheCheckSaysNoThenReadsTheWriter) {
+  std::atomic<int> checks{0};
+  std::atomic<bool> done{false};
+  std::string text;
+  std::thread reader([&] {
+    text = text_of(vok::read_text_file(fifo_, [&] { return ++checks, false; }));
+    done = true;
+  });
+  int writer = -1;
+  signal_until(reader, done, [&] {
+    if (checks >= 3 && writer < 0) {
+      writer = ::open(fifo_.c_str(), O_WRONLY);
+      ASSERT_EQ(::write(writer, ">s\nACGT\n", 8), 8);
+      ::close(writer);
+    }
+  });
+  reader.join();
+  EXPECT_EQ(text, ">s\nACGT\n");
+  EXPECT_GE(checks.load(), 3);
 }
 
 }  // namespace

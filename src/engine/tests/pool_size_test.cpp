@@ -64,12 +64,17 @@ INSTANTIATE_TEST_SUITE_P(
                       CpuMaxCase{"150000 100000\n", 2}, CpuMaxCase{"100000 100000", 1},
                       CpuMaxCase{"100001 100000", 2}, CpuMaxCase{"50000 100000", 1},
                       CpuMaxCase{"400000 100000", 4}, CpuMaxCase{"", std::nullopt},
-                      CpuMaxCase{"many 100000", std::nullopt}));
+                      CpuMaxCase{"many 100000", std::nullopt},
+                      // The largest quotas the kernel accepts round up without overflow.
+                      CpuMaxCase{"9223372036854775807 100000", 92233720368548u},
+                      CpuMaxCase{"9223372036854775807 1", 9223372036854775807u},
+                      CpuMaxCase{"9223372036854775808 100000", std::nullopt}));
 
 TEST(CfsQuota, MinusOneMeansNoLimit) {
   EXPECT_EQ(vok::cpu_limit_from_cfs("-1\n", "100000\n"), std::nullopt);
   EXPECT_EQ(vok::cpu_limit_from_cfs("250000\n", "100000\n"), 3u);
   EXPECT_EQ(vok::cpu_limit_from_cfs("100000", "0"), std::nullopt);
+  EXPECT_EQ(vok::cpu_limit_from_cfs("9223372036854775807", "1000000"), 9223372036855u);
 }
 
 TEST(CgroupDirectory, JoinsMountPointAndPathRelativeToTheMountRoot) {
@@ -94,6 +99,14 @@ TEST(CgroupDirectory, PrefersAVersion1CpuHierarchy) {
   ASSERT_TRUE(found.has_value());
   EXPECT_EQ(found->path, "/sys/fs/cgroup/cpu acct/batch");  // \040 is a space
   EXPECT_FALSE(found->version2);
+}
+
+TEST(CgroupDirectory, DecodesAnEscapeThatEndsAField) {
+  const char* mountinfo = "36 25 0:32 /jobs\\134 /cg/cpu\\040 rw - cgroup cgroup rw,cpu\n";
+  const auto found = vok::find_cgroup_cpu_directory("4:cpu:/jobs\\/batch\n", mountinfo);
+  ASSERT_TRUE(found.has_value());
+  EXPECT_EQ(found->path, "/cg/cpu /batch");
+  EXPECT_EQ(found->mount, "/cg/cpu ");
 }
 
 // A fake root: /proc/self/{cgroup,mountinfo} and the cgroup files below it.
@@ -134,6 +147,19 @@ INSTANTIATE_TEST_SUITE_P(
                   {"sys/fs/cgroup/app/cpu.max", "300000 100000\n"},
                   {"sys/fs/cgroup/app/worker/cpu.max", "max 100000\n"}},
                  3},
+        // The smaller quota confines, whether it is the group's own or its parent's.
+        TreeCase{"V2ParentSmaller",
+                 {{"proc/self/cgroup", "0::/app/worker\n"}, {"proc/self/mountinfo", kV2Mount},
+                  {"sys/fs/cgroup/app/cpu.max", "150000 100000\n"},
+                  {"sys/fs/cgroup/app/worker/cpu.max", "300000 100000\n"}},
+                 2},
+        TreeCase{"V1OwnSmaller",
+                 {{"proc/self/cgroup", "4:cpu,cpuacct:/job/step\n"}, {"proc/self/mountinfo", kV1Mount},
+                  {"cg/cpu/job/cpu.cfs_quota_us", "500000\n"},
+                  {"cg/cpu/job/cpu.cfs_period_us", "100000\n"},
+                  {"cg/cpu/job/step/cpu.cfs_quota_us", "100000\n"},
+                  {"cg/cpu/job/step/cpu.cfs_period_us", "100000\n"}},
+                 1},
         TreeCase{"V2NoQuota",
                  {{"proc/self/cgroup", "0::/app\n"}, {"proc/self/mountinfo", kV2Mount},
                   {"sys/fs/cgroup/app/cpu.max", "max 100000\n"}},

@@ -1,10 +1,12 @@
 #include "worker_pool.hpp"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <new>
 #include <stdexcept>
 #include <thread>
@@ -136,6 +138,60 @@ TEST(WorkerPool, RunStartedFromTheInterruptCheckDoesNotDeadlock) {
   };
   EXPECT_EQ(pool.run(2, outer, check), vok::RunOutcome::kCompleted);
   EXPECT_EQ(nested_runs, 5);
+}
+
+TEST(WorkerPool, NoTaskStartsAfterAFailure) {
+  vok::WorkerPool pool(1);  // one worker: task order is deterministic
+  std::atomic<int> started{0};
+  const vok::PoolTask task = [&](std::size_t index, const vok::StopSignal&) {
+    ++started;
+    if (index == 2) throw std::runtime_error("two");
+  };
+  EXPECT_THROW(pool.run(1000, task, nullptr), std::runtime_error);
+  EXPECT_EQ(started.load(), 3);
+}
+
+// The caller of a run holds a lock of its own (the interpreter lock) while it
+// waits, and lends it out from its interrupt check (a signal handler is
+// interpreted code, which may switch threads). The borrower starts a run of
+// its own while holding the lock, so the caller can only get its lock back
+// once that run has finished while the first is still in progress.
+void run_while_lending_the_callers_lock(std::size_t workers) {
+  alarm(20);  // a deadlock ends the child with SIGALRM
+  vok::WorkerPool pool(workers);
+  std::mutex interpreter;
+  std::unique_lock held(interpreter);
+  std::atomic<bool> lent{false};
+  std::atomic<bool> borrower_running{false};
+  std::vector<int> borrower_runs;
+  std::thread borrower([&] {
+    while (!lent) std::this_thread::sleep_for(1ms);
+    const std::lock_guard hold(interpreter);
+    borrower_running = true;
+    borrower_runs = run_counting(pool, 9);
+  });
+  // Busy until the lock has been lent, so the first run is still in progress.
+  const vok::PoolTask outer = [&](std::size_t, const vok::StopSignal&) {
+    while (!lent) std::this_thread::sleep_for(1ms);
+  };
+  const auto lend_once = [&] {
+    if (!lent.exchange(true)) {
+      held.unlock();
+      while (!borrower_running) std::this_thread::sleep_for(1ms);
+      held.lock();
+    }
+    return false;
+  };
+  const auto outcome = pool.run(2 * workers, outer, lend_once);
+  borrower.join();
+  const bool ok = outcome == vok::RunOutcome::kCompleted &&
+                  borrower_runs == std::vector<int>(9, 1);
+  std::_Exit(ok ? 0 : 1);
+}
+
+TEST_P(PoolSizes, CallerThatLendsItsLockToAnotherCallerGetsItBack) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(run_while_lending_the_callers_lock(GetParam()), ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #pragma once
 // Reading a whole file as UTF-8 text, with errors in record notation.
+#include <functional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -15,8 +17,18 @@ struct FileError {
   bool from_os() const { return os_code != 0; }
 };
 
+// Thrown by read_text_file when `interrupted` asked it to stop.
+class ReadInterrupted : public std::runtime_error {
+ public:
+  ReadInterrupted() : std::runtime_error("file reading interrupted") {}
+};
+
 // Opens, reads to the end and closes `path`; checks that the bytes are UTF-8.
-std::variant<std::string, FileError> read_text_file(std::string_view path);
+// Opening or reading may wait for ever (a FIFO with no writer): whenever a
+// signal interrupts the wait, `interrupted` (if set) is asked whether to give
+// up, and a true answer throws ReadInterrupted.
+std::variant<std::string, FileError> read_text_file(std::string_view path,
+                                                    const std::function<bool()>& interrupted = {});
 
 // "Os { code: 2, kind: NotFound, message: \"No such file or directory\" }" or
 // "Error { kind: InvalidData, message: \"stream did not contain valid UTF-8\" }".
