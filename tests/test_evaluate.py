@@ -247,10 +247,11 @@ signal.signal(signal.SIGINT, signal.default_int_handler)  # also when started wi
 rng = random.Random(3)
 letters = bytes.maketrans(bytes(range(256)), b"ACGT" * 64)
 calc = vok.VokCalculator()
-for i in range(2):  # each worker scans one long record for a good while
+for i in range(100):  # enough work per piece of the long record to be timed
     calc.add_pwm(vok.PwmMatrix(f"M{i}", [[rng.randrange(20) for _ in range(30)] for _ in range(4)]))
 calc.add_fasta(vok.parse_fasta(">big\n" + rng.randbytes(SIZE).translate(letters).decode() + "\n")[0])
-calc.default_mss_threshold = 2.0  # every candidate is scored, none reported
+calc.default_css_threshold = 0.0  # every position is a candidate; few sites reach the mss
+calc.default_mss_threshold = 0.9
 start = time.monotonic()
 calc.evaluate()
 print("duration", time.monotonic() - start, flush=True)
@@ -273,7 +274,7 @@ print("second", len(small.evaluate()), flush=True)
 def test_interrupt_during_evaluate_raises_keyboard_interrupt(tmp_path):
     env = {k: v for k, v in os.environ.items() if k not in ("RAYON_NUM_THREADS",
                                                           "RAYON_RS_NUM_CPUS")}
-    script = textwrap.dedent(INTERRUPT_SCRIPT).replace("SIZE", str(12_000_000))
+    script = textwrap.dedent(INTERRUPT_SCRIPT).replace("SIZE", str(30_000_000))
     with open(tmp_path / "stderr", "w+") as err_file:
         process = subprocess.Popen([sys.executable, "-c", script], stdout=subprocess.PIPE,
                                    stderr=err_file, text=True, env=env)
@@ -282,7 +283,7 @@ def test_interrupt_during_evaluate_raises_keyboard_interrupt(tmp_path):
         try:
             duration = float(process.stdout.readline().split()[1])
             assert process.stdout.readline().strip() == "ready"
-            time.sleep(duration / 4)  # half way through the forward record
+            time.sleep(duration / 4)  # a quarter of the way through the scan
             sent = time.monotonic()
             process.send_signal(signal.SIGINT)
             interrupted = process.stdout.readline().split()
@@ -298,8 +299,8 @@ def test_interrupt_during_evaluate_raises_keyboard_interrupt(tmp_path):
         err = err_file.read()
     assert interrupted in (["interrupted", "during"], ["interrupted", "after"]), err
     if interrupted[1] == "during":
-        # The workers stop between pieces of a record, not at its end.
-        assert reaction < duration / 8, (reaction, duration)
+        # The workers stop between pieces of a record (dozens here), not at its end.
+        assert reaction < duration / 4, (reaction, duration)
     assert rest == ["second", "2"], err
     assert process.returncode == 0, err
 
@@ -466,10 +467,11 @@ import vok
 rng = random.Random(4)
 letters = bytes.maketrans(bytes(range(256)), b"ACGT" * 64)
 calc = vok.VokCalculator()
-for i in range(6):
+for i in range(60):  # a call of a good fraction of a second: many alarms fall inside it
     calc.add_pwm(vok.PwmMatrix(f"M{i}", [[rng.randrange(20) for _ in range(30)] for _ in range(4)]))
-calc.add_fasta(vok.parse_fasta(">s\n" + rng.randbytes(2_000_000).translate(letters).decode() + "\n")[0])
-calc.default_mss_threshold = 0.8
+calc.add_fasta(vok.parse_fasta(">s\n" + rng.randbytes(4_000_000).translate(letters).decode() + "\n")[0])
+calc.default_css_threshold = 0.0
+calc.default_mss_threshold = 0.9
 
 def dump(hits):
     return [(h.matrix, h.pos, h.strand, h.css, h.mss) for h in hits]

@@ -29,26 +29,26 @@ class PyHitWriter {
     if (!path.is_none()) {
       target = py::str(py::module_::import("os").attr("fspath")(path)).cast<std::string>();
     }
+    if (header) pending_header_ = stream::hit_header(format_, pvalues_ != nullptr);
     py::gil_scoped_release release;
     sink_ = std::make_unique<stream::OutputSink>(target, compress);
-    if (header) {
-      const std::string line = stream::hit_header(format_, pvalues_ != nullptr);
-      if (!line.empty()) sink_->write(line);
-    }
   }
 
   void write(const stream::HitBatch& batch) {
     if (!sink_ || sink_->closed()) throw py::value_error("write to a closed HitWriter");
     py::gil_scoped_release release;
     text_.clear();
+    text_.swap(pending_header_);
     stream::append_hits(text_, batch, *motifs_, format_, pvalues_.get());
     sink_->write(text_);
     if (text_.capacity() > (std::size_t{1} << 24)) std::string().swap(text_);
   }
 
   void close() {
-    if (!sink_) return;
+    if (!sink_ || sink_->closed()) return;
     py::gil_scoped_release release;
+    if (!pending_header_.empty()) sink_->write(pending_header_);
+    pending_header_.clear();
     sink_->close();
   }
 
@@ -58,6 +58,9 @@ class PyHitWriter {
   std::shared_ptr<const stream::HitPValues> pvalues_;  // per-hit p-value tables; null: no pvalue column
   std::unique_ptr<stream::OutputSink> sink_;        // the destination
   std::string text_;                                // formatted lines of one batch
+  // The header goes out with the first batch or at close, so a run that fails
+  // before its first hit leaves nothing that reads as an empty result.
+  std::string pending_header_;
 };
 
 }  // namespace

@@ -121,6 +121,8 @@ def test_bad_input_names_file_and_place(name, content, message, tmp_path):
     assert result.returncode == 2, result.stderr
     assert message in result.stderr and result.stderr.count("\n") == 1
     assert not (tmp_path / "out.tsv").exists() and leftovers(tmp_path) == []
+    if name.endswith(".fa"):  # nor a bare header on standard output
+        assert run(*args).stdout == ""
 
 
 def test_failed_run_leaves_no_output_file(tmp_path):
