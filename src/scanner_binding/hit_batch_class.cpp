@@ -1,6 +1,8 @@
 #include <pybind11/numpy.h>
 #include <pybind11/stl.h>
 
+#include <cstring>
+
 #include "bindings.hpp"
 #include "stream/hit_batch.hpp"
 
@@ -71,7 +73,10 @@ std::vector<T> column_from(const py::dict& columns, const char* key) {
   }
   if (array.ndim() != 1) throw py::value_error(std::string("column '") + key + "' must be 1-D");
   auto typed = py::array_t<T, py::array::c_style | py::array::forcecast>::ensure(array);
-  return std::vector<T>(typed.data(), typed.data() + typed.size());
+  // A byte copy: columns unpickled from a buffer need not be aligned for T.
+  std::vector<T> values(static_cast<std::size_t>(typed.size()));
+  if (!values.empty()) std::memcpy(values.data(), typed.data(), values.size() * sizeof(T));
+  return values;
 }
 
 HitBatch batch_from(const py::dict& columns, const py::iterable& names) {

@@ -1,6 +1,8 @@
 #include <pybind11/numpy.h>
 #include <pybind11/stl.h>
 
+#include <cstring>
+
 #include "bindings.hpp"
 #include "stream/motif_set.hpp"
 
@@ -38,9 +40,12 @@ class PyMotifSet {
       spec.id = data_.ids[k];
       spec.name = data_.names[k];
       spec.matrix = PwmMatrix(spec.id, rows);
-      auto values = matrix.unchecked<2>();
+      // Byte copies: an array unpickled from a buffer need not be float-aligned.
+      const auto* bytes = reinterpret_cast<const unsigned char*>(matrix.data());
       for (std::size_t i = 0; i < rows; ++i) {
-        for (std::size_t b = 0; b < 4; ++b) spec.matrix.at(i, b) = values(i, b);
+        for (std::size_t b = 0; b < 4; ++b) {
+          std::memcpy(&spec.matrix.at(i, b), bytes + (4 * i + b) * sizeof(float), sizeof(float));
+        }
       }
       spec.thresholds = {data_.css[k], data_.mss[k]};
     }

@@ -6,6 +6,7 @@
 #include <pybind11/stl.h>
 
 #include <array>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <variant>
@@ -32,9 +33,12 @@ ScoringMatrix model_from_array(const FloatMatrix& values, const std::string& nam
   }
   const auto rows = static_cast<std::size_t>(values.shape(0));
   PwmMatrix matrix(name, rows);
-  const auto view = values.unchecked<2>();
+  // Byte copies: an array unpickled from a buffer need not be float-aligned.
+  const auto* bytes = reinterpret_cast<const unsigned char*>(values.data());
   for (std::size_t i = 0; i < rows; ++i) {
-    for (std::size_t b = 0; b < 4; ++b) matrix.at(i, b) = view(i, b);
+    for (std::size_t b = 0; b < 4; ++b) {
+      std::memcpy(&matrix.at(i, b), bytes + (4 * i + b) * sizeof(float), sizeof(float));
+    }
   }
   std::variant<ScoringMatrix, MatrixToShort> built = [&] {
     try {
