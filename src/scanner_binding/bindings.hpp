@@ -1,5 +1,6 @@
 #pragma once
 // The parts of the _engine module, each registered by its own function.
+#include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
 #include <functional>
@@ -24,6 +25,13 @@ std::shared_ptr<const stream::MotifSet> motif_set_of(const py::object& motifs);
 
 // The tables behind a Python HitPValues, or null for None; TypeError for anything else.
 std::shared_ptr<const stream::HitPValues> hit_pvalues_of(const py::object& pvalues);
+
+// A float32 array as the binding takes a weight matrix: rows = positions,
+// columns A, C, G, T.
+using FloatMatrix = py::array_t<float, py::array::c_style | py::array::forcecast>;
+
+// The values of an (L, 4) array, already checked for that shape, as a matrix.
+PwmMatrix pwm_from_array(const FloatMatrix& values, std::string name);
 
 // "both" | "forward" | "reversed"; ValueError otherwise.
 stream::Strand parse_strand(const std::string& text);

@@ -9,13 +9,11 @@
 namespace vok::scanner_binding {
 namespace {
 
-using FloatArray = py::array_t<float, py::array::c_style | py::array::forcecast>;
-
 // The motifs' data as given, kept for pickling and inspection.
 struct MotifSetData {
   std::vector<std::string> ids;          // matrix identifiers
   std::vector<std::string> names;        // factor names
-  std::vector<FloatArray> matrices;      // (L, 4) float32 arrays
+  std::vector<FloatMatrix> matrices;      // (L, 4) float32 arrays
   std::vector<float> css;                // per-motif css thresholds
   std::vector<float> mss;                // per-motif mss thresholds
 };
@@ -30,23 +28,15 @@ class PyMotifSet {
     }
     std::vector<stream::MotifSpec> specs(count);
     for (std::size_t k = 0; k < count; ++k) {
-      const FloatArray& matrix = data_.matrices[k];
+      const FloatMatrix& matrix = data_.matrices[k];
       if (matrix.ndim() != 2 || matrix.shape(1) != 4) {
         throw py::value_error("motif '" + data_.ids[k] +
                               "': the matrix must have shape (L, 4), columns A, C, G, T");
       }
-      const auto rows = static_cast<std::size_t>(matrix.shape(0));
       stream::MotifSpec& spec = specs[k];
       spec.id = data_.ids[k];
       spec.name = data_.names[k];
-      spec.matrix = PwmMatrix(spec.id, rows);
-      // Byte copies: an array unpickled from a buffer need not be float-aligned.
-      const auto* bytes = reinterpret_cast<const unsigned char*>(matrix.data());
-      for (std::size_t i = 0; i < rows; ++i) {
-        for (std::size_t b = 0; b < 4; ++b) {
-          std::memcpy(&spec.matrix.at(i, b), bytes + (4 * i + b) * sizeof(float), sizeof(float));
-        }
-      }
+      spec.matrix = pwm_from_array(matrix, spec.id);
       spec.thresholds = {data_.css[k], data_.mss[k]};
     }
     set_ = std::make_shared<const stream::MotifSet>(std::move(specs));
@@ -66,12 +56,25 @@ py::tuple state_of(const PyMotifSet& motifs) {
 }
 
 MotifSetData data_from(std::vector<std::string> ids, std::vector<std::string> names,
-                       std::vector<FloatArray> matrices, std::vector<float> css,
+                       std::vector<FloatMatrix> matrices, std::vector<float> css,
                        std::vector<float> mss) {
   return {std::move(ids), std::move(names), std::move(matrices), std::move(css), std::move(mss)};
 }
 
 }  // namespace
+
+PwmMatrix pwm_from_array(const FloatMatrix& values, std::string name) {
+  const auto rows = static_cast<std::size_t>(values.shape(0));
+  PwmMatrix matrix(std::move(name), rows);
+  // Byte copies: an array unpickled from a buffer need not be float-aligned.
+  const auto* bytes = reinterpret_cast<const unsigned char*>(values.data());
+  for (std::size_t i = 0; i < rows; ++i) {
+    for (std::size_t b = 0; b < 4; ++b) {
+      std::memcpy(&matrix.at(i, b), bytes + (4 * i + b) * sizeof(float), sizeof(float));
+    }
+  }
+  return matrix;
+}
 
 
 void register_motif_set(py::module_& module) {
@@ -79,7 +82,7 @@ void register_motif_set(py::module_& module) {
       "The motifs of a scan: models built once from (L, 4) matrices (columns A, C, G, T; "
       "counts or frequencies) and per-motif css / mss thresholds.")
       .def(py::init([](std::vector<std::string> ids, std::vector<std::string> names,
-                       std::vector<FloatArray> matrices, std::vector<float> css,
+                       std::vector<FloatMatrix> matrices, std::vector<float> css,
                        std::vector<float> mss) {
              return std::make_shared<PyMotifSet>(data_from(std::move(ids), std::move(names),
                                                            std::move(matrices), std::move(css),
@@ -98,7 +101,7 @@ void register_motif_set(py::module_& module) {
         if (state.size() != 5) throw py::value_error("MotifSet state must have 5 entries");
         return std::make_shared<PyMotifSet>(data_from(
             state[0].cast<std::vector<std::string>>(), state[1].cast<std::vector<std::string>>(),
-            state[2].cast<std::vector<FloatArray>>(), state[3].cast<std::vector<float>>(),
+            state[2].cast<std::vector<FloatMatrix>>(), state[3].cast<std::vector<float>>(),
             state[4].cast<std::vector<float>>()));
       }));
 }

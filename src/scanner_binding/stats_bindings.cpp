@@ -6,7 +6,6 @@
 #include <pybind11/stl.h>
 
 #include <array>
-#include <cstring>
 #include <string>
 #include <utility>
 #include <variant>
@@ -20,26 +19,17 @@
 #include "stream/hit_pvalues.hpp"
 
 namespace py = pybind11;
+using vok::scanner_binding::FloatMatrix;
 
 namespace vok {
 namespace {
-
-using FloatMatrix = py::array_t<float, py::array::c_style | py::array::forcecast>;
 
 // A (L, 4) float32 array, rows = positions, columns A, C, G, T -> the scoring model.
 ScoringMatrix model_from_array(const FloatMatrix& values, const std::string& name) {
   if (values.ndim() != 2 || values.shape(1) != 4) {
     throw std::invalid_argument("motif '" + name + "': the matrix must have shape (L, 4)");
   }
-  const auto rows = static_cast<std::size_t>(values.shape(0));
-  PwmMatrix matrix(name, rows);
-  // Byte copies: an array unpickled from a buffer need not be float-aligned.
-  const auto* bytes = reinterpret_cast<const unsigned char*>(values.data());
-  for (std::size_t i = 0; i < rows; ++i) {
-    for (std::size_t b = 0; b < 4; ++b) {
-      std::memcpy(&matrix.at(i, b), bytes + (4 * i + b) * sizeof(float), sizeof(float));
-    }
-  }
+  PwmMatrix matrix = scanner_binding::pwm_from_array(values, name);
   std::variant<ScoringMatrix, MatrixToShort> built = [&] {
     try {
       return build_scoring_matrix(std::move(matrix), Thresholds{});
@@ -48,7 +38,7 @@ ScoringMatrix model_from_array(const FloatMatrix& values, const std::string& nam
     }
   }();
   if (std::holds_alternative<MatrixToShort>(built)) {
-    throw std::invalid_argument("motif '" + name + "' has " + std::to_string(rows) +
+    throw std::invalid_argument("motif '" + name + "' has " + std::to_string(values.shape(0)) +
                                 " positions; p-values need at least 5");
   }
   return std::get<ScoringMatrix>(std::move(built));

@@ -16,13 +16,15 @@ namespace {
 using i64 = std::int64_t;
 constexpr i64 kUnbounded = std::numeric_limits<i64>::max();
 
-// The module's candidate count for a record of n bases: the core word must
-// fit (p + 5 <= n) and p - m < K = n - L + 5, where K wraps (never binds) when
-// n + 5 < L.
-i64 module_candidate_count(i64 n, i64 length, i64 core_start) {
-  const i64 core_fits = n >= core_start + 5 ? n - core_start - 4 : 0;
-  if (n + 5 < length) return core_fits;
-  return std::min(core_fits, n - length + 5);
+// The candidates of model k on a run of n bases: every whole window, or, where
+// the run's far end is the segment's real end and partial windows are wanted,
+// the module's own candidates, windows cut short at that end included.
+i64 valid_candidates(const MotifSet& motifs, std::size_t k, i64 n, bool with_partial) {
+  if (with_partial) {
+    return static_cast<i64>(motifs.scanner().scanner(k).candidate_count(static_cast<std::uint64_t>(n)));
+  }
+  const i64 length = static_cast<i64>(motifs.model(k).length);
+  return n >= length ? n - length + 1 : 0;
 }
 
 CandidateRange clamp_range(i64 first, i64 end, i64 valid_end) {
@@ -72,12 +74,7 @@ void scan_run(const MotifSet& motifs, const BaseCode* bases, const Run& run, i64
   // Forward strand: candidate c is the window starting at run.start + c.
   bool any = false;
   for (std::size_t k = 0; k < count; ++k) {
-    const ScoringMatrix& model = motifs.model(k);
-    const i64 length = static_cast<i64>(model.length);
-    const i64 full = n >= length ? n - length + 1 : 0;
-    const i64 valid = options.partial_windows && run.end_known
-                          ? module_candidate_count(n, length, static_cast<i64>(model.core_start))
-                          : full;
+    const i64 valid = valid_candidates(motifs, k, n, options.partial_windows && run.end_known);
     ranges[k] = clamp_range(own_lo - run.start, own_hi - run.start, valid);
     any = any || ranges[k].first < ranges[k].end;
     scratch.forward[k].clear();
@@ -90,12 +87,8 @@ void scan_run(const MotifSet& motifs, const BaseCode* bases, const Run& run, i64
   if (options.strand != Strand::kForward) {
     any = false;
     for (std::size_t k = 0; k < count; ++k) {
-      const ScoringMatrix& model = motifs.model(k);
-      const i64 length = static_cast<i64>(model.length);
-      const i64 full = n >= length ? n - length + 1 : 0;
-      const i64 valid = options.partial_windows && run.start_known
-                            ? module_candidate_count(n, length, static_cast<i64>(model.core_start))
-                            : full;
+      const i64 length = static_cast<i64>(motifs.model(k).length);
+      const i64 valid = valid_candidates(motifs, k, n, options.partial_windows && run.start_known);
       // Clipped start < own_hi, and (unless the segment start itself is owned) >= own_lo.
       const i64 first = run.start < own_hi ? run.end - length - own_hi + 1 : kUnbounded;
       const i64 end = run.start < own_lo ? run.end - length - own_lo + 1 : kUnbounded;
