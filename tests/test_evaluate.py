@@ -170,6 +170,58 @@ def test_evaluate_leaves_calculator_and_reflects_later_changes(build, make_fasta
     assert calc.evaluate() == []
 
 
+# Evaluation keeps the models it built for the next call; every change that
+# touches a matrix or its cut-offs must still be seen.
+@pytest.mark.parametrize("change", ["add_pwm", "same_name_other_values", "add_profile", "default_mss", "default_css"])
+def test_kept_models_follow_every_change(build, make_pwm, make_profile, change):
+    rng = random.Random(5)
+    matrices = [("M", random_rows(rng, 9)), ("N", random_rows(rng, 12))]
+    sequences = [("s", random_seq(rng, 3000))]
+    profiles, defaults = [("N", 0.7, 0.6)], (0.75, 0.7)
+    calc = build(matrices, sequences, profiles, defaults)
+    calc.evaluate()
+    if change == "add_pwm":
+        matrices.append(("P", random_rows(rng, 7)))
+    elif change == "same_name_other_values":
+        matrices.append(("M", random_rows(rng, 9)))
+    elif change == "add_profile":
+        profiles.append(("M", 0.6, 0.55))
+    elif change == "default_mss":
+        defaults = (0.75, 0.6)
+    else:
+        defaults = (0.6, 0.7)
+    if change in ("add_pwm", "same_name_other_values"):
+        calc.add_pwm(make_pwm(*matrices[-1]))
+    elif change == "add_profile":
+        calc.add_profile(make_profile(*profiles[-1]))
+    else:
+        calc.default_css_threshold, calc.default_mss_threshold = defaults
+    again = [hit_tuple(h) for h in calc.evaluate()]
+    assert again == expected(matrices, sequences, profiles, defaults)
+    assert again == [hit_tuple(h) for h in build(matrices, sequences, profiles, defaults).evaluate()]
+
+
+def test_hit_objects_survive_other_results_being_dropped(build):
+    # Hit objects share slabs of memory; results freed in any order, partly
+    # or whole, must leave the others intact and their memory reusable.
+    rng = random.Random(6)
+    calc = build([("A", [[10, 1, 1, 1]] * 6)], [("s", random_seq(rng, 20_000))], defaults=(0.0, 0.0))
+    results = [calc.evaluate() for _ in range(4)]
+    want = [hit_tuple(h) for h in results[0]]
+    assert len(want) > 30_000  # several slabs' worth
+    del results[1][::2], results[2]
+    results.append(calc.evaluate())
+    survivors = results[1]
+    del results[1]
+    for hits in results:
+        assert [hit_tuple(h) for h in hits] == want
+    assert [hit_tuple(h) for h in survivors] == want[1::2]
+    hit = results[0][7]
+    hit.sequence, hit.matrix = type("Name", (str,), {})("renamed"), "x"
+    assert (type(hit.sequence), hit.sequence, repr(hit).startswith("Vok (sequence: renamed, matrix: x,")) == (
+        str, "renamed", True)
+
+
 BUILD_SCRIPT = r'''
 import random
 import vok

@@ -27,6 +27,8 @@ import time
 from pathlib import Path
 
 os.environ["RAYON_NUM_THREADS"] = "1"  # before vok makes its pool
+# CPU time counts every thread: numpy's BLAS threads spinning after a call would be billed to whichever tool runs next.
+os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")
 
 import numpy as np
 

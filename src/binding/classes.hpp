@@ -2,6 +2,7 @@
 // The Python classes of the module: each names its record, its type object
 // (created on first use and kept for the life of the process) and its text form.
 #include "class_support.hpp"
+#include "hit_record.hpp"
 #include "engine/calculator_state.hpp"
 #include "parser/fasta_reader.hpp"
 #include "scoring/pwm_matrix.hpp"
@@ -39,7 +40,10 @@ struct VokClass {
   static constexpr const char* kName = "Vok";
   static constexpr const char* kTypeName = "builtins.Vok";
   static PyTypeObject* type();
-  static std::string text(const Record& record) { return hit_text(record); }
+  static std::string text(const Record& record) {
+    return hit_text(record.sequence.view(), record.matrix.view(), record.pos, record.strand, record.css, record.mss,
+                    record.len);
+  }
 };
 
 struct CalculatorClass {

@@ -66,14 +66,17 @@ std::string profile_text(const ProfileRecord& record) {
   return out;
 }
 
-std::string hit_text(const HitRecord& record) {
-  std::string out = "Vok (sequence: " + record.sequence + ", matrix: " + record.matrix +
-                    ", pos: " + std::to_string(record.pos) + ", strand: " + (record.strand ? "+" : "-") +
-                    ", css: ";
-  append_float_text(out, record.css);
+std::string hit_text(std::string_view sequence, std::string_view matrix, std::uint64_t pos, bool strand,
+                     float css, float mss, std::uint64_t len) {
+  std::string out = "Vok (sequence: ";
+  out += sequence;
+  out += ", matrix: ";
+  out += matrix;
+  out += ", pos: " + std::to_string(pos) + ", strand: " + (strand ? "+" : "-") + ", css: ";
+  append_float_text(out, css);
   out += ", mss: ";
-  append_float_text(out, record.mss);
-  out += ", len: " + std::to_string(record.len) + ")";
+  append_float_text(out, mss);
+  out += ", len: " + std::to_string(len) + ")";
   return out;
 }
 

@@ -2,6 +2,7 @@
 
 #include "evaluation_on_pool.hpp"
 #include "matrix_scan.hpp"
+#include "prepared_models.hpp"
 #include "strand_records.hpp"
 
 namespace vok {
@@ -9,16 +10,17 @@ namespace vok {
 EvaluationHits evaluate_on_pool(WorkerPool& pool, const CalculatorState& state,
                                   const std::function<bool()>& interrupted) {
   if (state.matrices.empty() || state.sequences.empty()) return {};
-  EvaluationModels built;
-  if (!build_models(pool, state, interrupted, built)) throw EvaluationInterrupted();
+  std::shared_ptr<const PreparedModels> prepared = state.models.get();
+  if (!prepared || !prepared->built_from(state)) {
+    prepared = PreparedModels::build(pool, state, interrupted);
+    state.models.set(prepared);
+  }
+  const EvaluationModels& built = prepared->models();
   if (built.models.empty()) return {};
+  const MultiScanner& scanner = prepared->scanner();
 
   const StrandRecords strands(state.sequences);
   const std::span<const StrandRecord> records = strands.records();
-  const MultiScanner scanner(built.models, [&](std::size_t count, const std::function<void(std::size_t)>& body) {
-    const PoolTask prepare = [&](std::size_t index, const StopSignal&) { body(index); };
-    if (pool.run(count, prepare, interrupted) == RunOutcome::kInterrupted) throw EvaluationInterrupted();
-  });
   const std::vector<ScanPiece> pieces = plan_pieces(records, pool.thread_count());
 
   // Every piece is scanned with all models by one worker; each writes only its own slot.

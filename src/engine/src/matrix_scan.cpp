@@ -1,6 +1,7 @@
 #include "matrix_scan.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <optional>
 #include <variant>
 
@@ -15,6 +16,19 @@ constexpr std::uint64_t kPiecesPerThread = 8;
 constexpr std::uint64_t kSmallestPiece = std::uint64_t{1} << 14;
 // About a millisecond per model: a cancelled run stops within one piece.
 constexpr std::uint64_t kLargestPiece = std::uint64_t{1} << 20;
+
+// dst[i] = src[count - 1 - i], eight bytes at a time (the library's
+// reverse_copy goes byte by byte).
+void reverse_bases(const BaseCode* src, std::size_t count, BaseCode* dst) {
+  std::size_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    std::uint64_t chunk;
+    std::memcpy(&chunk, src + count - i - 8, 8);
+    chunk = __builtin_bswap64(chunk);
+    std::memcpy(dst + i, &chunk, 8);
+  }
+  for (; i < count; ++i) dst[i] = src[count - 1 - i];
+}
 
 }  // namespace
 
@@ -61,19 +75,38 @@ void scan_piece(const MultiScanner& scanner, const EvaluationModels& built,
                 const StrandRecord& record, const ScanPiece& piece, PieceHits& hits) {
   thread_local std::vector<CandidateRange> ranges;
   thread_local std::vector<std::vector<SiteMatch>> sites;
+  thread_local std::vector<BaseCode> reversed;
   const std::size_t models = scanner.size();
   ranges.resize(models);
   if (sites.size() < models) sites.resize(models);
   const std::uint64_t n = record.bases.size();
+
+  // The bases the piece's windows cover: a forward record is scanned in
+  // place; of a reverse record only the stretch from the leftmost window
+  // start to the last window end is reversed, into `reversed`. Candidate and
+  // site indices below count from `offset` in record coordinates. The
+  // stretch ends at the record's end whenever a window is cut there, so
+  // windows are cut exactly as in the whole record.
+  std::span<const BaseCode> bases = record.bases;
+  std::uint64_t offset = 0;
+  if (!record.forward) {
+    offset = piece.begin - std::min(piece.begin, scanner.deepest_core());
+    const std::uint64_t end = std::min(n, piece.end + scanner.longest());
+    reversed.resize(end - offset);
+    reverse_bases(record.bases.data() + (n - end), end - offset, reversed.data());
+    bases = reversed;
+  }
+
   for (std::size_t k = 0; k < models; ++k) {
     // Candidate c is the core word at m + c: the piece's words m + c in [begin, end).
     const std::uint64_t m = built.models[k].core_start;
     const std::uint64_t count = scanner.scanner(k).candidate_count(n);
     const std::uint64_t first = std::min(count, std::max(piece.begin, m) - m);
-    ranges[k] = {first, std::max(first, std::min(count, std::max(piece.end, m) - m))};
+    const std::uint64_t end = std::max(first, std::min(count, std::max(piece.end, m) - m));
+    ranges[k] = first < end ? CandidateRange{first - offset, end - offset} : CandidateRange{};
     sites[k].clear();
   }
-  scanner.scan(record.bases, ranges, std::span(sites.data(), models));
+  scanner.scan(bases, ranges, std::span(sites.data(), models));
 
   for (std::size_t k = 0; k < models; ++k) {
     if (sites[k].empty()) continue;
@@ -82,7 +115,8 @@ void scan_piece(const MultiScanner& scanner, const EvaluationModels& built,
     for (const SiteMatch& site : sites[k]) {
       // The core word at p on the reversed record covers forward indices
       // n - p - 5 .. n - p - 1; report its leftmost one.
-      const std::uint64_t pos = record.forward ? site.pos : n - site.pos - kCoreLength;
+      const std::uint64_t p = site.pos + offset;
+      const std::uint64_t pos = record.forward ? p : n - p - kCoreLength;
       converted.push_back(Hit{pos, built.matrix_of[k], record.sequence, site.css, site.mss, record.forward});
     }
     hits.emplace_back(static_cast<std::uint32_t>(k), std::move(converted));

@@ -11,13 +11,14 @@ namespace vok {
 
 // One strand to scan.
 struct StrandRecord {
-  std::span<const BaseCode> bases;  // the record's codes, in scan order
+  std::span<const BaseCode> bases;  // the stored sequence's codes, always forward
   std::uint32_t sequence;           // index of the stored sequence it comes from
-  bool forward;                     // false: the codes are the sequence reversed
+  bool forward;                     // false: the record is `bases` reversed
 };
 
-// Forward records view the stored bases (which must outlive this object and
-// stay unchanged); reverse records view reversed copies owned here.
+// Both kinds of record view the stored bases, which must outlive this object
+// and stay unchanged: a reverse record is never copied whole, its scan
+// reverses only the stretch of one piece at a time.
 class StrandRecords {
  public:
   explicit StrandRecords(const std::vector<BaseSequence>& sequences);
@@ -28,8 +29,7 @@ class StrandRecords {
   std::span<const StrandRecord> records() const { return records_; }
 
  private:
-  std::vector<std::vector<BaseCode>> reversed_;  // reversed copy of each sequence
-  std::vector<StrandRecord> records_;            // the records in scan order
+  std::vector<StrandRecord> records_;  // the records in scan order
 };
 
 }  // namespace vok

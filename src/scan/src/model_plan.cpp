@@ -4,6 +4,8 @@
 #include <bit>
 #include <cmath>
 
+#include "scoring/word_sums.hpp"
+
 namespace vok::detail {
 namespace {
 
@@ -68,24 +70,12 @@ ModelPlan make_model_plan(const ScoringMatrix& model) {
       const float* row = t + 4 * i;
       plan.other_max += double{*std::max_element(row, row + 4)};
     }
-    for (std::uint32_t word = 0; word < kCoreWords; ++word) {
-      double sum = 0.0;
-      for (std::uint32_t j = 0; j < kCoreLength; ++j) sum += double{t[4 * (first + j) + ((word >> (8 - 2 * j)) & 3)]};
-      plan.next_sum[word] = sum;
-    }
+    word_sums_from(0.0, [&](std::size_t j, std::size_t base) { return double{t[4 * (first + j) + base]}; },
+                   plan.next_sum);
   }
-  for (std::uint32_t word = 0; word < kCoreWords; ++word) {
-    const std::uint32_t a[5] = {word >> 8, (word >> 6) & 3, (word >> 4) & 3, (word >> 2) & 3, word & 3};
-    // The same additions in the same order as the site scan's first five rows.
-    float sum = 0.0f;
-    double exact = 0.0;
-    for (std::uint32_t j = 0; j < kCoreLength; ++j) {
-      sum += t[4 * j + a[j]];
-      exact += double{core[4 * j + a[j]]};
-    }
-    plan.prefix[word] = sum;
-    plan.core_sum[word] = exact;
-  }
+  // The same additions in the same order as the site scan's first five rows.
+  word_sums_from(0.0f, [&](std::size_t j, std::size_t base) { return t[4 * j + base]; }, plan.prefix);
+  word_sums_from(0.0, [&](std::size_t j, std::size_t base) { return double{core[4 * j + base]}; }, plan.core_sum);
   return plan;
 }
 

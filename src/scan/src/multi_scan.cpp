@@ -1,6 +1,7 @@
 #include "scan/multi_scan.hpp"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstring>
 #include <stdexcept>
@@ -38,6 +39,9 @@ struct ScanScratchState {
   std::vector<std::uint32_t> passed;        // indices of those reaching the mss threshold
   std::vector<std::uint32_t> run_end;       // end of each word's run of candidates, then of sites
   std::vector<SiteMatch> block_hits;        // one model's sites in one block before ordering
+  std::array<std::uint8_t, kCoreWords> shared_pass{};  // 1 for a word some model of this scan may pass
+  std::vector<std::uint16_t> shared_words;  // those words, ascending
+  std::vector<std::uint32_t> shared_list;   // block offsets whose word is one of them, ascending
   ScanCounts counts;                        // work done with this scratch
 };
 
@@ -119,6 +123,18 @@ void MultiScanner::scan(std::span<const BaseCode> bases, std::span<const Candida
     }
   }
 
+  // The words that any model may pass here: a block whose models each pass
+  // few words finds their candidates in one search for all of them.
+  state.shared_pass.fill(0);
+  state.shared_words.clear();
+  for (std::size_t k = 0; k < size(); ++k) {
+    if (state.fast_begin[k] >= state.fast_end[k]) continue;
+    for (const std::uint16_t word : state.tables[k].words) state.shared_pass[word] = 1;
+  }
+  for (std::uint32_t word = 0; word < kCoreWords; ++word) {
+    if (state.shared_pass[word] != 0) state.shared_words.push_back(static_cast<std::uint16_t>(word));
+  }
+
   for (std::uint64_t begin = union_begin; begin < union_end; begin += detail::kBlockPositions) {
     scan_block(bases, begin, std::min(union_end, begin + detail::kBlockPositions), state, out);
   }
@@ -178,6 +194,15 @@ void MultiScanner::scan_block(std::span<const BaseCode> bases, std::uint64_t blo
                        : detail::kPassTableCost;
   }
   const bool indexed = search_cost >= detail::kIndexCost;
+  // One search for the words of all models, then per model a pass over the
+  // positions found: pays when the models pass few words in all.
+  const std::size_t shared_count = state.shared_words.size();
+  const bool shared_compare = kernels.find_words != nullptr && shared_count <= detail::kCompareWords;
+  const double shared_cost =
+      (shared_compare ? detail::kCompareCost * static_cast<double>(shared_count + 1) : detail::kPassTableCost) +
+      static_cast<double>(active) * detail::kPassTableCost * static_cast<double>(shared_count) /
+          static_cast<double>(kCoreWords);
+  const bool shared = !indexed && active > 1 && shared_cost < search_cost;
   if (indexed) {
     // Counting sort of the block's core positions by word.
     state.bucket_start.assign(kCoreWords + 1, 0);
@@ -199,6 +224,20 @@ void MultiScanner::scan_block(std::span<const BaseCode> bases, std::uint64_t blo
     state.starts.resize(room);
     state.sums.resize(room);
     state.passed.resize(room);
+    state.shared_list.resize(room);
+  }
+  std::size_t shared_found = 0;
+  if (shared) {
+    std::uint32_t* list = state.shared_list.data();
+    if (shared_compare) {
+      shared_found = kernels.find_words(words, block_lo, block_hi, state.shared_words.data(), shared_count, 0, list);
+    } else {
+      const std::uint8_t* pass = state.shared_pass.data();
+      for (std::uint32_t x = block_lo; x < block_hi; ++x) {
+        list[shared_found] = x;
+        shared_found += pass[words[x]];
+      }
+    }
   }
   state.run_end.resize(kCoreWords);
 
@@ -249,6 +288,14 @@ void MultiScanner::scan_block(std::span<const BaseCode> bases, std::uint64_t blo
         if (count != before) run_end[runs++] = static_cast<std::uint32_t>(count);
       }
       pair_checked = true;
+    } else if (shared) {
+      const std::uint32_t* list = state.shared_list.data();
+      const std::uint8_t* pass = table.pass.data();
+      for (std::size_t j = 0; j < shared_found; ++j) {
+        const std::uint32_t x = list[j];
+        starts[count] = x - m;
+        count += pass[words[x]] & static_cast<std::uint8_t>(x >= lo) & static_cast<std::uint8_t>(x < hi);
+      }
     } else if (kernels.find_words != nullptr && table.words.size() <= detail::kCompareWords) {
       count = kernels.find_words(words, lo, hi, table.words.data(), table.words.size(), m, starts);
     } else {

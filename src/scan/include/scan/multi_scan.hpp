@@ -86,6 +86,8 @@ class MultiScanner {
   std::size_t size() const { return scanners_.size(); }
   const ScoringMatrix& model(std::size_t k) const { return models_[k]; }
   const SiteScanner& scanner(std::size_t k) const { return scanners_[k]; }
+  std::uint64_t longest() const { return longest_; }            // largest L of the models
+  std::uint64_t deepest_core() const { return deepest_core_; }  // largest core_start of the models
 
   // For every model k (out.size() == ranges.size() == size()), appends to
   // out[k] the sites of its candidates ranges[k] of `bases` in increasing pos,

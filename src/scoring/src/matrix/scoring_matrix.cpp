@@ -10,6 +10,7 @@
 
 #include "common/nan_guard.hpp"
 #include "scoring/internal_failure.hpp"
+#include "scoring/word_sums.hpp"
 
 namespace vok {
 namespace {
@@ -112,11 +113,11 @@ Core select_core(const RowTable& frequencies, const std::vector<float>& informat
   return core;
 }
 
-// css of every five-base word over the core rows m .. m+4.
-std::array<float, kCoreWords> core_score_table(const RowTable& frequencies,
-                                               const std::vector<float>& information,
-                                               std::size_t core_start, float core_max,
-                                               float core_min) {
+// css of every five-base word over the core rows m .. m+4, each word's terms
+// multiplied, summed left to right, shifted and scaled, every step guarded.
+std::array<float, kCoreWords> guarded_core_scores(const RowTable& frequencies,
+                                                  const std::vector<float>& information,
+                                                  std::size_t core_start, float core_max, float core_min) {
   std::array<float, kCoreWords> scores{};
   for (std::size_t word = 0; word < kCoreWords; ++word) {
     float t[kCoreLength];
@@ -130,6 +131,32 @@ std::array<float, kCoreWords> core_score_table(const RowTable& frequencies,
     const float denominator = guarded_sub(core_max, core_min);
     scores[word] = guarded_div(numerator, denominator);
   }
+  return scores;
+}
+
+// The same scores. When every product is finite and the denominator finite
+// and non-zero, no step can give NaN (sums of finite terms at worst overflow
+// to an infinity), so the guards cannot fire and the words may share their
+// partial sums; otherwise the guarded computation finds the first NaN.
+std::array<float, kCoreWords> core_score_table(const RowTable& frequencies,
+                                               const std::vector<float>& information,
+                                               std::size_t core_start, float core_max,
+                                               float core_min) {
+  float products[kCoreLength][kBases];
+  bool finite = std::isfinite(core_min);
+  for (std::size_t j = 0; j < kCoreLength; ++j) {
+    for (std::size_t b = 0; b < kBases; ++b) {
+      products[j][b] = frequencies.at(core_start + j, b) * information[core_start + j];
+      finite = finite && std::isfinite(products[j][b]);
+    }
+  }
+  const float denominator = core_max - core_min;
+  if (!finite || !std::isfinite(denominator) || denominator == 0.0f) {
+    return guarded_core_scores(frequencies, information, core_start, core_max, core_min);
+  }
+  std::array<float, kCoreWords> scores{};
+  word_sums<float>([&](std::size_t j, std::size_t base) { return products[j][base]; }, scores);
+  for (float& score : scores) score = (score - core_min) / denominator;
   return scores;
 }
 
