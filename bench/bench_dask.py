@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The scan on a Dask cluster against the local threaded scan.
 
-    python bench/bench_dask.py [--mbp 100] [--motifs 100] [--rounds 3] [--block 4000000]
+    python bench/bench_dask.py [--mbp 100] [--motifs 100] [--rounds 3] [--block 4000000] [--pvalue 1e-4]
 
 Writes a random FASTA (soft-masked stretches and N runs) and takes the first
 MOTIFS JASPAR 2024 CORE vertebrate matrices (bench/jaspar_matrices.py, needs
@@ -76,7 +76,7 @@ def scan_local(prepared, fasta, out):
     from vokscan import _engine
     from vokscan.scanning import engine_batches
 
-    writer = _engine.HitWriter(str(out), format="tsv", motifs=prepared.engine_set)
+    writer = _engine.HitWriter(str(out), format="tsv", motifs=prepared.engine_set, pvalues=prepared.pvalues)
     for batch in engine_batches(prepared, [str(fasta)], threads=0):
         writer.write(batch)
     writer.close()
@@ -86,14 +86,16 @@ def scan_cluster(client, prepared, fasta, out, block):
     from vokscan import _engine
     from vokscan.cluster import cluster_batches
 
-    writer = _engine.HitWriter(str(out), format="tsv", motifs=prepared.engine_set)
+    writer = _engine.HitWriter(str(out), format="tsv", motifs=prepared.engine_set, pvalues=prepared.pvalues)
     scans = []
+    # As vok-scan does: the workers format the lines, the client writes them in order.
     batches = cluster_batches(client, prepared, [str(fasta)], on_scan=scans.append, block_size=block,
+                              output_format="tsv", parts_dir=str(Path(out).parent),
                               strand="both", mask=False, partial_windows=False)
     write_seconds = 0.0
     for batch in batches:
         start = time.perf_counter()
-        writer.write(batch)
+        writer.write_text(batch)
         write_seconds += time.perf_counter() - start
     writer.close()
     scans[0].write_seconds = write_seconds
@@ -140,6 +142,8 @@ def main():
     parser.add_argument("--motifs", type=int, default=100)
     parser.add_argument("--rounds", type=int, default=3)
     parser.add_argument("--block", type=int, default=4_000_000)
+    parser.add_argument("--pvalue", type=float, default=1e-4,
+                        help="thresholds for this p-value, as vok-scan by default; 0: css/mss 0.95/0.90")
     parser.add_argument("--workdir", default=str(ROOT / "build" / "bench_dask"))
     args = parser.parse_args()
 
@@ -157,10 +161,15 @@ def main():
         write_fasta(fasta, args.mbp)
     motif_subset(motifs, args.motifs)
     index_seconds, _ = timed(lambda: IndexedFasta(str(fasta)))
-    prepared = prepare_motifs(str(motifs))
+    if args.pvalue:  # vok-scan's default: thresholds for a p-value, with a pvalue column
+        prepared = prepare_motifs(str(motifs), pvalue=args.pvalue, pvalues=True)
+        thresholds = f"p-value {args.pvalue:g} with a pvalue column (vok-scan's default)"
+    else:
+        prepared = prepare_motifs(str(motifs))
+        thresholds = f"css {DEFAULT_CSS}, mss {DEFAULT_MSS}"
     lengths = [len(record.matrix) for record in prepared.records]
     print(f"input: {args.mbp:g} Mbp, {len(lengths)} motifs (mean length {np.mean(lengths):.1f}), "
-          f"block {args.block:,} bases; thresholds css {DEFAULT_CSS}, mss {DEFAULT_MSS}")
+          f"block {args.block:,} bases; thresholds {thresholds}")
     print(f"index (.fai, first use): {index_seconds:.2f} s")
 
     quiet = dict(dashboard_address=None, silence_logs=logging.ERROR, threads_per_worker=1, processes=True)
@@ -218,7 +227,9 @@ def main():
           f"(idle worker time per task incl. the last wave: {statistics.median(overheads) * 1e3:.0f} ms); "
           f"task compute median {statistics.median(computes_all):.2f} s")
     per_hit = scan2.bytes_received / max(hits, 1)
-    print(f"hit columns moved: {scan2.bytes_received:,} bytes, {per_hit:.1f} bytes per hit")
+    print(f"moved through the cluster: {scan2.bytes_received:,} bytes, {per_hit:.1f} bytes per hit; "
+          f"left by the workers in files beside the output: {scan2.bytes_by_file:,} bytes, "
+          f"{scan2.bytes_by_file / max(hits, 1):.1f} bytes per hit")
     client_per_hit = (scan2.client_seconds + scan2.write_seconds) / max(hits, 1)
     print(f"client work (fetch, merge, write TSV): {scan2.client_seconds:.2f} + {scan2.write_seconds:.2f} s, "
           f"{client_per_hit * 1e9:.0f} ns per hit")
@@ -252,7 +263,8 @@ def main():
     hits_human = hits / args.mbp / len(lengths) * HUMAN_GENOME / 1e6 * 1000
     print(f"human genome x 1,000 motifs on 100 workers: {human_tasks:,} tasks ({blocks} blocks x {groups} groups), "
           f"{compute / 3600:.1f} core-hours, expected {expected / 60:.1f} min; "
-          f"hit columns {hits_human * per_hit / 1e9:.1f} GB for {hits_human:.3g} hits, "
+          f"output {hits_human * (scan2.bytes_received + scan2.bytes_by_file) / max(hits, 1) / 1e9:.1f} GB "
+          f"for {hits_human:.3g} hits, "
           f"sequence read by workers {HUMAN_GENOME * groups / 1e12:.2f} TB (each group reads its block); "
           f"the client writes at {1 / client_per_hit / 1e6:.1f} M hits/s, {hits_human * client_per_hit / 60:.1f} min")
 

@@ -209,9 +209,7 @@ def _load(options) -> PreparedMotifs:
         css_default = DEFAULT_CSS if options.css is None else options.css
         css, mss = cutoff_module.thresholds(records, css_default, options.mss, table)
     prepared = PreparedMotifs(records, css, mss)
-    from . import _engine
-
-    prepared.pvalues = _engine.HitPValues(prepared.engine_set, list(background), options.strand)
+    prepared.add_pvalues(background, options.strand)
     return prepared
 
 
@@ -244,8 +242,9 @@ class _Run:
     """The scan and the writing, on a thread of its own so that the main
     thread stays free to take Ctrl-C at once."""
 
-    def __init__(self, prepared, options, writer, progress, client=None):
+    def __init__(self, prepared, options, writer, progress, client=None, parts_dir=None):
         self.client = client  # a Dask client when scanning on a cluster
+        self.parts_dir = parts_dir  # where cluster workers may leave their lines: the output's folder
         self.prepared = prepared
         self.options = options
         self.writer = writer
@@ -267,13 +266,17 @@ class _Run:
                 self.prepared, self.options.sequences, strand=self.options.strand,
                 mask=self.options.mask, partial_windows=self.options.partial_windows,
                 threads=self.options.threads, on_scan=self.progress.start,
-                client=self.client, block_size=self.options.dask_block_size, stop=self.stop)
+                client=self.client, block_size=self.options.dask_block_size, stop=self.stop,
+                output_format=self.options.format, parts_dir=self.parts_dir)
             try:
                 for batch in batches:
                     if self.stop.is_set():
                         break
                     self.write_failed = True
-                    self.writer.write(batch)
+                    if isinstance(batch, bytes):  # lines formatted by cluster workers
+                        self.writer.write_text(batch)
+                    else:
+                        self.writer.write(batch)
                     self.write_failed = False
                     self.progress.update()
             finally:
@@ -357,7 +360,8 @@ def _run(options, client=None) -> int:
                 raise
             _say(f"error: {_describe(exc)}")
             return _exit_status(exc, False)
-        task = _Run(prepared, options, writer, progress, client)
+        parts_dir = os.path.dirname(output.target) if output.target else None
+        task = _Run(prepared, options, writer, progress, client, parts_dir)
         worker = threading.Thread(target=task, name="vok-scan", daemon=True)
         worker.start()
         # Waiting on an event, not on join(): a join cut short by Ctrl-C can

@@ -43,6 +43,12 @@ class PreparedMotifs:
             matrices=[np.ascontiguousarray(m.matrix, dtype=np.float32) for m in records],
             css=[float(v) for v in css], mss=[float(v) for v in mss])
         self.pvalues = None  # the engine's HitPValues when hits carry a pvalue column
+        self.pvalue_background = None  # A, C, G, T frequencies those tables are for
+
+    def add_pvalues(self, background, strand: str) -> None:
+        """Per-hit p-value tables under `background`, for a pvalue column."""
+        self.pvalue_background = [float(value) for value in background]
+        self.pvalues = _engine().HitPValues(self.engine_set, self.pvalue_background, strand)
 
 
 def motif_records(motifs, motif_format: Optional[str] = None) -> List[Motif]:
@@ -86,7 +92,7 @@ def prepare_motifs(motifs, *, css: Optional[float] = None, mss: float = DEFAULT_
             records, DEFAULT_CSS if css is None else css, mss, cutoffs)
     prepared = PreparedMotifs(records, css_values, mss_values)
     if pvalues:
-        prepared.pvalues = _engine().HitPValues(prepared.engine_set, list(background), strand)
+        prepared.add_pvalues(background, strand)
     return prepared
 
 
@@ -144,12 +150,15 @@ def _scan_records(prepared: PreparedMotifs, records: Sequence[Record], *, strand
 
 def engine_batches(prepared: PreparedMotifs, sequences, *, strand="both", mask=False,
                    partial_windows=False, threads=0, on_scan=None, client=None,
-                   block_size=None, stop=None) -> Iterator:
+                   block_size=None, stop=None, output_format=None, parts_dir=None) -> Iterator:
     """The engine's hit batches for FASTA paths or in-memory records.
 
     ``on_scan`` is called with the running FastaScan (for progress figures).
     With a Dask ``client`` the FASTA files are scanned on its cluster in
-    blocks of ``block_size`` bases; ``stop`` (an Event) ends that scan early.
+    blocks of ``block_size`` bases; ``stop`` (an Event) ends that scan early;
+    with ``output_format`` the cluster's workers format the lines and the
+    batches are bytes for ``HitWriter.write_text`` (left by the workers in
+    ``parts_dir`` when they can reach it).
     """
     _check_strand(strand)
     paths, records = _split_sequences(sequences)
@@ -159,7 +168,9 @@ def engine_batches(prepared: PreparedMotifs, sequences, *, strand="both", mask=F
         from .cluster import cluster_batches
 
         return cluster_batches(client, prepared, paths, on_scan=on_scan, block_size=block_size,
-                               stop=stop, strand=strand, mask=mask, partial_windows=partial_windows)
+                               stop=stop, output_format=output_format, parts_dir=parts_dir,
+                               strand=strand, mask=mask,
+                               partial_windows=partial_windows)
     if records:
         return _scan_records(prepared, records, strand=strand, mask=mask,
                              partial_windows=partial_windows)

@@ -2,9 +2,12 @@
 
 #include <memory>
 #include <optional>
+#include <string_view>
+#include <vector>
 
 #include "bindings.hpp"
 #include "stream/hit_format.hpp"
+#include "stream/line_merge.hpp"
 #include "stream/output_sink.hpp"
 
 namespace vok::scanner_binding {
@@ -44,6 +47,18 @@ class PyHitWriter {
     if (text_.capacity() > (std::size_t{1} << 24)) std::string().swap(text_);
   }
 
+  // Lines formatted elsewhere (by cluster workers), in output order.
+  void write_text(const py::bytes& lines) {
+    if (!sink_ || sink_->closed()) throw py::value_error("write to a closed HitWriter");
+    const std::string_view view = lines;
+    py::gil_scoped_release release;
+    if (!pending_header_.empty()) {
+      sink_->write(pending_header_);
+      pending_header_.clear();
+    }
+    sink_->write(view);
+  }
+
   void close() {
     if (!sink_ || sink_->closed()) return;
     py::gil_scoped_release release;
@@ -63,6 +78,37 @@ class PyHitWriter {
   std::string pending_header_;
 };
 
+// The lines HitWriter would write for `batch`, without a header.
+py::bytes format_hits(const stream::HitBatch& batch, const std::string& format, const py::object& motifs,
+                      const py::object& pvalues) {
+  const stream::HitFormat parsed = parse_format(format);
+  const auto motif_set = motif_set_of(motifs);
+  const auto tables = hit_pvalues_of(pvalues);
+  std::string text;
+  {
+    py::gil_scoped_release release;
+    stream::append_hits(text, batch, *motif_set, parsed, tables.get());
+  }
+  return py::bytes(text);
+}
+
+using Keys = py::array_t<std::uint64_t, py::array::c_style | py::array::forcecast>;
+
+py::bytes merge_lines(const std::vector<py::bytes>& texts, const std::vector<Keys>& keys) {
+  if (texts.size() != keys.size()) throw py::value_error("merge_lines: one key array per text");
+  std::vector<stream::KeyedLines> runs;
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    const std::string_view text = texts[i];
+    runs.push_back({text, {keys[i].data(), static_cast<std::size_t>(keys[i].size())}});
+  }
+  std::string merged;
+  {
+    py::gil_scoped_release release;
+    merged = stream::merge_sorted_lines(runs);
+  }
+  return py::bytes(merged);
+}
+
 }  // namespace
 
 void register_hit_writer(py::module_& module) {
@@ -77,9 +123,17 @@ void register_hit_writer(py::module_& module) {
            "'bed+'; compress: gzip; header: the TSV header line (the BED formats have none); "
            "pvalues: a HitPValues of the same motifs, for a pvalue column in TSV and BED+.")
       .def("write", &PyHitWriter::write, py::arg("batch"))
+      .def("write_text", &PyHitWriter::write_text, py::arg("lines"),
+           "Writes lines already formatted (by format_hits) in this writer's format.")
       .def("close", &PyHitWriter::close)
       .def("__enter__", [](py::object self) { return self; })
       .def("__exit__", [](PyHitWriter& self, py::args) { self.close(); });
+  module.def("format_hits", &format_hits, py::arg("batch"), py::arg("format") = "tsv", py::kw_only(),
+             py::arg("motifs"), py::arg("pvalues") = py::none(),
+             "The lines a HitWriter of these settings writes for `batch`, header excluded, as bytes.");
+  module.def("merge_lines", &merge_lines, py::arg("texts"), py::arg("keys"),
+             "Interleaves runs of lines sorted by their uint64 keys (one key per line) into one text; "
+             "of equal keys the earlier run's line comes first.");
 }
 
 }  // namespace vok::scanner_binding

@@ -110,6 +110,7 @@ def local_and_cluster(run, tmp_path, cluster, args, block=BLOCK):
         assert status == 0, err
         assert err == ""
         outputs.append(out.read_bytes())
+    assert not list(tmp_path.glob(".vokscan-parts-*"))  # workers' line files are gone
     return outputs
 
 
@@ -162,6 +163,16 @@ def test_several_files_and_gzip_output(run, tmp_path, cluster, inputs):
     local, remote = local_and_cluster(run, tmp_path, cluster,
                                       [*THRESHOLDS, "--gz", MOTIFS, inputs["bgzip"], inputs["plain"]])
     assert remote == local
+
+
+def test_standard_output_gets_the_lines_through_the_cluster(tmp_path, cluster, inputs):
+    # No folder beside an output here: the workers send their lines back.
+    command = [sys.executable, "-m", "vokscan", *THRESHOLDS, "--quiet", MOTIFS, inputs["plain"]]
+    local = subprocess.run(command, capture_output=True, check=True, cwd=tmp_path).stdout
+    remote = subprocess.run([*command, "--dask", cluster.scheduler_address, "--dask-block-size", str(BLOCK)],
+                            capture_output=True, check=True, cwd=tmp_path).stdout
+    assert local.count(b"\n") > 500 and remote == local
+    assert not list(tmp_path.iterdir())
 
 
 def test_api_batches_match(client, inputs):

@@ -11,6 +11,8 @@ import math
 import os
 import queue
 import re
+import shutil
+import tempfile
 import time
 import uuid
 from typing import Iterator, Optional, Sequence
@@ -19,7 +21,7 @@ import numpy as np
 
 from .fasta_index import IndexedFasta, UnindexableFasta
 from .plan import DEFAULT_BLOCK_SIZE, Block, count_blocks, group_count, plan_blocks, split_motifs
-from .tasks import MotifGroup, ScanContext, TaskInputError, restore_positions, scan_block
+from .tasks import MotifGroup, ScanContext, TaskInputError, TextOutput, restore_positions, scan_block
 
 STDIN = "-"
 
@@ -49,6 +51,33 @@ def merge_groups(parts: Sequence[dict]) -> dict:
     return {name: column[order] for name, column in merged.items()}
 
 
+def merge_texts(parts: Sequence[dict]) -> bytes:
+    """One block's formatted lines from its motif groups, in output order."""
+    from .. import _engine
+
+    texts, keys = [], []
+    for part in parts:
+        if not part["hits"]:
+            continue
+        if part["path"] is not None:  # left beside the output by the worker
+            with open(part["path"], "rb") as handle:
+                texts.append(handle.read())
+            os.unlink(part["path"])
+        else:
+            texts.append(part["text"])
+        keys.append(part["key"])
+    if len(texts) <= 1:
+        return texts[0] if texts else b""
+    return _engine.merge_lines(texts, keys)
+
+
+def _payload_bytes(result: dict) -> int:
+    """Bytes a task sent back: hit columns, or lines and their keys."""
+    if "text" in result:
+        return len(result["text"] or b"") + (0 if result["key"] is None else result["key"].nbytes)
+    return sum(column.nbytes for column in result.values())
+
+
 def restate_input_error(fasta: IndexedFasta, record_index: int, error: TaskInputError) -> str:
     """The engine's record/offset message in the local run's form: path, record, line."""
     record = fasta.records[record_index]
@@ -64,13 +93,14 @@ class ClusterScan:
 
     motifs: the arguments of `_engine.MotifSet` as a dict (ids, names,
     matrices, css, mss); options: the keyword options of `_engine.scan_text`.
-    Iterate for `_engine.HitBatch` objects in the local run's order; read
-    `bases_scanned` / `bases_total` for progress.
+    Iterate for `_engine.HitBatch` objects in the local run's order, or, with
+    `output` (a TextOutput), for bytes of lines formatted by the workers, for
+    `HitWriter.write_text`; read `bases_scanned` / `bases_total` for progress.
     """
 
     def __init__(self, client, motifs: dict, sources: Sequence[str], options: dict, *,
                  block_size: int = DEFAULT_BLOCK_SIZE, groups: Optional[int] = None,
-                 window: Optional[int] = None, stop=None):
+                 window: Optional[int] = None, stop=None, output: Optional[TextOutput] = None):
         if any(source == STDIN for source in sources):
             raise ValueError("a cluster scan reads its input by path; standard input ('-') cannot be used")
         self.client = client
@@ -91,12 +121,18 @@ class ClusterScan:
         self.motif_groups = [
             MotifGroup(part.start, *([motifs[key][i] for i in part] for key in ("ids", "names", "matrices", "css", "mss")))
             for part in split_motifs(motif_lengths, groups)]
+        self._parts_dir = None  # made at the start of the run, removed at its end
+        if output is not None:
+            output = TextOutput(output.format, output.pvalue_background, keyed=len(self.motif_groups) > 1,
+                                parts_dir=output.parts_dir)
+        self._output = output
         self._fixed_window = window
         self.window = window or default_window(slots, len(self.motif_groups))  # blocks in flight, at most
         self._blocks = plan_blocks(lengths, block_size, context)
         self._options = dict(options)
         self._stop = stop
-        self.bytes_received = 0   # bytes of hit columns sent back by the workers
+        self.bytes_received = 0   # bytes of hit columns (or lines and keys) sent back by the workers
+        self.bytes_by_file = 0    # bytes of lines the workers left in files beside the output
         self.client_seconds = 0.0  # time spent fetching and merging results here, seconds
         self._futures = {}
         self._token = uuid.uuid4().hex
@@ -106,8 +142,12 @@ class ClusterScan:
         from .. import _engine
 
         client = self.client
+        output = self._output
+        if output is not None and output.parts_dir is not None:
+            self._parts_dir = tempfile.mkdtemp(prefix=".vokscan-parts-", dir=output.parts_dir)
+            output = TextOutput(output.format, output.pvalue_background, output.keyed, self._parts_dir)
         # Scattered once to every worker, not once per task.
-        context = client.scatter(ScanContext(self.fastas, self._options), broadcast=True, hash=False)
+        context = client.scatter(ScanContext(self.fastas, self._options, output), broadcast=True, hash=False)
         groups = [client.scatter(group, broadcast=True, hash=False) for group in self.motif_groups]
         pending: dict[int, list] = {}     # block number -> results by group (None until done)
         blocks: dict[int, Block] = {}
@@ -147,7 +187,7 @@ class ClusterScan:
                     pending[number][index] = result
                     if isinstance(result, (TaskInputError, Exception)):
                         continue
-                    self.bytes_received += sum(column.nbytes for column in result.values())
+                    self.bytes_received += _payload_bytes(result)
                     if all(part is not None for part in pending[number]):
                         block = blocks[number]
                         self.bases_scanned += block.owned_end - block.owned_start
@@ -159,13 +199,18 @@ class ClusterScan:
                             raise _engine.InputError(restate_input_error(self.fastas[block.source], block.record, part))
                         if isinstance(part, Exception):
                             raise part
-                    columns = restore_positions(merge_groups(parts), block)
-                    columns["sequence"] = np.zeros(len(columns["start"]), dtype=np.int32)
-                    name = self.fastas[block.source].records[block.record].name
-                    self.hits_total += len(columns["start"])
                     next_block += 1
                     fill()
-                    batch = _engine.HitBatch.from_columns(columns, [name])
+                    if self._output is not None:
+                        self.bytes_by_file += sum(os.path.getsize(part["path"]) for part in parts if part["path"])
+                        batch = merge_texts(parts)
+                        self.hits_total += sum(part["hits"] for part in parts)
+                    else:
+                        columns = restore_positions(merge_groups(parts), block)
+                        columns["sequence"] = np.zeros(len(columns["start"]), dtype=np.int32)
+                        name = self.fastas[block.source].records[block.record].name
+                        self.hits_total += len(columns["start"])
+                        batch = _engine.HitBatch.from_columns(columns, [name])
                     self.client_seconds += time.perf_counter() - started
                     yield batch
                     started = time.perf_counter()
@@ -203,6 +248,9 @@ class ClusterScan:
                 self.client.cancel(futures)
             except Exception:  # the client may be closing already
                 pass
+        if self._parts_dir is not None:
+            shutil.rmtree(self._parts_dir, ignore_errors=True)
+            self._parts_dir = None
 
 
 def index_fasta(source: str, motifs: dict, options: dict) -> IndexedFasta:

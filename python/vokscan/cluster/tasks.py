@@ -2,12 +2,15 @@
 
 The motif groups and the scan context are scattered to every worker once;
 a task carries only its block's coordinates and reads the bases itself from
-the FASTA path. It returns compact columns, positions relative to the block.
+the FASTA path. It returns compact columns, positions relative to the block,
+or, for a run that writes a file, the block's output lines already formatted,
+so that the client only puts blocks in order and writes.
 """
 from __future__ import annotations
 
+import os
 from dataclasses import dataclass, field
-from typing import Any
+from typing import Any, Optional
 
 import numpy as np
 
@@ -28,6 +31,7 @@ class MotifGroup:
     css: list                   # core-score thresholds
     mss: list                   # matrix-score thresholds
     _motif_set: Any = field(default=None, repr=False, compare=False)  # built on first use, per process
+    _pvalues: Any = field(default=None, repr=False, compare=False)    # HitPValues, built on first use
 
     def motif_set(self):
         # Built once per worker process: the scattered group is one object there.
@@ -37,10 +41,28 @@ class MotifGroup:
                                                css=self.css, mss=self.mss)
         return self._motif_set
 
+    def hit_pvalues(self, background, strand):
+        if self._pvalues is None:
+            from .. import _engine
+            self._pvalues = _engine.HitPValues(self.motif_set(), list(background), strand)
+        return self._pvalues
+
     def __getstate__(self):
         state = dict(self.__dict__)
-        state["_motif_set"] = None
+        state["_motif_set"] = state["_pvalues"] = None
         return state
+
+
+@dataclass(frozen=True)
+class TextOutput:
+    """How a run that writes a file wants its lines: HitWriter's settings."""
+    format: str                  # 'tsv', 'bed' or 'bed+'
+    pvalue_background: Any = None  # A, C, G, T frequencies of a pvalue column; None: no such column
+    keyed: bool = False          # a block has several motif groups: send keys to interleave their lines
+    # A folder beside the output that the client made. A worker that sees it
+    # (a shared file system, as for the input) leaves its lines there and
+    # sends back only their file name; one that does not sends the lines.
+    parts_dir: Optional[str] = None
 
 
 @dataclass
@@ -48,6 +70,7 @@ class ScanContext:
     """Inputs and options shared by every task of a run."""
     fastas: list          # IndexedFasta per input file, in input order
     options: dict         # keyword options of `_engine.scan_text` (strand, mask, ...)
+    output: Any = None    # TextOutput: tasks return formatted lines; None: hit columns
 
 
 @dataclass(frozen=True)
@@ -78,6 +101,8 @@ def scan_block(context: ScanContext, group: MotifGroup, block: Block):
         if offset is None:
             raise
         return TaskInputError(getattr(error, "record", record.name), int(offset), str(error))
+    if context.output is not None:
+        return _formatted(batch, context, group, block)
     columns = batch.columns()
     columns.pop("sequence", None)
     columns["motif"] = (columns["motif"] + group.first).astype(np.int32)
@@ -85,6 +110,34 @@ def scan_block(context: ScanContext, group: MotifGroup, block: Block):
         if name in columns:
             columns[name] = (columns[name] - block.text_start).astype(np.uint32)
     return columns
+
+
+def _formatted(batch, context: ScanContext, group: MotifGroup, block: Block) -> dict:
+    """The block's lines for this group and, to interleave the groups of one
+    block, a key per line ordering them as the local run does: start, then
+    motif, then "+" before "-"."""
+    from .. import _engine
+
+    output = context.output
+    pvalues = None
+    if output.pvalue_background is not None:
+        pvalues = group.hit_pvalues(output.pvalue_background, context.options.get("strand", "both"))
+    text = _engine.format_hits(batch, output.format, motifs=group.motif_set(), pvalues=pvalues)
+    keys = None
+    if output.keyed:
+        columns = batch.columns()
+        keys = ((columns["start"].astype(np.uint64) - np.uint64(block.text_start)) << np.uint64(32)) \
+            | ((columns["motif"].astype(np.uint64) + np.uint64(group.first)) << np.uint64(1)) \
+            | (columns["strand"] < 0).astype(np.uint64)
+    result = {"text": text, "path": None, "key": keys, "hits": len(batch)}
+    if output.parts_dir is not None and text and os.path.isdir(output.parts_dir):
+        path = os.path.join(output.parts_dir, f"{block.number}-{group.first}")
+        partial = f"{path}.{os.getpid()}"  # a rerun elsewhere never meets half a file
+        with open(partial, "wb") as handle:
+            handle.write(text)
+        os.replace(partial, path)
+        result.update(text=None, path=path)
+    return result
 
 
 def restore_positions(columns: dict, block: Block) -> dict:
