@@ -6,9 +6,11 @@ from dataclasses import dataclass
 from typing import Iterator, Optional, Sequence
 
 DEFAULT_BLOCK_SIZE = 4_000_000      # bases owned by one block
-# Bases × matrix positions that one task scans: 0.2 s of one core at selective
-# thresholds, more at loose ones, so the scheduler's millisecond per task stays small.
-TARGET_TASK_WORK = 15_000_000_000
+# Bases × matrix positions that one task scans: about two seconds of one core
+# (the scan does some 50 G per CPU second at p = 1e-4 thresholds), so the
+# scheduler's millisecond per task stays small. A block is split into motif
+# groups only beyond that: each group scans the block's positions again.
+TARGET_TASK_WORK = 120_000_000_000
 
 
 @dataclass(frozen=True)
