@@ -19,18 +19,6 @@ namespace {
 
 constexpr std::size_t round_up_to_8(std::size_t bytes) { return (bytes + 7) & ~std::size_t{7}; }
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kAddressSanitizer = true;  // every object from malloc, so that misuse is caught
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kAddressSanitizer = true;
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
-
 }  // namespace
 
 ObjectSlabs::ObjectSlabs(std::size_t object_size)
@@ -72,7 +60,7 @@ void ObjectSlabs::unlink_partial(Slab* slab) {
 }
 
 void* ObjectSlabs::allocate() {
-  if constexpr (kAddressSanitizer) return std::malloc(object_size_);
+  if constexpr (!kPooled) return std::malloc(object_size_);
   if (partial_ == nullptr) {
     Slab* slab = new_slab();
     if (slab == nullptr) return nullptr;
@@ -93,7 +81,7 @@ void* ObjectSlabs::allocate() {
 }
 
 void ObjectSlabs::release(void* object) {
-  if constexpr (kAddressSanitizer) return std::free(object);
+  if constexpr (!kPooled) return std::free(object);
   auto* slab = reinterpret_cast<Slab*>(reinterpret_cast<std::uintptr_t>(object) & ~(kSlabBytes - 1));
   *static_cast<void**>(object) = slab->free;
   slab->free = object;

@@ -12,10 +12,23 @@
 
 namespace vok::binding {
 
+#if defined(__SANITIZE_ADDRESS__)
+#define VOK_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VOK_ADDRESS_SANITIZER 1
+#endif
+#endif
+
 class ObjectSlabs {
  public:
   static constexpr std::size_t kSlabBytes = std::size_t{1} << 18;      // 256 KiB, also the alignment
   static constexpr std::size_t kRetainedBytes = std::size_t{32} << 20;  // empty slabs kept, at most
+#ifdef VOK_ADDRESS_SANITIZER
+  static constexpr bool kPooled = false;  // every object from malloc, so that misuse is caught
+#else
+  static constexpr bool kPooled = true;
+#endif
 
   explicit ObjectSlabs(std::size_t object_size);
   ~ObjectSlabs();  // frees empty slabs only; live objects must not outlast it
