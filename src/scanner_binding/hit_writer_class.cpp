@@ -1,5 +1,6 @@
 #include <pybind11/stl.h>
 
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -96,10 +97,13 @@ using Keys = py::array_t<std::uint64_t, py::array::c_style | py::array::forcecas
 
 py::bytes merge_lines(const std::vector<py::bytes>& texts, const std::vector<Keys>& keys) {
   if (texts.size() != keys.size()) throw py::value_error("merge_lines: one key array per text");
+  // Keys copied bytewise: arrays unpickled from a worker need not be aligned for their type.
+  std::vector<std::vector<std::uint64_t>> aligned(keys.size());
   std::vector<stream::KeyedLines> runs;
   for (std::size_t i = 0; i < texts.size(); ++i) {
-    const std::string_view text = texts[i];
-    runs.push_back({text, {keys[i].data(), static_cast<std::size_t>(keys[i].size())}});
+    aligned[i].resize(static_cast<std::size_t>(keys[i].size()));
+    std::memcpy(aligned[i].data(), keys[i].data(), aligned[i].size() * sizeof(std::uint64_t));
+    runs.push_back({std::string_view(texts[i]), aligned[i]});
   }
   std::string merged;
   {
