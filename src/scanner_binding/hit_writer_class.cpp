@@ -102,7 +102,9 @@ py::bytes merge_lines(const std::vector<py::bytes>& texts, const std::vector<Key
   std::vector<stream::KeyedLines> runs;
   for (std::size_t i = 0; i < texts.size(); ++i) {
     aligned[i].resize(static_cast<std::size_t>(keys[i].size()));
-    std::memcpy(aligned[i].data(), keys[i].data(), aligned[i].size() * sizeof(std::uint64_t));
+    if (!aligned[i].empty()) {
+      std::memcpy(aligned[i].data(), keys[i].data(), aligned[i].size() * sizeof(std::uint64_t));
+    }
     runs.push_back({std::string_view(texts[i]), aligned[i]});
   }
   std::string merged;

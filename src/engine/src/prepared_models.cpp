@@ -36,7 +36,8 @@ bool PreparedModels::built_from(const CalculatorState& state) const {
     const Thresholds thresholds = thresholds_for(state, matrix);
     if (matrix.length != source.length || matrix.name != source.name ||
         matrix.values.size() != source.values.size() ||
-        std::memcmp(matrix.values.data(), source.values.data(), source.values.size() * sizeof(float)) != 0 ||
+        (!source.values.empty() &&
+         std::memcmp(matrix.values.data(), source.values.data(), source.values.size() * sizeof(float)) != 0) ||
         !same_bits(thresholds.css, source.thresholds.css) || !same_bits(thresholds.mss, source.thresholds.mss)) {
       return false;
     }
