@@ -12,7 +12,6 @@ struct ObjectSlabs::Slab {
   void* free;            // released objects of this slab, each holding the next one's address
   std::uint32_t live;    // objects handed out and not released
   std::uint32_t carved;  // objects ever handed out from the untouched rest
-  bool listed;           // in the partial list
 };
 
 namespace {
@@ -40,23 +39,23 @@ ObjectSlabs::Slab* ObjectSlabs::new_slab() {
     if (memory == nullptr) return nullptr;
     slab = static_cast<Slab*>(memory);
   }
-  *slab = Slab{nullptr, nullptr, nullptr, 0, 0, false};
+  *slab = Slab{nullptr, nullptr, nullptr, 0, 0};
   return slab;
 }
+
+bool ObjectSlabs::full(const Slab* slab) const { return slab->free == nullptr && slab->carved == capacity_; }
 
 void ObjectSlabs::link_partial(Slab* slab) {
   slab->previous = nullptr;
   slab->next = partial_;
   if (partial_ != nullptr) partial_->previous = slab;
   partial_ = slab;
-  slab->listed = true;
 }
 
 void ObjectSlabs::unlink_partial(Slab* slab) {
   if (slab->previous != nullptr) slab->previous->next = slab->next;
   else partial_ = slab->next;
   if (slab->next != nullptr) slab->next->previous = slab->previous;
-  slab->listed = false;
 }
 
 void* ObjectSlabs::allocate() {
@@ -76,18 +75,19 @@ void* ObjectSlabs::allocate() {
     ++slab->carved;
   }
   ++slab->live;
-  if (slab->free == nullptr && slab->carved == capacity_) unlink_partial(slab);  // full
+  if (full(slab)) unlink_partial(slab);
   return object;
 }
 
 void ObjectSlabs::release(void* object) {
   if constexpr (!kPooled) return std::free(object);
   auto* slab = reinterpret_cast<Slab*>(reinterpret_cast<std::uintptr_t>(object) & ~(kSlabBytes - 1));
+  const bool was_full = full(slab);  // a slab is in the partial list exactly when it is not full
   *static_cast<void**>(object) = slab->free;
   slab->free = object;
   --slab->live;
   if (slab->live == 0) {
-    if (slab->listed) unlink_partial(slab);
+    if (!was_full) unlink_partial(slab);
     if (empty_count_ * kSlabBytes < kRetainedBytes) {
       slab->next = empty_;
       empty_ = slab;
@@ -95,8 +95,8 @@ void ObjectSlabs::release(void* object) {
     } else {
       std::free(slab);
     }
-  } else if (!slab->listed) {
-    link_partial(slab);  // was full, has room again
+  } else if (was_full) {
+    link_partial(slab);  // has room again
   }
 }
 

@@ -41,6 +41,7 @@ class ObjectSlabs {
  private:
   struct Slab;
   Slab* new_slab();
+  bool full(const Slab* slab) const;  // no object left to hand out
   void link_partial(Slab* slab);
   void unlink_partial(Slab* slab);
 

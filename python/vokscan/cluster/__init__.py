@@ -38,8 +38,7 @@ def cluster_batches(client, prepared, paths, *, on_scan=None, block_size=None, s
     }
     output = None
     if output_format is not None:
-        output = TextOutput(output_format, prepared.pvalue_background if prepared.pvalues is not None else None,
-                            parts_dir=parts_dir)
+        output = TextOutput(output_format, prepared.pvalue_background, parts_dir=parts_dir)
     scan = ClusterScan(client, motifs, paths, options, block_size=block_size or DEFAULT_BLOCK_SIZE, stop=stop,
                        output=output)
     if on_scan is not None:

@@ -7,6 +7,7 @@ strand); blocks come out in input order as soon as the next one is complete.
 """
 from __future__ import annotations
 
+import dataclasses
 import math
 import os
 import queue
@@ -51,11 +52,12 @@ def merge_groups(parts: Sequence[dict]) -> dict:
     return {name: column[order] for name, column in merged.items()}
 
 
-def merge_texts(parts: Sequence[dict]) -> bytes:
-    """One block's formatted lines from its motif groups, in output order."""
+def merge_texts(parts: Sequence[dict]) -> tuple[bytes, int]:
+    """One block's formatted lines from its motif groups, in output order,
+    and how many of their bytes the workers left in files."""
     from .. import _engine
 
-    texts, keys = [], []
+    texts, keys, from_files = [], [], 0
     for part in parts:
         if not part["hits"]:
             continue
@@ -63,12 +65,13 @@ def merge_texts(parts: Sequence[dict]) -> bytes:
             with open(part["path"], "rb") as handle:
                 texts.append(handle.read())
             os.unlink(part["path"])
+            from_files += len(texts[-1])
         else:
             texts.append(part["text"])
         keys.append(part["key"])
     if len(texts) <= 1:
-        return texts[0] if texts else b""
-    return _engine.merge_lines(texts, keys)
+        return (texts[0] if texts else b""), from_files
+    return _engine.merge_lines(texts, keys), from_files
 
 
 def _payload_bytes(result: dict) -> int:
@@ -123,8 +126,7 @@ class ClusterScan:
             for part in split_motifs(motif_lengths, groups)]
         self._parts_dir = None  # made at the start of the run, removed at its end
         if output is not None:
-            output = TextOutput(output.format, output.pvalue_background, keyed=len(self.motif_groups) > 1,
-                                parts_dir=output.parts_dir)
+            output = dataclasses.replace(output, keyed=len(self.motif_groups) > 1)
         self._output = output
         self._fixed_window = window
         self.window = window or default_window(slots, len(self.motif_groups))  # blocks in flight, at most
@@ -145,7 +147,7 @@ class ClusterScan:
         output = self._output
         if output is not None and output.parts_dir is not None:
             self._parts_dir = tempfile.mkdtemp(prefix=".vokscan-parts-", dir=output.parts_dir)
-            output = TextOutput(output.format, output.pvalue_background, output.keyed, self._parts_dir)
+            output = dataclasses.replace(output, parts_dir=self._parts_dir)
         # Scattered once to every worker, not once per task.
         context = client.scatter(ScanContext(self.fastas, self._options, output), broadcast=True, hash=False)
         groups = [client.scatter(group, broadcast=True, hash=False) for group in self.motif_groups]
@@ -202,8 +204,8 @@ class ClusterScan:
                     next_block += 1
                     fill()
                     if self._output is not None:
-                        self.bytes_by_file += sum(os.path.getsize(part["path"]) for part in parts if part["path"])
-                        batch = merge_texts(parts)
+                        batch, from_files = merge_texts(parts)
+                        self.bytes_by_file += from_files
                         self.hits_total += sum(part["hits"] for part in parts)
                     else:
                         columns = restore_positions(merge_groups(parts), block)

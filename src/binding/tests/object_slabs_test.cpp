@@ -87,7 +87,9 @@ TEST(ObjectSlabs, ReleasedMemoryIsUsedBeforeNewSlabs) {
       objects[i] = slabs.allocate();
       const char* when = whole ? "after emptying" : "after thinning";
       ASSERT_TRUE(used.count(slab_of(objects[i]))) << when << ", object " << i;
-      if (!whole) ASSERT_EQ(released.erase(objects[i]), 1u) << when << ", object " << i;
+      if (!whole) {
+        ASSERT_EQ(released.erase(objects[i]), 1u) << when << ", object " << i;
+      }
     }
   }
   for (void* object : objects) slabs.release(object);

@@ -14,16 +14,13 @@ struct Cursor {
 }  // namespace
 
 std::string merge_sorted_lines(std::span<const KeyedLines> runs) {
+  const auto mismatch = [] { return std::invalid_argument("merge_sorted_lines: each line needs one key"); };
   std::vector<Cursor> cursors;
   std::size_t total = 0;
   for (const KeyedLines& run : runs) {
-    std::size_t lines = 0;
-    for (const char c : run.text) lines += c == '\n';
-    if (lines != run.keys.size() || (!run.text.empty() && run.text.back() != '\n')) {
-      throw std::invalid_argument("merge_sorted_lines: each line needs one key");
-    }
     total += run.text.size();
-    if (!run.text.empty()) cursors.push_back({run.text, run.keys});
+    if (!run.keys.empty()) cursors.push_back({run.text, run.keys});
+    else if (!run.text.empty()) throw mismatch();
   }
   std::string out;
   out.reserve(total);
@@ -34,11 +31,15 @@ std::string merge_sorted_lines(std::span<const KeyedLines> runs) {
       if (cursors[i].keys.front() < cursors[best].keys.front()) best = i;
     }
     Cursor& cursor = cursors[best];
-    const std::size_t length = cursor.rest.find('\n') + 1;
-    out.append(cursor.rest.substr(0, length));
-    cursor.rest.remove_prefix(length);
+    const std::size_t line_end = cursor.rest.find('\n');
+    if (line_end == std::string_view::npos) throw mismatch();
+    out.append(cursor.rest.substr(0, line_end + 1));
+    cursor.rest.remove_prefix(line_end + 1);
     cursor.keys = cursor.keys.subspan(1);
-    if (cursor.keys.empty()) cursors.erase(cursors.begin() + static_cast<std::ptrdiff_t>(best));
+    if (cursor.keys.empty()) {
+      if (!cursor.rest.empty()) throw mismatch();  // lines left without keys
+      cursors.erase(cursors.begin() + static_cast<std::ptrdiff_t>(best));
+    }
   }
   return out;
 }
