@@ -186,7 +186,8 @@ def test_api_batches_match(client, inputs):
         assert (remote[name] == column).all(), name
 
 
-def test_killed_worker_rerun(run, tmp_path, cluster, client, inputs):
+@pytest.mark.parametrize("kill_all", [False, True], ids=["one worker", "every worker"])
+def test_killed_worker_rerun(run, tmp_path, cluster, client, inputs, kill_all):
     from vokscan import _engine
 
     status, _ = run(*THRESHOLDS, MOTIFS, inputs["plain"], "-o", tmp_path / "local.tsv", "--quiet")
@@ -196,21 +197,23 @@ def test_killed_worker_rerun(run, tmp_path, cluster, client, inputs):
     pvalues = _engine.HitPValues(prepared.engine_set, [0.25] * 4, "both")
     writer = _engine.HitWriter(str(tmp_path / "cluster.tsv"), format="tsv", motifs=prepared.engine_set,
                                pvalues=pvalues)
-    victim, lost = None, []
+    victims, lost = [], []
     for batch in engine_batches(prepared, [inputs["plain"]], client=client, block_size=2_000):
-        if victim is None:
+        if not victims:
             # A worker with tasks assigned: they and its results must be run again elsewhere.
+            # Killing every worker also loses every copy of the motifs and the scan context.
             busy = {worker: keys for worker, keys in client.processing().items() if keys}
             if busy:
                 address, lost = next(iter(busy.items()))
-                victim = client.run(os.getpid, workers=[address])[address]
-                os.kill(victim, signal.SIGKILL)
+                victims = list(client.run(os.getpid, workers=None if kill_all else [address]).values())
+                for victim in victims:
+                    os.kill(victim, signal.SIGKILL)
         writer.write(batch)
     writer.close()
     assert lost, "no worker was busy to be killed"
     assert (tmp_path / "cluster.tsv").read_bytes() == (tmp_path / "local.tsv").read_bytes()
-    client.wait_for_workers(2, timeout=30)
-    assert victim not in client.run(os.getpid).values()
+    client.wait_for_workers(2, timeout=60)
+    assert not set(victims) & set(client.run(os.getpid).values())
 
 
 BAD_INPUTS = [

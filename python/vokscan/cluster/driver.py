@@ -16,13 +16,14 @@ import shutil
 import tempfile
 import time
 import uuid
+import warnings
 from typing import Iterator, Optional, Sequence
 
 import numpy as np
 
 from .fasta_index import IndexedFasta, UnindexableFasta
 from .plan import DEFAULT_BLOCK_SIZE, Block, count_blocks, group_count, plan_blocks, split_motifs
-from .tasks import MotifGroup, ScanContext, TaskInputError, TextOutput, restore_positions, scan_block
+from .tasks import MotifGroup, ScanContext, TaskInputError, TextOutput, restore_positions, scan_block, shared
 
 STDIN = "-"
 
@@ -137,6 +138,7 @@ class ClusterScan:
         self.bytes_by_file = 0    # bytes of lines the workers left in files beside the output
         self.client_seconds = 0.0  # time spent fetching and merging results here, seconds
         self._futures = {}
+        self._shared = []  # futures of the context and motif groups
         self._token = uuid.uuid4().hex
         self._done = queue.SimpleQueue()   # futures whose tasks have finished
 
@@ -148,9 +150,11 @@ class ClusterScan:
         if output is not None and output.parts_dir is not None:
             self._parts_dir = tempfile.mkdtemp(prefix=".vokscan-parts-", dir=output.parts_dir)
             output = dataclasses.replace(output, parts_dir=self._parts_dir)
-        # Scattered once to every worker, not once per task.
-        context = client.scatter(ScanContext(self.fastas, self._options, output), broadcast=True, hash=False)
-        groups = [client.scatter(group, broadcast=True, hash=False) for group in self.motif_groups]
+        # Sent once, not once per task; as task results rather than scattered
+        # data, since the scheduler reruns a task whose every copy was lost
+        # with its workers but cannot restore scattered data.
+        context = self._share(ScanContext(self.fastas, self._options, output), "context")
+        groups = [self._share(group, f"group-{index}") for index, group in enumerate(self.motif_groups)]
         pending: dict[int, list] = {}     # block number -> results by group (None until done)
         blocks: dict[int, Block] = {}
         next_block = 0
@@ -220,6 +224,13 @@ class ClusterScan:
         finally:
             self.close()
 
+    def _share(self, value, name: str):
+        with warnings.catch_warnings():  # a large FASTA index is expected here, once per run
+            warnings.filterwarnings("ignore", message=".*[Ll]arge object", category=UserWarning)
+            future = self.client.submit(shared, value, pure=False, key=f"vokscan-{self._token}-{name}")
+        self._shared.append(future)
+        return future
+
     @property
     def bytes_read(self) -> int:
         if not self.bases_total:
@@ -243,8 +254,9 @@ class ClusterScan:
                 return [future for future in finished if future.key in self._futures]
 
     def close(self) -> None:
-        futures = [entry[0] for entry in self._futures.values()]
+        futures = [entry[0] for entry in self._futures.values()] + self._shared
         self._futures.clear()
+        self._shared = []
         if futures:
             try:
                 self.client.cancel(futures)

@@ -1,7 +1,8 @@
 """What a cluster worker runs: scan one block of one record with one motif group.
 
-The motif groups and the scan context are scattered to every worker once;
-a task carries only its block's coordinates and reads the bases itself from
+The motif groups and the scan context reach every worker once, as results of
+tasks (`shared`) rather than scattered data, so the scheduler can compute
+them again if every worker holding them is lost; a task carries only its block's coordinates and reads the bases itself from
 the FASTA path. It returns compact columns, positions relative to the block,
 or, for a run that writes a file, the block's output lines already formatted,
 so that the client only puts blocks in order and writes.
@@ -21,6 +22,11 @@ from .plan import Block
 _POSITION_COLUMNS = ("start", "end", "core")
 
 
+def shared(value):
+    """A task's result that other tasks depend on: `value` itself."""
+    return value
+
+
 @dataclass
 class MotifGroup:
     """A contiguous range of the motif set, as the arguments of `_engine.MotifSet`."""
@@ -34,7 +40,7 @@ class MotifGroup:
     _pvalues: Any = field(default=None, repr=False, compare=False)    # HitPValues, built on first use
 
     def motif_set(self):
-        # Built once per worker process: the scattered group is one object there.
+        # Built once per worker process: the shared group is one object there.
         if self._motif_set is None:
             from .. import _engine
             self._motif_set = _engine.MotifSet(ids=self.ids, names=self.names, matrices=self.matrices,
