@@ -23,14 +23,22 @@ EvaluationHits evaluate_on_pool(WorkerPool& pool, const CalculatorState& state,
   const std::span<const StrandRecord> records = strands.records();
   const std::vector<ScanPiece> pieces = plan_pieces(records, pool.thread_count());
 
-  // Every piece is scanned with all models by one worker; each writes only its own slot.
+  // Every piece (with its partner) is scanned with all models by one worker;
+  // each writes only its own slots.
+  std::vector<std::size_t> leads;
+  std::vector<bool> partnered(pieces.size(), false);
+  for (const ScanPiece& piece : pieces) {
+    if (piece.partner != kNoPartner) partnered[piece.partner] = true;
+  }
+  for (std::size_t index = 0; index < pieces.size(); ++index) {
+    if (!partnered[index]) leads.push_back(index);
+  }
   std::vector<PieceHits> per_piece(pieces.size());
-  const PoolTask task = [&](std::size_t index, const StopSignal& stop) {
+  const PoolTask task = [&](std::size_t lead, const StopSignal& stop) {
     if (stop.requested()) return;
-    const ScanPiece& piece = pieces[index];
-    scan_piece(scanner, built, records[piece.record], piece, per_piece[index]);
+    scan_piece(scanner, built, records, pieces, leads[lead], per_piece);
   };
-  if (pool.run(pieces.size(), task, interrupted) == RunOutcome::kInterrupted) {
+  if (pool.run(leads.size(), task, interrupted) == RunOutcome::kInterrupted) {
     throw EvaluationInterrupted();
   }
 

@@ -60,43 +60,67 @@ std::vector<ScanPiece> plan_pieces(std::span<const StrandRecord> records, std::s
   const std::uint64_t wanted = total / (kPiecesPerThread * std::max<std::size_t>(threads, 1));
   const std::uint64_t size = std::clamp(wanted, kSmallestPiece, kLargestPiece);
   std::vector<ScanPiece> pieces;
+  // Forward pieces of each sequence: [first, end) in `pieces`.
+  std::vector<std::pair<std::size_t, std::size_t>> forward_pieces;
   for (std::uint32_t r = 0; r < records.size(); ++r) {
-    const std::uint64_t n = records[r].bases.size();
+    const StrandRecord& record = records[r];
+    const std::uint64_t n = record.bases.size();
     if (n < kCoreLength) continue;
     const std::uint64_t positions = n - kCoreLength + 1;  // core words in the record
-    for (std::uint64_t begin = 0; begin < positions; begin += size) {
-      pieces.push_back({r, begin, std::min(positions, begin + size)});
+    if (record.forward) {
+      if (forward_pieces.size() <= record.sequence) forward_pieces.resize(record.sequence + 1, {0, 0});
+      forward_pieces[record.sequence].first = pieces.size();
+      for (std::uint64_t begin = 0; begin < positions; begin += size) {
+        pieces.push_back({r, begin, std::min(positions, begin + size)});
+      }
+      forward_pieces[record.sequence].second = pieces.size();
+      continue;
+    }
+    const auto [first, end] = record.sequence < forward_pieces.size() ? forward_pieces[record.sequence]
+                                                                       : std::pair<std::size_t, std::size_t>{0, 0};
+    if (first == end) {
+      for (std::uint64_t begin = 0; begin < positions; begin += size) {
+        pieces.push_back({r, begin, std::min(positions, begin + size)});
+      }
+      continue;
+    }
+    // Core word p of the reversed record covers the forward word at positions - 1 - p.
+    for (std::size_t j = end; j-- > first;) {
+      pieces[j].partner = static_cast<std::uint32_t>(pieces.size());
+      pieces.push_back({r, positions - pieces[j].end, positions - pieces[j].begin});
     }
   }
   return pieces;
 }
 
-void scan_piece(const MultiScanner& scanner, const EvaluationModels& built,
-                const StrandRecord& record, const ScanPiece& piece, PieceHits& hits) {
-  thread_local std::vector<CandidateRange> ranges;
-  thread_local std::vector<std::vector<SiteMatch>> sites;
-  thread_local std::vector<BaseCode> reversed;
+namespace {
+
+// The bases a piece's windows cover: a forward record is scanned in place;
+// of a reverse record only the stretch from the leftmost window start to the
+// last window end is reversed, into `reversed`. `offset` is the record index
+// of the stretch's first base. The stretch ends at the record's end whenever
+// a window is cut there, so windows are cut exactly as in the whole record.
+std::span<const BaseCode> piece_bases(const MultiScanner& scanner, const StrandRecord& record,
+                                      const ScanPiece& piece, std::vector<BaseCode>& reversed,
+                                      std::uint64_t& offset) {
+  offset = 0;
+  if (record.forward) return record.bases;
+  const std::uint64_t n = record.bases.size();
+  offset = piece.begin - std::min(piece.begin, scanner.deepest_core());
+  const std::uint64_t end = std::min(n, piece.end + scanner.longest());
+  reversed.resize(end - offset);
+  reverse_bases(record.bases.data() + (n - end), end - offset, reversed.data());
+  return reversed;
+}
+
+// Every model's candidates among the piece's core words, counted from `offset`.
+void piece_ranges(const MultiScanner& scanner, const EvaluationModels& built, const StrandRecord& record,
+                  const ScanPiece& piece, std::uint64_t offset, std::vector<CandidateRange>& ranges,
+                  std::vector<std::vector<SiteMatch>>& sites) {
   const std::size_t models = scanner.size();
   ranges.resize(models);
   if (sites.size() < models) sites.resize(models);
   const std::uint64_t n = record.bases.size();
-
-  // The bases the piece's windows cover: a forward record is scanned in
-  // place; of a reverse record only the stretch from the leftmost window
-  // start to the last window end is reversed, into `reversed`. Candidate and
-  // site indices below count from `offset` in record coordinates. The
-  // stretch ends at the record's end whenever a window is cut there, so
-  // windows are cut exactly as in the whole record.
-  std::span<const BaseCode> bases = record.bases;
-  std::uint64_t offset = 0;
-  if (!record.forward) {
-    offset = piece.begin - std::min(piece.begin, scanner.deepest_core());
-    const std::uint64_t end = std::min(n, piece.end + scanner.longest());
-    reversed.resize(end - offset);
-    reverse_bases(record.bases.data() + (n - end), end - offset, reversed.data());
-    bases = reversed;
-  }
-
   for (std::size_t k = 0; k < models; ++k) {
     // Candidate c is the core word at m + c: the piece's words m + c in [begin, end).
     const std::uint64_t m = built.models[k].core_start;
@@ -106,9 +130,12 @@ void scan_piece(const MultiScanner& scanner, const EvaluationModels& built,
     ranges[k] = first < end ? CandidateRange{first - offset, end - offset} : CandidateRange{};
     sites[k].clear();
   }
-  scanner.scan(bases, ranges, std::span(sites.data(), models));
+}
 
-  for (std::size_t k = 0; k < models; ++k) {
+void collect_hits(const EvaluationModels& built, const StrandRecord& record, std::uint64_t offset,
+                  std::span<const std::vector<SiteMatch>> sites, PieceHits& hits) {
+  const std::uint64_t n = record.bases.size();
+  for (std::size_t k = 0; k < built.models.size(); ++k) {
     if (sites[k].empty()) continue;
     std::vector<Hit> converted;
     converted.reserve(sites[k].size());
@@ -121,6 +148,39 @@ void scan_piece(const MultiScanner& scanner, const EvaluationModels& built,
     }
     hits.emplace_back(static_cast<std::uint32_t>(k), std::move(converted));
   }
+}
+
+}  // namespace
+
+void scan_piece(const MultiScanner& scanner, const EvaluationModels& built,
+                std::span<const StrandRecord> records, std::span<const ScanPiece> pieces,
+                std::size_t index, std::span<PieceHits> hits) {
+  thread_local std::vector<CandidateRange> ranges, partner_ranges;
+  thread_local std::vector<std::vector<SiteMatch>> sites, partner_sites;
+  thread_local std::vector<BaseCode> reversed;
+  const ScanPiece& piece = pieces[index];
+  const StrandRecord& record = records[piece.record];
+  std::uint64_t offset = 0;
+  const std::span<const BaseCode> bases = piece_bases(scanner, record, piece, reversed, offset);
+  piece_ranges(scanner, built, record, piece, offset, ranges, sites);
+  const std::span<std::vector<SiteMatch>> found(sites.data(), scanner.size());
+  if (piece.partner == kNoPartner) {
+    scanner.scan(bases, ranges, found);
+    collect_hits(built, record, offset, found, hits[index]);
+    return;
+  }
+  // The forward piece and the reverse one over the same bases, in one pass.
+  const ScanPiece& mirror = pieces[piece.partner];
+  const StrandRecord& other = records[mirror.record];
+  std::uint64_t other_offset = 0;
+  const std::span<const BaseCode> other_bases = piece_bases(scanner, other, mirror, reversed, other_offset);
+  piece_ranges(scanner, built, other, mirror, other_offset, partner_ranges, partner_sites);
+  const std::span<std::vector<SiteMatch>> other_found(partner_sites.data(), scanner.size());
+  // other_bases[j] is the record's base n - 1 - other_offset - j.
+  scanner.scan_strands(bases, other_bases, OtherStrand::kReversed, other.bases.size() - 1 - other_offset, ranges,
+                       partner_ranges, found, other_found);
+  collect_hits(built, record, offset, found, hits[index]);
+  collect_hits(built, other, other_offset, other_found, hits[piece.partner]);
 }
 
 }  // namespace vok

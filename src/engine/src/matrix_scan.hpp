@@ -31,24 +31,32 @@ struct EvaluationModels {
 bool build_models(WorkerPool& pool, const CalculatorState& state,
                   const std::function<bool()>& interrupted, EvaluationModels& built);
 
-// Core positions begin .. end-1 of one strand record: one unit of parallel work.
+inline constexpr std::uint32_t kNoPartner = UINT32_MAX;
+
+// Core positions begin .. end-1 of one strand record. A forward piece and
+// its partner, the reverse piece over the same bases, are scanned together:
+// one unit of parallel work.
 struct ScanPiece {
-  std::uint32_t record;  // index into the strand records
-  std::uint64_t begin;   // first core position (index of the word's first base)
-  std::uint64_t end;     // one past the last
+  std::uint32_t record;                // index into the strand records
+  std::uint64_t begin;                 // first core position (index of the word's first base)
+  std::uint64_t end;                   // one past the last
+  std::uint32_t partner = kNoPartner;  // of a forward piece: index of the reverse piece mirroring it
 };
 
 // Cuts every record into pieces, in record order, small enough that `threads`
 // workers share the work evenly and large enough that a piece amortises its
-// per-call costs. Records of fewer than five bases have no piece.
+// per-call costs; a reverse record is cut where its forward record is.
+// Records of fewer than five bases have no piece.
 std::vector<ScanPiece> plan_pieces(std::span<const StrandRecord> records, std::size_t threads);
 
 // The hits of one piece, grouped by model: (model index, hits in scan order)
 // for each model with any, ascending model index.
 using PieceHits = std::vector<std::pair<std::uint32_t, std::vector<Hit>>>;
 
-// Scans one piece with every model; hits carry forward-strand positions.
+// Scans pieces[index] (with its partner, if any) with every model into
+// hits[index] (and hits[partner]); hits carry forward-strand positions.
 void scan_piece(const MultiScanner& scanner, const EvaluationModels& built,
-                const StrandRecord& record, const ScanPiece& piece, PieceHits& hits);
+                std::span<const StrandRecord> records, std::span<const ScanPiece> pieces,
+                std::size_t index, std::span<PieceHits> hits);
 
 }  // namespace vok

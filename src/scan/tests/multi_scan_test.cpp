@@ -181,6 +181,61 @@ TEST_P(AgainstSiteScan, SameSitesBitForBit) {
   }
 }
 
+// Random candidate ranges of every model over a record of n bases.
+std::vector<CandidateRange> ranges_for(const MultiScanner& multi, std::uint64_t n, bool sub_ranges,
+                                       std::mt19937& rng) {
+  std::vector<CandidateRange> ranges(multi.size());
+  for (std::size_t k = 0; k < multi.size(); ++k) {
+    const std::uint64_t count = multi.scanner(k).candidate_count(n);
+    ranges[k] = {0, count};
+    if (sub_ranges && count > 0) {
+      const std::uint64_t first = rng() % count;
+      ranges[k] = {first, first + rng() % (count - first + 1)};
+    }
+  }
+  return ranges;
+}
+
+// Both strands from one pass: each strand's sites are its own scan's. Even
+// seeds reverse, odd ones reverse-complement; the second round scans only a
+// stretch of the other strand (its mirror is then not the record's end).
+TEST_P(AgainstSiteScan, BothStrandsBitForBit) {
+  const auto& [c, kernel] = GetParam();
+  if (force_sum_kernel(kernel) != kernel) GTEST_SKIP() << "no AVX2 on this CPU";
+  std::mt19937 rng(c.seed + 1000);
+  std::vector<BaseCode> bases(c.length);
+  for (auto& base : bases) base = static_cast<BaseCode>(rng() & 3);
+  const auto models = models_for(c, rng, bases);
+  const MultiScanner multi(models);
+  const OtherStrand kind = c.seed % 2 == 0 ? OtherStrand::kReversed : OtherStrand::kReverseComplement;
+  const std::size_t n = bases.size();
+  std::vector<BaseCode> whole_other(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    whole_other[i] = static_cast<BaseCode>(bases[n - 1 - i] ^ (kind == OtherStrand::kReversed ? 0 : 3));
+  }
+  ScanScratch scratch;
+  for (int round = 0; round < 2; ++round) {
+    const std::size_t skip = round == 0 || n == 0 ? 0 : rng() % (n / 3 + 1);
+    const std::span<const BaseCode> other = std::span<const BaseCode>(whole_other).subspan(skip);
+    const auto forward_ranges = ranges_for(multi, n, c.sub_ranges, rng);
+    const auto other_ranges = ranges_for(multi, other.size(), c.sub_ranges || round == 1, rng);
+    std::vector<std::vector<SiteMatch>> got_forward(models.size()), got_other(models.size());
+    multi.scan_strands(bases, other, kind, n == 0 ? 0 : n - 1 - skip, forward_ranges, other_ranges,
+                       got_forward, got_other, scratch);
+    for (std::size_t k = 0; k < models.size(); ++k) {
+      const std::string where = std::string(c.name) + " model " + std::to_string(k) + " round " +
+                                std::to_string(round);
+      std::vector<SiteMatch> want;
+      multi.scanner(k).scan_candidates(bases, forward_ranges[k].first, forward_ranges[k].end, want);
+      expect_same_sites(got_forward[k], want, where + " forward");
+      want.clear();
+      multi.scanner(k).scan_candidates(other, other_ranges[k].first, other_ranges[k].end, want);
+      expect_same_sites(got_other[k], want, where + " other");
+      if (HasFatalFailure()) return;
+    }
+  }
+}
+
 // Blocks hold 32768 core positions: 70001 bases cross two block boundaries.
 const Case kCases[] = {
     {"tiny records", 1, 30, 9, Cutoffs::kZero, false},

@@ -72,36 +72,49 @@ void scan_run(const MotifSet& motifs, const BaseCode* bases, const Run& run, i64
   scratch.other.resize(count);
 
   // Forward strand: candidate c is the window starting at run.start + c.
-  bool any = false;
+  bool any_forward = false;
   for (std::size_t k = 0; k < count; ++k) {
     const i64 valid = valid_candidates(motifs, k, n, options.partial_windows && run.end_known);
     ranges[k] = clamp_range(own_lo - run.start, own_hi - run.start, valid);
-    any = any || ranges[k].first < ranges[k].end;
+    any_forward = any_forward || ranges[k].first < ranges[k].end;
     scratch.forward[k].clear();
     scratch.other[k].clear();
   }
-  if (any) motifs.scanner().scan({bases, static_cast<std::size_t>(n)}, ranges, scratch.forward);
 
   // Other strand: candidate c covers forward [run.end - c - L, run.end - c),
   // its start clipped to the segment when cut short; that start falls as c grows.
+  bool any_other = false;
+  auto& other_ranges = scratch.other_ranges;
   if (options.strand != Strand::kForward) {
-    any = false;
+    other_ranges.resize(count);
     for (std::size_t k = 0; k < count; ++k) {
       const i64 length = static_cast<i64>(motifs.model(k).length);
       const i64 valid = valid_candidates(motifs, k, n, options.partial_windows && run.start_known);
       // Clipped start < own_hi, and (unless the segment start itself is owned) >= own_lo.
       const i64 first = run.start < own_hi ? run.end - length - own_hi + 1 : kUnbounded;
       const i64 end = run.start < own_lo ? run.end - length - own_lo + 1 : kUnbounded;
-      ranges[k] = clamp_range(first, end, valid);
-      any = any || ranges[k].first < ranges[k].end;
+      other_ranges[k] = clamp_range(first, end, valid);
+      any_other = any_other || other_ranges[k].first < other_ranges[k].end;
     }
-    if (any) {
-      auto& reverse = scratch.reverse;
-      reverse.resize(static_cast<std::size_t>(n));
-      const BaseCode flip = options.strand == Strand::kBoth ? 3 : 0;  // b ^ 3 == 3 - b complements
-      for (i64 i = 0; i < n; ++i) reverse[static_cast<std::size_t>(n - 1 - i)] = bases[i] ^ flip;
-      motifs.scanner().scan(reverse, ranges, scratch.other);
+  }
+  const std::span<const BaseCode> forward{bases, static_cast<std::size_t>(n)};
+  if (any_other) {
+    auto& reverse = scratch.reverse;
+    reverse.resize(static_cast<std::size_t>(n));
+    const bool complement = options.strand == Strand::kBoth;
+    const BaseCode flip = complement ? 3 : 0;  // b ^ 3 == 3 - b complements
+    for (i64 i = 0; i < n; ++i) reverse[static_cast<std::size_t>(n - 1 - i)] = bases[i] ^ flip;
+    if (any_forward) {
+      // Both strands from one pass over the words.
+      motifs.scanner().scan_strands(forward, reverse,
+                                    complement ? OtherStrand::kReverseComplement : OtherStrand::kReversed,
+                                    static_cast<std::uint64_t>(n - 1), ranges, other_ranges, scratch.forward,
+                                    scratch.other);
+    } else {
+      motifs.scanner().scan(reverse, other_ranges, scratch.other);
     }
+  } else if (any_forward) {
+    motifs.scanner().scan(forward, ranges, scratch.forward);
   }
 
   // Motif by motif: forward sites (start rising), then the other strand's

@@ -41,7 +41,13 @@ SumKernel active_sum_kernel();
 namespace detail {
 struct ModelPlan;
 struct ScanScratchState;
+struct StrandState;
+struct BlockView;
 }  // namespace detail
+
+// How a record's other strand was made from it: other[i] = f(forward[n-1-i])
+// with f the identity (reversed) or the complement (reverse complement).
+enum class OtherStrand { kReversed, kReverseComplement };
 
 // What the scans with one scratch have done so far (batched full windows only).
 struct ScanCounts {
@@ -101,10 +107,52 @@ class MultiScanner {
   void scan(std::span<const BaseCode> bases, std::span<const CandidateRange> ranges,
             std::span<std::vector<SiteMatch>> out, ScanScratch& scratch) const;
 
+  // Both strands in one pass over the forward strand's words: exactly what
+  // scan(forward, forward_ranges, forward_out) and scan(other, other_ranges,
+  // other_out) give, where other[i] is made from forward[mirror - i] as
+  // `kind` says (mirror = forward.size() - 1 for a whole record; a caller
+  // may pass a stretch of the other strand). The forward span must hold the
+  // bases of every other-strand core word scanned. Throws
+  // std::invalid_argument if it does not.
+  void scan_strands(std::span<const BaseCode> forward, std::span<const BaseCode> other,
+                    OtherStrand kind, std::uint64_t mirror,
+                    std::span<const CandidateRange> forward_ranges,
+                    std::span<const CandidateRange> other_ranges,
+                    std::span<std::vector<SiteMatch>> forward_out,
+                    std::span<std::vector<SiteMatch>> other_out, ScanScratch& scratch) const;
+  // The same with this thread's working memory.
+  void scan_strands(std::span<const BaseCode> forward, std::span<const BaseCode> other,
+                    OtherStrand kind, std::uint64_t mirror,
+                    std::span<const CandidateRange> forward_ranges,
+                    std::span<const CandidateRange> other_ranges,
+                    std::span<std::vector<SiteMatch>> forward_out,
+                    std::span<std::vector<SiteMatch>> other_out) const;
+
  private:
+  static ScanScratch& thread_scratch();  // working memory of the overloads without one
+  detail::ScanScratchState& scratch_state(ScanScratch& scratch) const;
+  // Sets the strand's batched ranges (scanning the models that cannot be
+  // batched at once); updates the pass tables.
+  void plan_strand(std::span<const BaseCode> bases, std::span<const CandidateRange> ranges,
+                   std::span<std::vector<SiteMatch>> out, detail::ScanScratchState& state,
+                   detail::StrandState& strand) const;
+  // The candidates cut short by the record's end, one by one.
+  void finish_strand(std::span<const BaseCode> bases, std::span<const CandidateRange> ranges,
+                     std::span<std::vector<SiteMatch>> out) const;
+  detail::BlockView view_block(std::span<const BaseCode> bases, std::uint64_t block_begin,
+                               std::uint64_t block_end, detail::StrandState& strand) const;
+  // Prunes, scores and keeps the `count` candidates in strand.starts (in
+  // `runs` ascending runs; 0 or 1: one) of model k, appending its sites.
+  void score_candidates(const detail::BlockView& view, std::size_t k, detail::StrandState& strand,
+                        std::size_t count, std::size_t runs, bool pair_checked,
+                        detail::ScanScratchState& state, std::vector<SiteMatch>& out) const;
   void scan_block(std::span<const BaseCode> bases, std::uint64_t block_begin,
                   std::uint64_t block_end, detail::ScanScratchState& state,
                   std::span<std::vector<SiteMatch>> out) const;
+  void scan_pair_block(std::span<const BaseCode> forward, std::span<const BaseCode> other,
+                       OtherStrand kind, std::uint64_t mirror, std::uint64_t block_begin, std::uint64_t block_end,
+                       detail::ScanScratchState& state, std::span<std::vector<SiteMatch>> forward_out,
+                       std::span<std::vector<SiteMatch>> other_out) const;
 
   std::span<const ScoringMatrix> models_;  // the models scanned with; not owned
   std::vector<SiteScanner> scanners_;      // one per model, same order

@@ -35,7 +35,8 @@ struct PendingHit {
 // Reusable buffers of one worker; a block scan allocates nothing once warm.
 struct ScanScratch {
   std::vector<BaseCode> reverse;                 // the reversed (complemented) segment
-  std::vector<CandidateRange> ranges;            // per model
+  std::vector<CandidateRange> ranges;            // per model: forward candidates scanned
+  std::vector<CandidateRange> other_ranges;      // per model: other-strand candidates scanned
   std::vector<std::vector<SiteMatch>> forward;   // per model: sites on the forward strand
   std::vector<std::vector<SiteMatch>> other;     // per model: sites on the other strand
   std::vector<PendingHit> hits;                  // one run's hits in motif, strand, core order

@@ -1,0 +1,85 @@
+#pragma once
+// Working memory and block views shared by the one-strand and the two-strand scans.
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "model_plan.hpp"
+#include "scan/multi_scan.hpp"
+#include "window_sums.hpp"
+
+namespace vok::detail {
+
+// Core positions per block: the block's words, index and bases stay in L2.
+constexpr std::uint64_t kBlockPositions = std::uint64_t{1} << 15;
+// A model with at most this many passing words searches the word array for
+// them with vector compares (cheap per position); others use a pass table.
+constexpr std::size_t kCompareWords = 12;
+// Rough cost per position, in cycles, of the ways a model finds its
+// candidates, and of building the index of positions by word that all models
+// then share: the index pays when the models' own searches cost more.
+constexpr double kCompareCost = 0.08;      // per passing word searched
+constexpr double kPassTableCost = 1.5;     // one table look-up
+constexpr double kIndexCost = 10.0;        // the counting sort, once per block
+constexpr std::size_t kPadding = kKernelPadding;
+
+// One strand's buffers: its block's bases and words, and one model's candidates.
+struct StrandState {
+  std::vector<std::uint64_t> fast_begin;    // per model: first core position with a batched full window
+  std::vector<std::uint64_t> fast_end;      // per model: one past its last one (begin == end: none)
+  std::vector<std::uint8_t> bases;          // block bases from the block origin, codes masked, padded
+  std::vector<std::uint16_t> words;         // word at each block offset, padded
+  std::vector<std::uint32_t> starts;        // candidates' window starts (block offsets)
+  std::vector<std::uint32_t> run_end;       // end of each word's run of candidates, then of sites
+  std::uint64_t union_begin = 0;            // core positions some model scans in blocks
+  std::uint64_t union_end = 0;              // ...
+
+  bool active(std::size_t k, std::uint64_t begin, std::uint64_t end) const {
+    return fast_begin[k] < end && fast_end[k] > begin;
+  }
+};
+
+// A pass table over the other strand's words, looked up by the forward word
+// over the same bases: bit 0 the forward strand passes, bit 1 the other does.
+struct PairPassTable {
+  std::uint32_t css_bits = 0;               // thresholds and word map it was made for
+  std::uint32_t mss_bits = 0;
+  int map = -1;
+  std::array<std::uint8_t, kCoreWords> pass{};
+  std::vector<std::uint16_t> targets;       // forward words where either strand passes, ascending
+};
+
+struct ScanScratchState {
+  std::uint64_t scanner_id = 0;             // scanner the pass tables belong to
+  std::vector<PassTable> tables;            // per model: pass table of its last thresholds
+  std::vector<PairPassTable> pair_tables;   // per model: the same for both strands
+  std::array<StrandState, 2> strands;       // forward (or the only) strand, then the other
+  std::vector<float> sums;                  // candidates' mss
+  std::vector<std::uint32_t> passed;        // indices of those reaching the mss threshold
+  std::vector<std::uint32_t> bucket_start;  // index: offsets of each word's positions (1025 entries)
+  std::vector<std::uint16_t> by_word;       // index: positions from the block's first, grouped by word, ascending in each
+  std::vector<SiteMatch> block_hits;        // one model's sites in one block before ordering
+  std::array<std::uint8_t, kCoreWords> shared_pass{};  // 1 for a word some model of this scan may pass
+  std::vector<std::uint16_t> shared_words;  // those words, ascending
+  std::vector<std::uint32_t> shared_list;   // block offsets whose word is one of them, ascending
+  std::vector<std::size_t> other_marks;     // two-strand scan: other-strand sites before each block, per model
+  ScanCounts counts;                        // work done with this scratch
+};
+
+// One strand's block as the kernels read it: offsets count from `origin`.
+struct BlockView {
+  const std::uint8_t* codes = nullptr;  // bases from the origin, kPadding readable past the last window
+  const std::uint16_t* words = nullptr; // words from the origin, padded
+  std::uint64_t origin = 0;             // record index of offset 0
+  std::uint32_t lo = 0;                 // offset of the block's first core position
+  std::uint32_t hi = 0;                 // one past its last
+};
+
+// Counting sort of the core positions lo .. hi-1 by word into state.by_word
+// (offsets from lo) and state.bucket_start.
+void index_block(const std::uint16_t* words, std::uint32_t lo, std::uint32_t hi, ScanScratchState& state);
+
+// Makes room for a block of `positions` core positions in the candidate buffers.
+void reserve_candidates(ScanScratchState& state, std::size_t positions);
+
+}  // namespace vok::detail
