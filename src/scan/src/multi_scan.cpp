@@ -36,6 +36,44 @@ void reserve_candidates(ScanScratchState& state, std::size_t positions) {
   }
 }
 
+void list_shared_words(ScanScratchState& state) {
+  state.shared_words.clear();
+  for (std::uint32_t word = 0; word < kCoreWords; ++word) {
+    if (state.shared_pass[word] != 0) state.shared_words.push_back(static_cast<std::uint16_t>(word));
+  }
+}
+
+BlockSearch start_block_search(const std::uint16_t* words, std::uint32_t lo, std::uint32_t hi, double search_cost,
+                               std::size_t active, std::size_t compare_limit, ScanScratchState& state) {
+  const ScanKernels kernels = scan_kernels();
+  BlockSearch search;
+  search.indexed = search_cost >= kIndexCost;
+  // One search for the words of all models, then per model a pass over the
+  // positions found: pays when the models pass few words in all.
+  const std::size_t shared_count = state.shared_words.size();
+  const bool shared_compare = kernels.find_words != nullptr && shared_count <= compare_limit;
+  const double shared_cost =
+      (shared_compare ? kCompareCost * static_cast<double>(shared_count + 1) : kPassTableCost) +
+      static_cast<double>(active) * kPassTableCost * static_cast<double>(shared_count) /
+          static_cast<double>(kCoreWords);
+  search.shared = !search.indexed && active > 1 && shared_cost < search_cost;
+  if (search.indexed) index_block(words, lo, hi, state);
+  reserve_candidates(state, hi - lo);
+  if (search.shared) {
+    std::uint32_t* list = state.shared_list.data();
+    if (shared_compare) {
+      search.shared_found = kernels.find_words(words, lo, hi, state.shared_words.data(), shared_count, 0, list);
+    } else {
+      const std::uint8_t* pass = state.shared_pass.data();
+      for (std::uint32_t x = lo; x < hi; ++x) {
+        list[search.shared_found] = x;
+        search.shared_found += pass[words[x]];
+      }
+    }
+  }
+  return search;
+}
+
 }  // namespace detail
 
 using detail::BlockView;
@@ -147,14 +185,11 @@ void MultiScanner::scan(std::span<const BaseCode> bases, std::span<const Candida
   // The words that any model may pass here: a block whose models each pass
   // few words finds their candidates in one search for all of them.
   state.shared_pass.fill(0);
-  state.shared_words.clear();
   for (std::size_t k = 0; k < size(); ++k) {
     if (strand.fast_begin[k] >= strand.fast_end[k]) continue;
     for (const std::uint16_t word : state.tables[k].words) state.shared_pass[word] = 1;
   }
-  for (std::uint32_t word = 0; word < kCoreWords; ++word) {
-    if (state.shared_pass[word] != 0) state.shared_words.push_back(static_cast<std::uint16_t>(word));
-  }
+  detail::list_shared_words(state);
 
   for (std::uint64_t begin = strand.union_begin; begin < strand.union_end; begin += detail::kBlockPositions) {
     scan_block(bases, begin, std::min(strand.union_end, begin + detail::kBlockPositions), state, out);
@@ -215,32 +250,11 @@ void MultiScanner::scan_block(std::span<const BaseCode> bases, std::uint64_t blo
                        ? detail::kCompareCost * static_cast<double>(targets + 1)
                        : detail::kPassTableCost;
   }
-  const bool indexed = search_cost >= detail::kIndexCost;
-  // One search for the words of all models, then per model a pass over the
-  // positions found: pays when the models pass few words in all.
-  const std::size_t shared_count = state.shared_words.size();
-  const bool shared_compare = kernels.find_words != nullptr && shared_count <= detail::kCompareWords;
-  const double shared_cost =
-      (shared_compare ? detail::kCompareCost * static_cast<double>(shared_count + 1) : detail::kPassTableCost) +
-      static_cast<double>(active) * detail::kPassTableCost * static_cast<double>(shared_count) /
-          static_cast<double>(kCoreWords);
-  const bool shared = !indexed && active > 1 && shared_cost < search_cost;
-  if (indexed) detail::index_block(words, block_lo, block_hi, state);
-  detail::reserve_candidates(state, block_hi - block_lo);
-
-  std::size_t shared_found = 0;
-  if (shared) {
-    std::uint32_t* list = state.shared_list.data();
-    if (shared_compare) {
-      shared_found = kernels.find_words(words, block_lo, block_hi, state.shared_words.data(), shared_count, 0, list);
-    } else {
-      const std::uint8_t* pass = state.shared_pass.data();
-      for (std::uint32_t x = block_lo; x < block_hi; ++x) {
-        list[shared_found] = x;
-        shared_found += pass[words[x]];
-      }
-    }
-  }
+  const detail::BlockSearch search = detail::start_block_search(words, block_lo, block_hi, search_cost, active,
+                                                                detail::kCompareWords, state);
+  const bool indexed = search.indexed;
+  const bool shared = search.shared;
+  const std::size_t shared_found = search.shared_found;
 
   for (std::size_t k = 0; k < size(); ++k) {
     if (!strand.active(k, block_begin, block_end)) continue;

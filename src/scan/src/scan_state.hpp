@@ -82,4 +82,22 @@ void index_block(const std::uint16_t* words, std::uint32_t lo, std::uint32_t hi,
 // Makes room for a block of `positions` core positions in the candidate buffers.
 void reserve_candidates(ScanScratchState& state, std::size_t positions);
 
+// Lists the words marked in state.shared_pass, ascending, in state.shared_words.
+void list_shared_words(ScanScratchState& state);
+
+// How a block's candidates are found: through an index of its positions by
+// word, through one search for the words of all models (the positions found,
+// ascending, in state.shared_list), or by each model's own search.
+struct BlockSearch {
+  bool indexed = false;
+  bool shared = false;
+  std::size_t shared_found = 0;  // positions in state.shared_list
+};
+
+// Chooses the search of the core positions [lo, hi) from what the `active`
+// models' own searches would cost, and does its shared part. A vector search
+// takes at most `compare_limit` words.
+BlockSearch start_block_search(const std::uint16_t* words, std::uint32_t lo, std::uint32_t hi, double search_cost,
+                               std::size_t active, std::size_t compare_limit, ScanScratchState& state);
+
 }  // namespace vok::detail

@@ -90,16 +90,16 @@ void MultiScanner::scan_strands(std::span<const BaseCode> forward, std::span<con
     }
     begin = std::min(begin, mirror - 3 - back.union_end);
     end = std::max(end, mirror - 3 - back.union_begin);
-    for (std::size_t k = 0; k < size(); ++k) {
-      if (back.fast_begin[k] < back.fast_end[k] || ahead.fast_begin[k] < ahead.fast_end[k]) {
-        update_pair_table(state.tables[k], kind, state.pair_tables[k]);
-      }
-    }
-  } else {
-    for (std::size_t k = 0; k < size(); ++k) {
-      if (ahead.fast_begin[k] < ahead.fast_end[k]) update_pair_table(state.tables[k], kind, state.pair_tables[k]);
-    }
   }
+  // Per model, which strands a forward word passes on; and the words either
+  // strand of any model may pass, for the blocks' shared search.
+  state.shared_pass.fill(0);
+  for (std::size_t k = 0; k < size(); ++k) {
+    if (ahead.fast_begin[k] >= ahead.fast_end[k] && back.fast_begin[k] >= back.fast_end[k]) continue;
+    update_pair_table(state.tables[k], kind, state.pair_tables[k]);
+    for (const std::uint16_t word : state.pair_tables[k].targets) state.shared_pass[word] = 1;
+  }
+  detail::list_shared_words(state);
   // Blocks rise along the forward strand, so along the other one they fall:
   // each block's other-strand sites are in order, the blocks' runs are not.
   std::vector<std::size_t>& marks = state.other_marks;  // per block, per model: sites before it
@@ -176,44 +176,19 @@ void MultiScanner::scan_pair_block(std::span<const BaseCode> forward, std::span<
     return kernels.find_words != nullptr && targets <= 2 * detail::kCompareWords;
   };
   double search_cost = 0.0;
-  state.shared_pass.fill(0);
-  for (std::size_t k = 0; k < size(); ++k) {
+  for (std::size_t k = 0; k < size() && search_cost < detail::kIndexCost; ++k) {
     if (!ahead.active(k, block_begin, block_end) && !(other_scanned && back.active(k, other_begin, other_end))) {
       continue;
     }
-    const std::vector<std::uint16_t>& targets = state.pair_tables[k].targets;
-    search_cost += compares(targets.size()) ? detail::kCompareCost * static_cast<double>(targets.size() + 1)
-                                            : detail::kPassTableCost;
-    for (const std::uint16_t word : targets) state.shared_pass[word] = 1;
+    const std::size_t targets = state.pair_tables[k].targets.size();
+    search_cost += compares(targets) ? detail::kCompareCost * static_cast<double>(targets + 1)
+                                     : detail::kPassTableCost;
   }
-  const bool indexed = search_cost >= detail::kIndexCost;
-  state.shared_words.clear();
-  for (std::uint32_t word = 0; word < kCoreWords; ++word) {
-    if (state.shared_pass[word] != 0) state.shared_words.push_back(static_cast<std::uint16_t>(word));
-  }
-  const std::size_t shared_count = state.shared_words.size();
-  const bool shared_compare = compares(shared_count);
-  const double shared_cost =
-      (shared_compare ? detail::kCompareCost * static_cast<double>(shared_count + 1) : detail::kPassTableCost) +
-      static_cast<double>(active) * detail::kPassTableCost * static_cast<double>(shared_count) /
-          static_cast<double>(kCoreWords);
-  const bool shared = !indexed && active > 1 && shared_cost < search_cost;
-  if (indexed) detail::index_block(words, block_lo, block_hi, state);
-  detail::reserve_candidates(state, block_hi - block_lo);
-
-  std::size_t shared_found = 0;
-  if (shared) {
-    std::uint32_t* list = state.shared_list.data();
-    if (shared_compare) {
-      shared_found = kernels.find_words(words, block_lo, block_hi, state.shared_words.data(), shared_count, 0, list);
-    } else {
-      const std::uint8_t* pass = state.shared_pass.data();
-      for (std::uint32_t x = block_lo; x < block_hi; ++x) {
-        list[shared_found] = x;
-        shared_found += pass[words[x]];
-      }
-    }
-  }
+  const detail::BlockSearch search = detail::start_block_search(words, block_lo, block_hi, search_cost, active,
+                                                                2 * detail::kCompareWords, state);
+  const bool indexed = search.indexed;
+  const bool shared = search.shared;
+  const std::size_t shared_found = search.shared_found;
 
   const WordMap& map = word_map(kind);
   for (std::size_t k = 0; k < size(); ++k) {
