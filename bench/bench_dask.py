@@ -8,8 +8,9 @@ MOTIFS JASPAR 2024 CORE vertebrate matrices (bench/jaspar_matrices.py, needs
 pyjaspar), then times, as medians of ROUNDS alternating rounds:
 
 - the local threaded scan (FastaScan on all threads) writing TSV;
-- the same scan on a LocalCluster of 2 worker processes and of 1 (one
-  thread each, started once beforehand), checking the bytes are identical;
+- the same scan on a local cluster of 2 worker processes and of 1 (one
+  thread each, started beforehand as `--dask local:N` starts them),
+  checking the bytes are identical;
 - `vok-scan --dask local:2` against `vok-scan` end to end (cluster start-up
   included).
 
@@ -21,7 +22,6 @@ per-task cost.
 from __future__ import annotations
 
 import argparse
-import logging
 import math
 import os
 import statistics
@@ -147,9 +147,8 @@ def main():
     parser.add_argument("--workdir", default=str(ROOT / "build" / "bench_dask"))
     args = parser.parse_args()
 
-    import distributed
 
-    from vokscan.cluster import IndexedFasta
+    from vokscan.cluster import ClientStart, IndexedFasta
     from vokscan.cluster.plan import group_count
     from vokscan.scanning import DEFAULT_CSS, DEFAULT_MSS, prepare_motifs
 
@@ -172,13 +171,13 @@ def main():
           f"block {args.block:,} bases; thresholds {thresholds}")
     print(f"index (.fai, first use): {index_seconds:.2f} s")
 
-    quiet = dict(dashboard_address=None, silence_logs=logging.ERROR, threads_per_worker=1, processes=True)
     times = {"local": [], "cluster2": [], "cluster1": []}
     overheads, computes_all, tasks, scan2 = [], [], 0, None
     busy = {"cluster2": [], "cluster1": []}  # share of the wall time each worker spent in tasks
     cpu = {"local": [], "cluster2": [], "cluster1": []}  # CPU seconds of the scanning processes
-    with distributed.LocalCluster(n_workers=2, **quiet) as two, distributed.Client(two) as client2, \
-            distributed.LocalCluster(n_workers=1, **quiet) as one, distributed.Client(one) as client1:
+    # Started as `vok-scan --dask local:N` starts them.
+    with ClientStart("local:2") as two, ClientStart("local:1") as one:
+        client2, client1 = two.client(), one.client()
         for round_number in range(args.rounds):
             before = cpu_seconds()
             seconds, _ = timed(lambda: scan_local(prepared, fasta, work / "local.tsv"))

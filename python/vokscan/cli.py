@@ -3,7 +3,6 @@
 from __future__ import annotations
 
 import argparse
-import contextlib
 import errno
 import math
 import os
@@ -331,18 +330,19 @@ def _interrupt(signum, frame):
 def run(options) -> int:
     if not options.dask:
         return _run(options)
-    from .cluster import dask_client
+    from .cluster import ClientStart
 
-    with contextlib.ExitStack() as cluster:
-        try:
-            client = cluster.enter_context(dask_client(options.dask))
-        except (ImportError, ValueError, OSError) as exc:
-            _say(f"error: {_describe(exc)}")
-            return EXIT_USAGE
-        return _run(options, client)
+    try:
+        # Connects (or starts the local cluster) while the motifs are loaded.
+        start = ClientStart(options.dask)
+    except (ImportError, ValueError) as exc:
+        _say(f"error: {_describe(exc)}")
+        return EXIT_USAGE
+    with start:
+        return _run(options, start)
 
 
-def _run(options, client=None) -> int:
+def _run(options, cluster=None) -> int:
     output = None
     progress = Progress(not options.quiet)
     worker = None
@@ -355,6 +355,7 @@ def _run(options, client=None) -> int:
             writer = _engine.HitWriter(output.target, format=options.format,
                                        motifs=prepared.engine_set, compress=output.compress,
                                        header=not options.no_header, pvalues=prepared.pvalues)
+            client = cluster.client() if cluster is not None else None
         except BaseException as exc:
             if isinstance(exc, KeyboardInterrupt):
                 raise

@@ -2,7 +2,6 @@
 deaths, bad input and Ctrl-C, on a local cluster of two worker processes."""
 
 import gzip
-import logging
 import os
 import random
 import signal
@@ -20,7 +19,7 @@ pytest.importorskip("vokscan._engine")
 from Bio import bgzf  # noqa: E402
 
 from vokscan import cli  # noqa: E402
-from vokscan.cluster import plan  # noqa: E402
+from vokscan.cluster import ClientStart, plan  # noqa: E402
 from vokscan.scanning import engine_batches, prepare_motifs  # noqa: E402
 
 ROOT = Path(__file__).resolve().parents[2]
@@ -74,16 +73,21 @@ def inputs(tmp_path_factory, records):
 
 
 @pytest.fixture(scope="module")
-def cluster():
-    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
-                                  dashboard_address=":0", silence_logs=logging.CRITICAL) as local:
-        yield local
+def started():
+    # Started as `--dask local:2` starts it: workers forked from a preloaded server.
+    with ClientStart("local:2") as start:
+        start.client()
+        yield start
 
 
 @pytest.fixture(scope="module")
-def client(cluster):
-    with distributed.Client(cluster) as connected:
-        yield connected
+def cluster(started):
+    return started.cluster
+
+
+@pytest.fixture(scope="module")
+def client(started):
+    return started.client()
 
 
 @pytest.fixture
@@ -308,3 +312,26 @@ def test_motif_groups_cover_the_set_in_order(seed):
         assert len(parts) == groups and all(parts)
         # Balanced work: no group exceeds the mean by more than one motif.
         assert max(sum(lengths[i] for i in part) for part in parts) <= sum(lengths) / groups + max(lengths)
+
+
+def test_local_cluster_option(run, tmp_path, inputs):
+    outputs = []
+    for extra in ([], ["--dask", "local:2", "--dask-block-size", BLOCK]):
+        status, err = run(*THRESHOLDS, MOTIFS, inputs["plain"], "-o", tmp_path / f"out{len(outputs)}.tsv", "--quiet",
+                          *extra)
+        assert (status, err) == (0, "")
+        outputs.append((tmp_path / f"out{len(outputs)}.tsv").read_bytes())
+    assert outputs[0] == outputs[1]
+
+
+def test_cluster_closed_when_the_run_ends_while_it_starts(run, tmp_path, inputs):
+    # A bad motif file ends the run before the cluster is up: it must not outlive the run.
+    (tmp_path / "bad.transfac").write_text("not a motif\n")
+    status, err = run(tmp_path / "bad.transfac", inputs["plain"], "-o", tmp_path / "out.tsv", "--dask", "local:1")
+    assert status == 2 and "error:" in err
+    start = ClientStart("local:1")
+    start.close()
+    deadline = time.monotonic() + 60
+    while start.starting and time.monotonic() < deadline:
+        time.sleep(0.05)
+    assert not start.starting and start.cluster is None

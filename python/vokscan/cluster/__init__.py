@@ -9,13 +9,13 @@ from __future__ import annotations
 
 import numpy as np
 
-from .connect import INSTALL_HINT, DaskUnavailable, dask_client, parse_spec, require_distributed
+from .connect import INSTALL_HINT, ClientStart, DaskUnavailable, dask_client, parse_spec, require_distributed
 from .driver import ClusterScan
 from .fasta_index import IndexedFasta, UnindexableFasta
 from .plan import DEFAULT_BLOCK_SIZE
 from .tasks import TextOutput
 
-__all__ = ["ClusterScan", "DaskUnavailable", "IndexedFasta", "UnindexableFasta", "INSTALL_HINT",
+__all__ = ["ClientStart", "ClusterScan", "DaskUnavailable", "IndexedFasta", "UnindexableFasta", "INSTALL_HINT",
            "DEFAULT_BLOCK_SIZE", "cluster_batches", "dask_client", "parse_spec", "require_distributed"]
 
 

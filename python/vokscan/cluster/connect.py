@@ -1,11 +1,23 @@
 """Connecting to a Dask scheduler, or starting a local cluster for one run."""
 from __future__ import annotations
 
+import importlib.util
 import logging
+import os
 import re
+import threading
 from contextlib import contextmanager
 
 INSTALL_HINT = "pip install 'vok[dask]'"
+
+# What the worker processes of a local cluster import before they are forked,
+# so that each starts in milliseconds with the scan already loaded.
+WORKER_PRELOAD = ["distributed", "numpy", "vokscan._engine", "vokscan.cluster.tasks"]
+# A task's buffers (bases, hits, lines) are megabytes each. Dask's default
+# trim setting also fixes glibc's mmap threshold at 128 KiB, so every such
+# buffer would be mapped and faulted in afresh for every task (some 10 % of a
+# worker's time); these keep them in the heap for the next task.
+WORKER_MALLOC = {"MALLOC_MMAP_THRESHOLD_": str(64 << 20), "MALLOC_TRIM_THRESHOLD_": str(128 << 20)}
 
 
 class DaskUnavailable(ImportError):
@@ -33,25 +45,147 @@ def parse_spec(spec: str):
     return "address", spec
 
 
+def _worker_environment() -> dict:
+    import dask
+
+    environment = {name: str(value) for name, value in
+                   (dask.config.get("distributed.nanny.pre-spawn-environ", default={}) or {}).items()}
+    environment.update(WORKER_MALLOC)
+    return environment
+
+
+def _launch_fork_server(environment: dict) -> None:
+    """Starts the process that local workers are forked from, with the
+    workers' environment; it imports WORKER_PRELOAD while the caller goes on."""
+    import multiprocessing
+    from multiprocessing import forkserver
+
+    multiprocessing.get_context("forkserver").set_forkserver_preload(WORKER_PRELOAD)
+    saved = {name: os.environ.get(name) for name in environment}
+    os.environ.update(environment)
+    try:
+        forkserver.ensure_running()
+    finally:
+        for name, value in saved.items():
+            if value is None:
+                del os.environ[name]
+            else:
+                os.environ[name] = value
+
+
+class ClientStart:
+    """A Dask client being made on a thread of its own, so that the caller can
+    load its motifs meanwhile. A local cluster started here lives until
+    `close`; its workers are forked from a server started at once.
+    """
+
+    def __init__(self, spec: str):
+        self._kind, self._value = parse_spec(spec)
+        if importlib.util.find_spec("distributed") is None:
+            require_distributed()  # says how to install it
+        self._config = None
+        if self._kind == "local":
+            import dask
+
+            environment = _worker_environment()
+            # Restarted workers (after one dies) come from the same server.
+            self._config = dask.config.set({"distributed.worker.multiprocessing-method": "forkserver",
+                                            "distributed.nanny.pre-spawn-environ": environment})
+            # Before importing distributed here: the server's imports and ours overlap.
+            _launch_fork_server(environment)
+        distributed = require_distributed()
+        if self._kind == "local":
+            import distributed.utils
+
+            # Dask would otherwise import every package it knows of here, for
+            # a preload list that the running server no longer reads.
+            if hasattr(distributed.utils, "_forkserver_preload_set"):
+                distributed.utils._forkserver_preload_set = True
+        self._distributed = distributed
+        self._cluster = None
+        self._client = None
+        self._error = None
+        self._closed = False
+        self._lock = threading.Lock()
+        self._ready = threading.Event()
+        threading.Thread(target=self._connect, name="vok-scan-dask", daemon=True).start()
+
+    def _connect(self) -> None:
+        distributed = self._distributed
+        try:
+            if self._kind == "local":
+                # One thread per worker process: each task scans on one core.
+                cluster = distributed.LocalCluster(n_workers=self._value, threads_per_worker=1, processes=True,
+                                                   dashboard_address=":0", silence_logs=logging.CRITICAL)
+                self._cluster = cluster
+                client = distributed.Client(cluster)
+            else:
+                try:
+                    client = distributed.Client(self._value, timeout="20s")
+                except OSError as error:
+                    raise OSError(f"--dask {self._value}: cannot reach the scheduler: {error}") from None
+            self._client = client
+        except BaseException as error:  # carried to the caller of client()
+            self._error = error
+        finally:
+            with self._lock:
+                abandoned = self._closed
+                if not abandoned:
+                    self._ready.set()
+            if abandoned:  # the run ended while this was starting
+                self._shut()
+                self._ready.set()
+
+    def client(self):
+        """The connected client; raises what connecting raised."""
+        while not self._ready.wait(0.1):  # in steps, so that Ctrl-C is seen at once
+            pass
+        if self._error is not None:
+            raise self._error
+        return self._client
+
+    @property
+    def cluster(self):
+        """The local cluster started here (None for a scheduler address, or once closed)."""
+        return self._cluster
+
+    @property
+    def starting(self) -> bool:
+        return not self._ready.is_set()
+
+    def _shut(self) -> None:
+        for part in (self._client, self._cluster):
+            if part is not None:
+                try:
+                    part.close()
+                except Exception:  # already closing, or its workers gone
+                    pass
+        self._client = self._cluster = None
+
+    def close(self) -> None:
+        """Closes the client and a local cluster; one still starting is
+        closed by its thread once it has started."""
+        with self._lock:
+            self._closed = True
+            ready = self._ready.is_set()
+        if ready:
+            self._shut()
+        if self._config is not None:
+            self._config.__exit__(None, None, None)
+            self._config = None
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc_info):
+        self.close()
+
+
 @contextmanager
 def dask_client(spec: str):
     """A `distributed.Client` for `spec`; a local cluster started here is closed on exit."""
-    kind, value = parse_spec(spec)
-    distributed = require_distributed()
-    cluster = None
-    if kind == "local":
-        # One thread per worker process: each task scans on one core.
-        cluster = distributed.LocalCluster(n_workers=value, threads_per_worker=1, processes=True,
-                                           dashboard_address=":0", silence_logs=logging.CRITICAL)
-        client = distributed.Client(cluster)
-    else:
-        try:
-            client = distributed.Client(value, timeout="20s")
-        except OSError as error:
-            raise OSError(f"--dask {value}: cannot reach the scheduler: {error}") from None
+    start = ClientStart(spec)
     try:
-        yield client
+        yield start.client()
     finally:
-        client.close()
-        if cluster is not None:
-            cluster.close()
+        start.close()
