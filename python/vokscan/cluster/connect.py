@@ -20,6 +20,10 @@ WORKER_PRELOAD = ["distributed", "numpy", "vokscan._engine", "vokscan.cluster.ta
 WORKER_MALLOC = {"MALLOC_MMAP_THRESHOLD_": str(64 << 20), "MALLOC_TRIM_THRESHOLD_": str(128 << 20)}
 
 
+# How long closing waits for a local cluster still starting (seconds).
+LOCAL_START_WAIT = 10
+
+
 class DaskUnavailable(ImportError):
     """Dask is not installed."""
 
@@ -165,6 +169,10 @@ class ClientStart:
     def close(self) -> None:
         """Closes the client and a local cluster; one still starting is
         closed by its thread once it has started."""
+        if self._kind == "local":
+            # Closing a local cluster halfway through its start stalls Dask
+            # (its exit hook then waits 10 s); it is up in well under a second.
+            self._ready.wait(LOCAL_START_WAIT)
         with self._lock:
             self._closed = True
             ready = self._ready.is_set()

@@ -187,9 +187,9 @@ class ClusterScan:
                 if finished is None:
                     return
                 started = time.perf_counter()
-                for future in finished:
+                # One round trip for all of them.
+                for future, result in zip(finished, client.gather(finished)):
                     _, number, index = self._futures.pop(future.key)
-                    result = future.result()
                     pending[number][index] = result
                     if isinstance(result, (TaskInputError, Exception)):
                         continue
