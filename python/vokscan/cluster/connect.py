@@ -3,22 +3,13 @@ from __future__ import annotations
 
 import importlib.util
 import logging
-import os
 import re
 import threading
 from contextlib import contextmanager
 
+from .local_workers import fork_server_available, launch_fork_server, worker_environment
+
 INSTALL_HINT = "pip install 'vok[dask]'"
-
-# What the worker processes of a local cluster import before they are forked,
-# so that each starts in milliseconds with the scan already loaded.
-WORKER_PRELOAD = ["distributed", "numpy", "vokscan._engine", "vokscan.cluster.tasks"]
-# A task's buffers (bases, hits, lines) are megabytes each. Dask's default
-# trim setting also fixes glibc's mmap threshold at 128 KiB, so every such
-# buffer would be mapped and faulted in afresh for every task (some 10 % of a
-# worker's time); these keep them in the heap for the next task.
-WORKER_MALLOC = {"MALLOC_MMAP_THRESHOLD_": str(64 << 20), "MALLOC_TRIM_THRESHOLD_": str(128 << 20)}
-
 
 # How long closing waits for a local cluster still starting (seconds).
 LOCAL_START_WAIT = 10
@@ -49,34 +40,6 @@ def parse_spec(spec: str):
     return "address", spec
 
 
-def _worker_environment() -> dict:
-    import dask
-
-    environment = {name: str(value) for name, value in
-                   (dask.config.get("distributed.nanny.pre-spawn-environ", default={}) or {}).items()}
-    environment.update(WORKER_MALLOC)
-    return environment
-
-
-def _launch_fork_server(environment: dict) -> None:
-    """Starts the process that local workers are forked from, with the
-    workers' environment; it imports WORKER_PRELOAD while the caller goes on."""
-    import multiprocessing
-    from multiprocessing import forkserver
-
-    multiprocessing.get_context("forkserver").set_forkserver_preload(WORKER_PRELOAD)
-    saved = {name: os.environ.get(name) for name in environment}
-    os.environ.update(environment)
-    try:
-        forkserver.ensure_running()
-    finally:
-        for name, value in saved.items():
-            if value is None:
-                del os.environ[name]
-            else:
-                os.environ[name] = value
-
-
 class ClientStart:
     """A Dask client being made on a thread of its own, so that the caller can
     load its motifs meanwhile. A local cluster started here lives until
@@ -88,17 +51,17 @@ class ClientStart:
         if importlib.util.find_spec("distributed") is None:
             require_distributed()  # says how to install it
         self._config = None
-        if self._kind == "local":
+        if self._kind == "local" and fork_server_available():
             import dask
 
-            environment = _worker_environment()
+            environment = worker_environment()
             # Restarted workers (after one dies) come from the same server.
             self._config = dask.config.set({"distributed.worker.multiprocessing-method": "forkserver",
                                             "distributed.nanny.pre-spawn-environ": environment})
             # Before importing distributed here: the server's imports and ours overlap.
-            _launch_fork_server(environment)
+            launch_fork_server(environment)
         distributed = require_distributed()
-        if self._kind == "local":
+        if self._config is not None:
             import distributed.utils
 
             # Dask would otherwise import every package it knows of here, for
