@@ -137,6 +137,8 @@ class ClusterScan:
         self.bytes_received = 0   # bytes of hit columns (or lines and keys) sent back by the workers
         self.bytes_by_file = 0    # bytes of lines the workers left in files beside the output
         self.client_seconds = 0.0  # time spent fetching and merging results here, seconds
+        self.fetch_seconds = 0.0   # the part of it spent waiting for results to arrive
+        self.fetches = 0           # round trips to fetch results
         self._futures = {}
         self._shared = []  # futures of the context and motif groups
         self._token = uuid.uuid4().hex
@@ -187,8 +189,10 @@ class ClusterScan:
                 if finished is None:
                     return
                 started = time.perf_counter()
-                # One round trip for all of them.
-                for future, result in zip(finished, client.gather(finished)):
+                results = client.gather(finished)  # one round trip for all of them
+                self.fetch_seconds += time.perf_counter() - started
+                self.fetches += 1
+                for future, result in zip(finished, results):
                     _, number, index = self._futures.pop(future.key)
                     pending[number][index] = result
                     if isinstance(result, (TaskInputError, Exception)):
