@@ -314,7 +314,12 @@ def test_motif_groups_cover_the_set_in_order(seed):
         assert max(sum(lengths[i] for i in part) for part in parts) <= sum(lengths) / groups + max(lengths)
 
 
-def test_local_cluster_option(run, tmp_path, inputs):
+@pytest.mark.parametrize("fork_server", [True, False], ids=["forked workers", "no fork server"])
+def test_local_cluster_option(run, monkeypatch, tmp_path, inputs, fork_server):
+    if not fork_server:  # e.g. no socket for it: workers then start as Dask starts them
+        def refuse(environment):
+            raise OSError("no socket")
+        monkeypatch.setattr("vokscan.cluster.connect.launch_fork_server", refuse)
     outputs = []
     for extra in ([], ["--dask", "local:2", "--dask-block-size", BLOCK]):
         status, err = run(*THRESHOLDS, MOTIFS, inputs["plain"], "-o", tmp_path / f"out{len(outputs)}.tsv", "--quiet",

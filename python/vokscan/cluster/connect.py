@@ -55,11 +55,15 @@ class ClientStart:
             import dask
 
             environment = worker_environment()
-            # Restarted workers (after one dies) come from the same server.
-            self._config = dask.config.set({"distributed.worker.multiprocessing-method": "forkserver",
-                                            "distributed.nanny.pre-spawn-environ": environment})
-            # Before importing distributed here: the server's imports and ours overlap.
-            launch_fork_server(environment)
+            try:
+                # Before importing distributed here: the server's imports and ours overlap.
+                launch_fork_server(environment)
+            except OSError:
+                pass  # no socket for it (a read-only temporary folder): workers start as Dask starts them
+            else:
+                # Restarted workers (after one dies) come from the same server.
+                self._config = dask.config.set({"distributed.worker.multiprocessing-method": "forkserver",
+                                                "distributed.nanny.pre-spawn-environ": environment})
         distributed = require_distributed()
         if self._config is not None:
             import distributed.utils
