@@ -267,7 +267,13 @@ class ClusterScan:
             except Exception:  # the client may be closing already
                 pass
         if self._parts_dir is not None:
-            shutil.rmtree(self._parts_dir, ignore_errors=True)
+            # A task still running when the run stopped may add a file while
+            # the folder is being removed; a second pass takes it too.
+            for _ in range(3):
+                shutil.rmtree(self._parts_dir, ignore_errors=True)
+                if not os.path.exists(self._parts_dir):
+                    break
+                time.sleep(0.02)
             self._parts_dir = None
 
 
