@@ -342,7 +342,7 @@ def run(options) -> int:
         return _run(options, start)
 
 
-def _run(options, cluster=None) -> int:
+def _run(options, connecting=None) -> int:
     output = None
     progress = Progress(not options.quiet)
     worker = None
@@ -355,7 +355,7 @@ def _run(options, cluster=None) -> int:
             writer = _engine.HitWriter(output.target, format=options.format,
                                        motifs=prepared.engine_set, compress=output.compress,
                                        header=not options.no_header, pvalues=prepared.pvalues)
-            client = cluster.client() if cluster is not None else None
+            client = connecting.client() if connecting is not None else None
         except BaseException as exc:
             if isinstance(exc, KeyboardInterrupt):
                 raise

@@ -9,14 +9,14 @@ from __future__ import annotations
 
 import numpy as np
 
-from .connect import INSTALL_HINT, ClientStart, DaskUnavailable, dask_client, parse_spec, require_distributed
+from .connect import INSTALL_HINT, ClientStart, DaskUnavailable, parse_spec, require_distributed
 from .driver import ClusterScan
 from .fasta_index import IndexedFasta, UnindexableFasta
 from .plan import DEFAULT_BLOCK_SIZE
 from .tasks import TextOutput
 
 __all__ = ["ClientStart", "ClusterScan", "DaskUnavailable", "IndexedFasta", "UnindexableFasta", "INSTALL_HINT",
-           "DEFAULT_BLOCK_SIZE", "cluster_batches", "dask_client", "parse_spec", "require_distributed"]
+           "DEFAULT_BLOCK_SIZE", "cluster_batches", "parse_spec", "require_distributed"]
 
 
 def cluster_batches(client, prepared, paths, *, on_scan=None, block_size=None, stop=None, output_format=None,

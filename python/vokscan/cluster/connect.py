@@ -5,7 +5,6 @@ import importlib.util
 import logging
 import re
 import threading
-from contextlib import contextmanager
 
 from .local_workers import fork_server_available, launch_fork_server, worker_environment
 
@@ -155,12 +154,3 @@ class ClientStart:
     def __exit__(self, *exc_info):
         self.close()
 
-
-@contextmanager
-def dask_client(spec: str):
-    """A `distributed.Client` for `spec`; a local cluster started here is closed on exit."""
-    start = ClientStart(spec)
-    try:
-        yield start.client()
-    finally:
-        start.close()

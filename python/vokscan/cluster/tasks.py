@@ -2,8 +2,8 @@
 
 The motif groups and the scan context reach every worker once, as results of
 tasks (`shared`) rather than scattered data, so the scheduler can compute
-them again if every worker holding them is lost; a task carries only its block's coordinates and reads the bases itself from
-the FASTA path. It returns compact columns, positions relative to the block,
+them again if every worker holding them is lost; a task carries only its
+block's coordinates and reads the bases itself from the FASTA path. It returns compact columns, positions relative to the block,
 or, for a run that writes a file, the block's output lines already formatted,
 so that the client only puts blocks in order and writes.
 """

@@ -62,6 +62,11 @@ std::vector<ScanPiece> plan_pieces(std::span<const StrandRecord> records, std::s
   std::vector<ScanPiece> pieces;
   // Forward pieces of each sequence: [first, end) in `pieces`.
   std::vector<std::pair<std::size_t, std::size_t>> forward_pieces;
+  const auto cut = [&](std::uint32_t r, std::uint64_t positions) {
+    for (std::uint64_t begin = 0; begin < positions; begin += size) {
+      pieces.push_back({r, begin, std::min(positions, begin + size)});
+    }
+  };
   for (std::uint32_t r = 0; r < records.size(); ++r) {
     const StrandRecord& record = records[r];
     const std::uint64_t n = record.bases.size();
@@ -70,18 +75,14 @@ std::vector<ScanPiece> plan_pieces(std::span<const StrandRecord> records, std::s
     if (record.forward) {
       if (forward_pieces.size() <= record.sequence) forward_pieces.resize(record.sequence + 1, {0, 0});
       forward_pieces[record.sequence].first = pieces.size();
-      for (std::uint64_t begin = 0; begin < positions; begin += size) {
-        pieces.push_back({r, begin, std::min(positions, begin + size)});
-      }
+      cut(r, positions);
       forward_pieces[record.sequence].second = pieces.size();
       continue;
     }
     const auto [first, end] = record.sequence < forward_pieces.size() ? forward_pieces[record.sequence]
                                                                        : std::pair<std::size_t, std::size_t>{0, 0};
     if (first == end) {
-      for (std::uint64_t begin = 0; begin < positions; begin += size) {
-        pieces.push_back({r, begin, std::min(positions, begin + size)});
-      }
+      cut(r, positions);
       continue;
     }
     // Core word p of the reversed record covers the forward word at positions - 1 - p.
