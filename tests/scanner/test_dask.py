@@ -340,3 +340,14 @@ def test_cluster_closed_when_the_run_ends_while_it_starts(run, tmp_path, inputs)
     while start.starting and time.monotonic() < deadline:
         time.sleep(0.05)
     assert not start.starting and start.cluster is None
+
+
+def test_local_cluster_settings_reach_its_workers_and_end_with_it():
+    import dask
+
+    with dask.config.set({"distributed.admin.tick.interval": "33ms"}):
+        with ClientStart("local:1") as start:
+            settings = start.client().run(lambda: (dask.config.get("distributed.admin.tick.interval"),
+                                                   dask.config.get("distributed.worker.profile.enabled")))
+        assert list(settings.values()) == [("1s", False)]
+        assert dask.config.get("distributed.admin.tick.interval") == "33ms"

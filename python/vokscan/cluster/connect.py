@@ -13,6 +13,18 @@ INSTALL_HINT = "pip install 'vok[dask]'"
 # How long closing waits for a local cluster still starting (seconds).
 LOCAL_START_WAIT = 10
 
+# A local cluster lives for one run on the machine's own cores, which its
+# scheduler shares with the workers: its housekeeping (a 20 ms tick in every
+# process, the workers' stack sampling every 10 ms, memory and system
+# monitors, work stealing) costs them some 5 % of a run and serves nobody.
+LOCAL_CLUSTER_SETTINGS = {
+    "distributed.admin.tick.interval": "1s",
+    "distributed.worker.profile.enabled": False,
+    "distributed.worker.memory.monitor-interval": "1s",
+    "distributed.admin.system-monitor.interval": "5s",
+    "distributed.scheduler.work-stealing": False,
+}
+
 
 class DaskUnavailable(ImportError):
     """Dask is not installed."""
@@ -50,21 +62,26 @@ class ClientStart:
         if importlib.util.find_spec("distributed") is None:
             require_distributed()  # says how to install it
         self._config = None
-        if self._kind == "local" and fork_server_available():
+        forked = False
+        if self._kind == "local":
             import dask
 
-            environment = worker_environment()
-            try:
-                # Before importing distributed here: the server's imports and ours overlap.
-                launch_fork_server(environment)
-            except OSError:
-                pass  # no socket for it (a read-only temporary folder): workers start as Dask starts them
-            else:
-                # Restarted workers (after one dies) come from the same server.
-                self._config = dask.config.set({"distributed.worker.multiprocessing-method": "forkserver",
-                                                "distributed.nanny.pre-spawn-environ": environment})
+            settings = dict(LOCAL_CLUSTER_SETTINGS)
+            if fork_server_available():
+                environment = worker_environment()
+                try:
+                    # Before importing distributed here: the server's imports and ours overlap.
+                    launch_fork_server(environment)
+                except OSError:
+                    pass  # no socket for it (a read-only temporary folder): workers start as Dask starts them
+                else:
+                    forked = True
+                    # Restarted workers (after one dies) come from the same server.
+                    settings.update({"distributed.worker.multiprocessing-method": "forkserver",
+                                     "distributed.nanny.pre-spawn-environ": environment})
+            self._config = dask.config.set(settings)
         distributed = require_distributed()
-        if self._config is not None:
+        if forked:
             import distributed.utils
 
             # Dask would otherwise import every package it knows of here, for
