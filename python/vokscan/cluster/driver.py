@@ -23,7 +23,8 @@ import numpy as np
 
 from .fasta_index import IndexedFasta, UnindexableFasta
 from .plan import DEFAULT_BLOCK_SIZE, Block, count_blocks, group_count, plan_blocks, split_motifs
-from .tasks import MotifGroup, ScanContext, TaskInputError, TextOutput, restore_positions, scan_block, shared
+from .tasks import (MotifGroup, ScanContext, TaskInputError, TextOutput, part_path, read_part, restore_positions,
+                    scan_block, shared)
 
 STDIN = "-"
 
@@ -53,26 +54,27 @@ def merge_groups(parts: Sequence[dict]) -> dict:
     return {name: column[order] for name, column in merged.items()}
 
 
-def merge_texts(parts: Sequence[dict]) -> tuple[bytes, int]:
-    """One block's formatted lines from its motif groups, in output order,
-    and how many of their bytes the workers left in files."""
+def merge_texts(parts: Sequence[dict]) -> tuple[bytes, int, int]:
+    """One block's formatted lines from its motif groups, in output order;
+    how many of their bytes the workers left in files, and how many hits."""
     from .. import _engine
 
-    texts, keys, from_files = [], [], 0
+    texts, keys, from_files, hits = [], [], 0, 0
     for part in parts:
-        if not part["hits"]:
-            continue
         if part["path"] is not None:  # left beside the output by the worker
-            with open(part["path"], "rb") as handle:
-                texts.append(handle.read())
+            count, key, text = read_part(part["path"])
             os.unlink(part["path"])
-            from_files += len(texts[-1])
+            from_files += len(text)
         else:
-            texts.append(part["text"])
-        keys.append(part["key"])
+            count, key, text = part["hits"], part["key"], part["text"]
+        if not count:
+            continue
+        hits += count
+        texts.append(text)
+        keys.append(key)
     if len(texts) <= 1:
-        return (texts[0] if texts else b""), from_files
-    return _engine.merge_lines(texts, keys), from_files
+        return (texts[0] if texts else b""), from_files, hits
+    return _engine.merge_lines(texts, keys), from_files, hits
 
 
 def _payload_bytes(result: dict) -> int:
@@ -189,9 +191,7 @@ class ClusterScan:
                 if finished is None:
                     return
                 started = time.perf_counter()
-                results = client.gather(finished)  # one round trip for all of them
-                self.fetch_seconds += time.perf_counter() - started
-                self.fetches += 1
+                results = self._results(finished, blocks)
                 for future, result in zip(finished, results):
                     _, number, index = self._futures.pop(future.key)
                     pending[number][index] = result
@@ -212,9 +212,9 @@ class ClusterScan:
                     next_block += 1
                     fill()
                     if self._output is not None:
-                        batch, from_files = merge_texts(parts)
+                        batch, from_files, hits = merge_texts(parts)
                         self.bytes_by_file += from_files
-                        self.hits_total += sum(part["hits"] for part in parts)
+                        self.hits_total += hits
                     else:
                         columns = restore_positions(merge_groups(parts), block)
                         columns["sequence"] = np.zeros(len(columns["start"]), dtype=np.int32)
@@ -227,6 +227,26 @@ class ClusterScan:
                 self.client_seconds += time.perf_counter() - started
         finally:
             self.close()
+
+    def _results(self, finished: list, blocks: dict) -> list:
+        """The finished tasks' results. Lines a worker left in its part file
+        are taken from there; only the other results are fetched, in one
+        round trip (a task's own error is raised here)."""
+        results = [None] * len(finished)
+        if self._parts_dir is not None:
+            for place, future in enumerate(finished):
+                _, number, index = self._futures[future.key]
+                path = part_path(self._parts_dir, blocks[number], self.motif_groups[index])
+                if future.status == "finished" and os.path.exists(path):
+                    results[place] = {"text": None, "path": path, "key": None, "hits": None}
+        fetch = [future for future, result in zip(finished, results) if result is None]
+        if fetch:
+            started = time.perf_counter()
+            fetched = iter(self.client.gather(fetch))
+            self.fetch_seconds += time.perf_counter() - started
+            self.fetches += 1
+            results = [next(fetched) if result is None else result for result in results]
+        return results
 
     def _share(self, value, name: str):
         with warnings.catch_warnings():  # a large FASTA index is expected here, once per run

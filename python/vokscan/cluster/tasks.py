@@ -10,6 +10,7 @@ so that the client only puts blocks in order and writes.
 from __future__ import annotations
 
 import os
+import struct
 from dataclasses import dataclass, field
 from typing import Any, Optional
 
@@ -66,8 +67,8 @@ class TextOutput:
     pvalue_background: Any = None  # A, C, G, T frequencies of a pvalue column; None: no such column
     keyed: bool = False          # a block has several motif groups: send keys to interleave their lines
     # A folder beside the output that the client made. A worker that sees it
-    # (a shared file system, as for the input) leaves its lines there and
-    # sends back only their file name; one that does not sends the lines.
+    # (a shared file system, as for the input) leaves its lines there, in a
+    # file named for its block and group; one that does not sends the lines.
     parts_dir: Optional[str] = None
 
 
@@ -135,15 +136,42 @@ def _formatted(batch, context: ScanContext, group: MotifGroup, block: Block) -> 
         keys = ((columns["start"].astype(np.uint64) - np.uint64(block.text_start)) << np.uint64(32)) \
             | ((columns["motif"].astype(np.uint64) + np.uint64(group.first)) << np.uint64(1)) \
             | (columns["strand"] < 0).astype(np.uint64)
-    result = {"text": text, "path": None, "key": keys, "hits": len(batch)}
-    if output.parts_dir is not None and text and os.path.isdir(output.parts_dir):
-        path = os.path.join(output.parts_dir, f"{block.number}-{group.first}")
-        partial = f"{path}.{os.getpid()}"  # a rerun elsewhere never meets half a file
-        with open(partial, "wb") as handle:
-            handle.write(text)
-        os.replace(partial, path)
-        result.update(text=None, path=path)
-    return result
+    if output.parts_dir is not None and os.path.isdir(output.parts_dir):
+        path = part_path(output.parts_dir, block, group)
+        write_part(path, len(batch), keys, text)
+        return {"text": None, "path": path, "key": None, "hits": len(batch)}
+    return {"text": text, "path": None, "key": keys, "hits": len(batch)}
+
+
+# A part file: hit count and key count (little-endian 64-bit), the keys, the lines.
+_PART_HEADER = struct.Struct("<QQ")
+
+
+def part_path(parts_dir: str, block: Block, group: MotifGroup) -> str:
+    """Where a task leaves its lines: known to the client beforehand, so that
+    it can take them without fetching the task's result."""
+    return os.path.join(parts_dir, f"{block.number}-{group.first}")
+
+
+def write_part(path: str, hits: int, keys: Optional[np.ndarray], text: bytes) -> None:
+    partial = f"{path}.{os.getpid()}"  # a rerun elsewhere never meets half a file
+    with open(partial, "wb") as handle:
+        handle.write(_PART_HEADER.pack(hits, 0 if keys is None else len(keys)))
+        if keys is not None:
+            handle.write(keys.astype("<u8", copy=False).tobytes())
+        handle.write(text)
+    os.replace(partial, path)
+
+
+def read_part(path: str) -> tuple[int, Optional[np.ndarray], bytes]:
+    """(hits, keys or None, lines) of a part file."""
+    with open(path, "rb", buffering=0) as handle:
+        size = os.fstat(handle.fileno()).st_size
+        hits, key_count = _PART_HEADER.unpack(handle.read(_PART_HEADER.size))
+        keys = np.frombuffer(handle.read(8 * key_count), dtype="<u8").astype(np.uint64) if key_count else None
+        # One read of known size: reading "the rest" of a file grows its buffer step by step.
+        text = handle.read(size - _PART_HEADER.size - 8 * key_count)
+        return hits, keys, text
 
 
 def restore_positions(columns: dict, block: Block) -> dict:
