@@ -302,6 +302,26 @@ def test_option_errors(run, monkeypatch, tmp_path, cluster, inputs, spec, sequen
     assert os.listdir(tmp_path) == []
 
 
+@pytest.mark.parametrize("lengths,block", [([25, 7, 0, 1, 8], 4), ([10], 3), ([9, 10, 11], 1), ([5], 100)])
+def test_blocks_tile_each_record_in_equal_sizes(lengths, block):
+    blocks = list(plan.plan_blocks([lengths, lengths[:1]], block, context=2))
+    assert len(blocks) == plan.count_blocks([lengths, lengths[:1]], block)
+    assert [b.number for b in blocks] == list(range(len(blocks)))
+    for source, record_lengths in enumerate([lengths, lengths[:1]]):
+        for record, length in enumerate(record_lengths):
+            owned = [(b.owned_start, b.owned_end, b.text_start, b.text_end) for b in blocks
+                     if (b.source, b.record) == (source, record)]
+            if not owned:  # an empty record has no block
+                assert length == 0
+                continue
+            assert [start for start, *_ in owned] == [0] + [end for _, end, *_ in owned[:-1]]
+            assert owned[-1][1] == length
+            sizes = [end - start for start, end, *_ in owned]
+            assert all(0 < size <= block for size in sizes) and max(sizes) - min(sizes) <= 1
+            assert all((text_start, text_end) == (max(0, start - 2), min(length, end + 2))
+                       for start, end, text_start, text_end in owned)
+
+
 @pytest.mark.parametrize("seed", range(5))
 def test_motif_groups_cover_the_set_in_order(seed):
     rng = random.Random(seed)

@@ -27,7 +27,8 @@ class Block:
 
 
 def plan_blocks(record_lengths: Sequence[Sequence[int]], block_size: int, context: int) -> Iterator[Block]:
-    """Blocks in output order: files, records, positions.
+    """Blocks in output order: files, records, positions; a record's blocks
+    of equal size, at most `block_size` bases.
 
     Each block reads `context` bases (the longest motif minus one) beyond its
     owned range on both sides, so every window starting in the owned range is
@@ -38,8 +39,11 @@ def plan_blocks(record_lengths: Sequence[Sequence[int]], block_size: int, contex
     number = 0
     for source, lengths in enumerate(record_lengths):
         for record, length in enumerate(lengths):
-            for owned_start in range(0, length, block_size):
-                owned_end = min(owned_start + block_size, length)
+            # Blocks of a record are of equal size (at most block_size), so
+            # that no short last block makes a task of its own.
+            pieces = math.ceil(length / block_size)
+            for piece in range(pieces):
+                owned_start, owned_end = piece * length // pieces, (piece + 1) * length // pieces
                 text_start = max(0, owned_start - context)
                 text_end = min(length, owned_end + context)
                 yield Block(number, source, record, text_start, text_end, owned_start, owned_end,
