@@ -179,6 +179,7 @@ def main():
     overheads, computes_all, tasks, scan2 = [], [], 0, None
     busy = {"cluster2": [], "cluster1": []}  # share of the wall time each worker spent in tasks
     cpu = {"local": [], "cluster2": [], "cluster1": []}  # CPU seconds of the scanning processes
+    client_cpu = []  # CPU seconds of this process (client, schedulers, nannies) in the 2-worker runs
     # Started as `vok-scan --dask local:N` starts them.
     with ClientStart("local:2") as two, ClientStart("local:1") as one:
         client2, client1 = two.client(), one.client()
@@ -187,10 +188,11 @@ def main():
             seconds, _ = timed(lambda: scan_local(prepared, fasta, work / "local.tsv"), work / "local.tsv")
             times["local"].append(seconds)
             cpu["local"].append(cpu_seconds() - before)
-            before = worker_cpu(client2)
+            before, before_client = worker_cpu(client2), cpu_seconds()
             wall, computes, scan2 = task_costs(client2, lambda: scan_cluster(client2, prepared, fasta,
                                                                              work / "cluster.tsv", args.block),
                                                work / "cluster.tsv")
+            client_cpu.append(cpu_seconds() - before_client)
             cpu["cluster2"].append(worker_cpu(client2) - before)
             before = worker_cpu(client1)
             times["cluster2"].append(wall)
@@ -221,7 +223,9 @@ def main():
     print(f"2 workers vs local threaded: {median['cluster2'] / median['local']:.2f}x the time")
     cpu_median = {key: statistics.median(values) for key, values in cpu.items()}
     print(f"CPU seconds: local threaded {cpu_median['local']:.1f} (client process, writing included), "
-          f"2 workers {cpu_median['cluster2']:.1f}, 1 worker {cpu_median['cluster1']:.1f} (worker processes)")
+          f"2 workers {cpu_median['cluster2']:.1f}, 1 worker {cpu_median['cluster1']:.1f} (worker processes); "
+          f"the client process in the 2-worker runs {statistics.median(client_cpu):.2f} (scheduler, nannies, "
+          f"client, writing)")
     print(f"on idle cores, 2 workers vs 1 would take {cpu_median['cluster2'] / 2 / cpu_median['cluster1']:.2f}x "
           f"the time (CPU per worker, all workers busy)")
     print(f"workers busy in tasks: 2 workers {statistics.median(busy['cluster2']):.0%}, "
