@@ -103,8 +103,12 @@ class ClientStart:
         try:
             if self._kind == "local":
                 # One thread per worker process: each task scans on one core.
+                # No dashboard: nobody would be told its port, and without
+                # bokeh two clusters starting at once could fail in Dask's
+                # attempt to import it.
                 cluster = distributed.LocalCluster(n_workers=self._value, threads_per_worker=1, processes=True,
-                                                   dashboard_address=":0", silence_logs=logging.CRITICAL)
+                                                   dashboard_address=":0", scheduler_kwargs={"dashboard": False},
+                                                   silence_logs=logging.CRITICAL)
                 self._cluster = cluster
                 client = distributed.Client(cluster)
             else:
