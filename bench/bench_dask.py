@@ -151,7 +151,6 @@ def main():
     parser.add_argument("--workdir", default=str(ROOT / "build" / "bench_dask"))
     args = parser.parse_args()
 
-
     from vokscan.cluster import ClientStart, IndexedFasta
     from vokscan.cluster.plan import group_count
     from vokscan.scanning import DEFAULT_CSS, DEFAULT_MSS, prepare_motifs

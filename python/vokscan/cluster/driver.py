@@ -23,8 +23,8 @@ import numpy as np
 
 from .fasta_index import IndexedFasta, UnindexableFasta
 from .plan import DEFAULT_BLOCK_SIZE, Block, count_blocks, group_count, plan_blocks, split_motifs
-from .tasks import (MotifGroup, ScanContext, TaskInputError, TextOutput, part_path, read_part, restore_positions,
-                    scan_block, shared)
+from .tasks import (MotifGroup, ScanContext, TaskInputError, TextOutput, in_part_file, part_path, read_part,
+                    restore_positions, scan_block, shared)
 
 STDIN = "-"
 
@@ -238,7 +238,7 @@ class ClusterScan:
                 _, number, index = self._futures[future.key]
                 path = part_path(self._parts_dir, blocks[number], self.motif_groups[index])
                 if future.status == "finished" and os.path.exists(path):
-                    results[place] = {"text": None, "path": path, "key": None, "hits": None}
+                    results[place] = in_part_file(path)
         fetch = [future for future, result in zip(finished, results) if result is None]
         if fetch:
             started = time.perf_counter()

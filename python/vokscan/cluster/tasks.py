@@ -3,9 +3,10 @@
 The motif groups and the scan context reach every worker once, as results of
 tasks (`shared`) rather than scattered data, so the scheduler can compute
 them again if every worker holding them is lost; a task carries only its
-block's coordinates and reads the bases itself from the FASTA path. It returns compact columns, positions relative to the block,
-or, for a run that writes a file, the block's output lines already formatted,
-so that the client only puts blocks in order and writes.
+block's coordinates and reads the bases itself from the FASTA path. It
+returns compact columns, positions relative to the block, or, for a run that
+writes a file, the block's output lines already formatted, so that the client
+only puts blocks in order and writes.
 """
 from __future__ import annotations
 
@@ -139,7 +140,7 @@ def _formatted(batch, context: ScanContext, group: MotifGroup, block: Block) -> 
     if output.parts_dir is not None and os.path.isdir(output.parts_dir):
         path = part_path(output.parts_dir, block, group)
         write_part(path, len(batch), keys, text)
-        return {"text": None, "path": path, "key": None, "hits": len(batch)}
+        return in_part_file(path)
     return {"text": text, "path": None, "key": keys, "hits": len(batch)}
 
 
@@ -151,6 +152,11 @@ def part_path(parts_dir: str, block: Block, group: MotifGroup) -> str:
     """Where a task leaves its lines: known to the client beforehand, so that
     it can take them without fetching the task's result."""
     return os.path.join(parts_dir, f"{block.number}-{group.first}")
+
+
+def in_part_file(path: str) -> dict:
+    """A task's lines left in a part file: hits, keys and lines are read from it."""
+    return {"text": None, "path": path, "key": None, "hits": None}
 
 
 def write_part(path: str, hits: int, keys: Optional[np.ndarray], text: bytes) -> None:
