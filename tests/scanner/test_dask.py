@@ -10,6 +10,7 @@ import sys
 import time
 from pathlib import Path
 
+import numpy as np
 import pytest
 
 distributed = pytest.importorskip("distributed")
@@ -188,6 +189,32 @@ def test_api_batches_match(client, inputs):
     assert len(local["start"]) > 500
     for name, column in local.items():
         assert (remote[name] == column).all(), name
+
+
+@pytest.mark.parametrize("parts_seen", [True, False], ids=["part files", "lines through the cluster"])
+def test_part_files_are_taken_without_fetching_results(client, inputs, tmp_path, parts_seen):
+    from vokscan.cluster import cluster_batches
+
+    scans = []
+    batches = cluster_batches(client, prepare_motifs(MOTIFS, css=0.8, mss=0.75), [inputs["plain"]],
+                              on_scan=scans.append, block_size=BLOCK, output_format="tsv",
+                              parts_dir=str(tmp_path) if parts_seen else None)
+    lines = b"".join(batches)
+    assert lines.count(b"\n") == scans[0].hits_total > 500
+    # A part file the client could not find would be fetched instead: same output, a round trip per task.
+    assert (scans[0].fetches == 0) == parts_seen and (scans[0].bytes_by_file == len(lines)) == parts_seen
+    assert not list(tmp_path.iterdir())
+
+
+@pytest.mark.parametrize("keys", [None, np.array([3, 1 << 40], dtype=np.uint64)], ids=["unkeyed", "keyed"])
+@pytest.mark.parametrize("text", [b"", b"chr1\t5\n" * 3], ids=["empty", "lines"])
+def test_part_file_round_trip(tmp_path, keys, text):
+    from vokscan.cluster.tasks import read_part, write_part
+
+    write_part(str(tmp_path / "part"), 7, keys, text)
+    hits, read_keys, read_text = read_part(str(tmp_path / "part"))
+    assert (hits, read_text) == (7, text) and os.listdir(tmp_path) == ["part"]
+    assert (read_keys is None) if keys is None else (read_keys.tolist() == keys.tolist())
 
 
 @pytest.mark.parametrize("kill_all", [False, True], ids=["one worker", "every worker"])
