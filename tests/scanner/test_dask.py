@@ -19,7 +19,7 @@ pytest.importorskip("vokscan._engine")
 
 from Bio import bgzf  # noqa: E402
 
-from vokscan import cli  # noqa: E402
+from vokscan import commands  # noqa: E402
 from vokscan.cluster import ClientStart, plan  # noqa: E402
 from vokscan.scanning import engine_batches, prepare_motifs  # noqa: E402
 
@@ -98,7 +98,7 @@ def run(capsys):
 
     def invoke(*args):
         try:
-            status = cli.main([str(arg) for arg in args])
+            status = commands.main([str(arg) for arg in args])
         finally:
             for number, handler in saved.items():
                 signal.signal(number, handler)

@@ -10,11 +10,11 @@ from typing import List, Optional
 
 import numpy as np
 
-from . import cutoffs as cutoff_module
-from . import motifs as motif_module
-from . import pvalues as pvalue_module
-from .cli import EXIT_OK, EXIT_USAGE, PROG, UsageError, _describe, _Parser, _say, resolve_background
-from .scanning import STRANDS
+from .. import cutoffs as cutoff_module
+from .. import motifs as motif_module
+from .. import pvalues as pvalue_module
+from ..scanning import STRANDS
+from .common import EXIT_OK, EXIT_USAGE, PROG, Parser, UsageError, describe, resolve_background, say
 
 DESCRIPTION = """\
 Print each motif's thresholds for a rate per window: the mss threshold at
@@ -36,7 +36,7 @@ examples:
 
 
 def build_parser() -> argparse.ArgumentParser:
-    parser = _Parser(prog=f"{PROG} thresholds", description=DESCRIPTION, epilog=EPILOG,
+    parser = Parser(prog=f"{PROG} thresholds", description=DESCRIPTION, epilog=EPILOG,
                      usage=f"{PROG} thresholds [OPTIONS] MOTIFS [SEQUENCES...]",
                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("inputs", nargs="*", metavar="MOTIFS SEQUENCES",
@@ -102,7 +102,7 @@ def main(argv: Optional[List[str]] = None) -> int:
     try:
         options = build_parser().parse_args(argv)
     except UsageError as exc:
-        _say(f"error: {exc}")
+        say(f"error: {exc}")
         return EXIT_USAGE
     except SystemExit as exc:  # --help
         return exc.code if isinstance(exc.code, int) else EXIT_OK
@@ -136,5 +136,5 @@ def main(argv: Optional[List[str]] = None) -> int:
     except BrokenPipeError:
         return 141
     except (UsageError, ValueError, OSError) as exc:
-        _say(f"error: {_describe(exc)}")
+        say(f"error: {describe(exc)}")
         return EXIT_USAGE

@@ -1,25 +1,23 @@
-"""The `vok-scan` command: option parsing, running the scan, exit statuses."""
+"""`vok-scan` itself: scanning sequences for sites, hits written as TSV or BED."""
 
 from __future__ import annotations
 
 import argparse
-import errno
 import math
 import os
-import signal
 import sys
 import threading
 from typing import List, Optional
 
-from . import cutoffs as cutoff_module
-from . import motifs as motif_module
-from . import pvalues as pvalue_module
-from .output import AtomicOutput
-from .progress import Progress
-from .scanning import DEFAULT_CSS, DEFAULT_MSS, STRANDS, PreparedMotifs, engine_batches
-
-PROG = "vok-scan"
-EXIT_OK, EXIT_FAILURE, EXIT_USAGE, EXIT_INTERRUPTED, EXIT_PIPE = 0, 1, 2, 130, 141
+from .. import cutoffs as cutoff_module
+from .. import pvalues as pvalue_module
+from ..output import AtomicOutput
+from ..progress import Progress
+from ..scanning import DEFAULT_CSS, PreparedMotifs, engine_batches
+from .common import (EXIT_OK, EXIT_PIPE, EXIT_USAGE, PROG, Parser, UsageError,
+                     add_motif_options, add_scanning_options, describe, exit_status,
+                     stopping_status,
+                     load_motif_records, resolve_background, say, version)
 # After Ctrl-C, how long the scan may take to wind down before the process ends anyway.
 STOP_GRACE_SECONDS = 0.25
 
@@ -63,17 +61,8 @@ options; 130 interrupted (Ctrl-C; 143 for SIGTERM); 141 the reader of standard o
 away (e.g. head). An interrupted or failed run leaves no file at -o."""
 
 
-class UsageError(Exception):
-    """A bad option or input: exit status 2."""
-
-
-class _Parser(argparse.ArgumentParser):
-    def error(self, message):  # one line instead of usage + message
-        raise UsageError(f"{message} (see {PROG} --help)")
-
-
 def build_parser() -> argparse.ArgumentParser:
-    parser = _Parser(
+    parser = Parser(
         prog=PROG, description=DESCRIPTION, epilog=EPILOG,
         usage=f"{PROG} [OPTIONS] MOTIFS SEQUENCES...\n       "
               f"{PROG} [OPTIONS] --jaspar RELEASE:COLLECTION:TAXON SEQUENCES...\n       "
@@ -81,44 +70,8 @@ def build_parser() -> argparse.ArgumentParser:
         formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("inputs", nargs="+", metavar="MOTIFS SEQUENCES",
                         help="a motif file, then one or more FASTA files (- = standard input)")
-    group = parser.add_argument_group("motifs and thresholds")
-    group.add_argument("--motif-format", choices=("auto",) + motif_module.FORMATS,
-                       default="auto", help="format of MOTIFS (default: auto, from the content)")
-    group.add_argument("--jaspar", metavar="SPEC",
-                       help="take the motifs from the JASPAR database bundled by pyjaspar, "
-                            "e.g. 2024:CORE:vertebrates (latest version of each matrix); "
-                            "MOTIFS is then left out (default: off)")
-    group.add_argument("--pvalue", type=float, default=None, metavar="P",
-                       help=f"per-motif mss threshold for this rate per window and strand on "
-                            f"random sequence (default: {pvalue_module.DEFAULT_PVALUE:g} unless "
-                            f"--mss is given)")
-    group.add_argument("--css", type=float, default=None, metavar="X",
-                       help=f"css threshold for motifs without a cut-off line (default: with "
-                            f"--pvalue, the highest that loses no window reaching the mss "
-                            f"threshold; with --mss, {DEFAULT_CSS})")
-    group.add_argument("--mss", type=float, default=None, metavar="X",
-                       help="fixed mss threshold for motifs without a cut-off line, instead "
-                            "of --pvalue (default: from --pvalue)")
-    group.add_argument("--background", default="uniform", metavar="SPEC",
-                       help="base frequencies of random sequence for --pvalue and the pvalue "
-                            "column: uniform, auto (counted in SEQUENCES, both strands) or "
-                            "A,C,G,T frequencies such as 0.3,0.2,0.2,0.3 (default: uniform)")
-    group.add_argument("--cutoffs", metavar="FILE",
-                       help="per-motif cut-offs, lines '1 <css> <mss> <accession> <motif id>' "
-                            "(default: none)")
-    group = parser.add_argument_group("scanning")
-    group.add_argument("--strand", choices=STRANDS, default="both",
-                       help="both: forward and reverse complement; forward: forward only; "
-                            "reversed: forward and the sequence reversed but not complemented, "
-                            "as vok's evaluate() scans it (default: both)")
-    group.add_argument("--mask", action="store_true",
-                       help="skip lower-case (soft-masked) letters like N (default: scan them)")
-    group.add_argument("--partial-windows", action="store_true",
-                       help="also report sites whose matrix window is cut short by a segment "
-                            "end, with the end clipped (default: whole windows only)")
-    group.add_argument("-t", "--threads", type=int, default=0, metavar="N",
-                       help="worker threads; 0 = all cores, or RAYON_NUM_THREADS when set "
-                            "(default: 0)")
+    add_motif_options(parser)
+    add_scanning_options(parser)
     group = parser.add_argument_group("output")
     group.add_argument("-o", "--output", metavar="FILE",
                        help="write here instead of standard output; gzip-compressed when the "
@@ -130,7 +83,7 @@ def build_parser() -> argparse.ArgumentParser:
     group.add_argument("-q", "--quiet", action="store_true",
                        help="no progress bar and no warnings (default: a progress bar when "
                             "standard error is a terminal)")
-    group.add_argument("--version", action="version", version=f"{PROG} {_version()}")
+    group.add_argument("--version", action="version", version=f"{PROG} {version()}")
     group = parser.add_argument_group("cluster (needs the dask extra: pip install 'vok[dask]')")
     group.add_argument("--dask", metavar="SCHEDULER",
                        help="scan on a Dask cluster: a scheduler address (tcp://host:8786) or "
@@ -140,15 +93,6 @@ def build_parser() -> argparse.ArgumentParser:
     group.add_argument("--dask-block-size", type=int, default=4_000_000, metavar="BASES",
                        help="bases of sequence per cluster task (default: 4000000)")
     return parser
-
-
-def _version() -> str:
-    try:
-        from importlib.metadata import version
-
-        return version("vok")
-    except Exception:  # not installed as a distribution (source tree)
-        return "unknown"
 
 
 def parse_options(argv: Optional[List[str]]) -> argparse.Namespace:
@@ -182,15 +126,11 @@ def parse_options(argv: Optional[List[str]]) -> argparse.Namespace:
 
 
 def _load(options) -> PreparedMotifs:
-    if options.jaspar:
-        records = motif_module.jaspar_motifs(options.jaspar)
-    else:
-        fmt = None if options.motif_format == "auto" else options.motif_format
-        records = motif_module.load_motifs(options.motifs, fmt)
+    records = load_motif_records(options)
     table = cutoff_module.load_cutoffs(options.cutoffs) if options.cutoffs else {}
     if not options.quiet:
         for key in cutoff_module.unmatched(table, records):
-            _say(f"warning: cut-off line for '{key}' names no motif")
+            say(f"warning: cut-off line for '{key}' names no motif")
     background = resolve_background(options.background, options.sequences)
     if options.mss is None:
         chosen = pvalue_module.MotifThresholds(
@@ -202,7 +142,7 @@ def _load(options) -> PreparedMotifs:
         if unreachable and not options.quiet:
             shown = ", ".join(unreachable[:5]) + (f" and {len(unreachable) - 5} more"
                                                   if len(unreachable) > 5 else "")
-            _say(f"warning: {len(unreachable)} motif(s) report no hits: even their best window "
+            say(f"warning: {len(unreachable)} motif(s) report no hits: even their best window "
                  f"is more likely than the rate asked for ({shown}); a larger --pvalue admits them")
     else:
         css_default = DEFAULT_CSS if options.css is None else options.css
@@ -210,31 +150,6 @@ def _load(options) -> PreparedMotifs:
     prepared = PreparedMotifs(records, css, mss)
     prepared.add_pvalues(background, options.strand)
     return prepared
-
-
-def resolve_background(spec, sequences):
-    """The background of --background; 'auto' counts the bases of the sequences."""
-    if spec != "auto":
-        return spec
-    try:
-        return pvalue_module.background_from_sequences(sequences)
-    except pvalue_module.BackgroundError as exc:
-        raise UsageError(f"--background auto: {exc}") from None
-
-
-def _say(message: str) -> None:
-    try:
-        sys.stderr.write(f"{PROG}: {message}\n")
-        sys.stderr.flush()
-    except (OSError, ValueError):
-        pass
-
-
-def _describe(exc: BaseException) -> str:
-    if isinstance(exc, OSError) and exc.strerror:
-        return f"{exc.filename}: {exc.strerror}" if exc.filename is not None else exc.strerror
-    text = str(exc) or type(exc).__name__
-    return text.splitlines()[0] if text.strip() else type(exc).__name__
 
 
 class _Run:
@@ -288,26 +203,6 @@ class _Run:
             self.error = exc
 
 
-_BAD_NAME_ERRNOS = {errno.ENOENT, errno.ENOTDIR, errno.EISDIR, errno.EACCES, errno.EPERM,
-                    errno.ENAMETOOLONG, errno.ELOOP, errno.EROFS, None}
-
-
-def _exit_status(exc: BaseException, write_failed: bool) -> int:
-    if isinstance(exc, BrokenPipeError) and write_failed:
-        return EXIT_PIPE
-    if isinstance(exc, (UsageError, motif_module.MotifError, cutoff_module.CutoffError,
-                        pvalue_module.BackgroundError)):
-        return EXIT_USAGE
-    if isinstance(exc, OSError):
-        # A name that does not lead to a usable file is a bad argument; a
-        # full disk or a failing device is not.
-        return EXIT_USAGE if exc.errno in _BAD_NAME_ERRNOS and not write_failed \
-            else EXIT_FAILURE
-    if isinstance(exc, ValueError):  # the engine's InputError and bad motifs
-        return EXIT_USAGE
-    return EXIT_FAILURE
-
-
 def _silence_stdout() -> None:
     """After a closed pipe, point standard output at /dev/null so that no
     later flush reports the same error again."""
@@ -319,24 +214,16 @@ def _silence_stdout() -> None:
         pass
 
 
-_received = [signal.SIGINT]  # the last stopping signal, for the exit status
-
-
-def _interrupt(signum, frame):
-    _received[0] = signum
-    raise KeyboardInterrupt
-
-
 def run(options) -> int:
     if not options.dask:
         return _run(options)
-    from .cluster import ClientStart
+    from ..cluster import ClientStart
 
     try:
         # Connects (or starts the local cluster) while the motifs are loaded.
         start = ClientStart(options.dask)
     except (ImportError, ValueError) as exc:
-        _say(f"error: {_describe(exc)}")
+        say(f"error: {describe(exc)}")
         return EXIT_USAGE
     with start:
         return _run(options, start)
@@ -349,7 +236,7 @@ def _run(options, connecting=None) -> int:
     try:
         try:
             prepared = _load(options)
-            from . import _engine
+            from .. import _engine
 
             output = AtomicOutput(options.output)
             writer = _engine.HitWriter(output.target, format=options.format,
@@ -359,8 +246,8 @@ def _run(options, connecting=None) -> int:
         except BaseException as exc:
             if isinstance(exc, KeyboardInterrupt):
                 raise
-            _say(f"error: {_describe(exc)}")
-            return _exit_status(exc, False)
+            say(f"error: {describe(exc)}")
+            return exit_status(exc, False)
         parts_dir = os.path.dirname(output.target) if output.target else None
         task = _Run(prepared, options, writer, progress, client, parts_dir)
         worker = threading.Thread(target=task, name="vok-scan", daemon=True)
@@ -371,11 +258,11 @@ def _run(options, connecting=None) -> int:
             pass
         progress.close()
         if task.error is not None:
-            status = _exit_status(task.error, task.write_failed)
+            status = exit_status(task.error, task.write_failed)
             if status == EXIT_PIPE:
                 _silence_stdout()
             else:
-                _say(f"error: {_describe(task.error)}")
+                say(f"error: {describe(task.error)}")
             return status
         output.commit()
         return EXIT_OK
@@ -383,38 +270,27 @@ def _run(options, connecting=None) -> int:
         if output is not None:
             output.discard()
         progress.enabled = False
-        _say("interrupted")
+        say("interrupted")
         if worker is not None and not task.done.is_set():
             task.stop.set()
             if not task.done.wait(STOP_GRACE_SECONDS):
                 # A long batch is still being scanned or written: end without
                 # waiting for it (the unfinished file is already gone).
                 sys.stderr.flush()
-                os._exit(128 + _received[0])
-        return 128 + _received[0]
+                os._exit(stopping_status())
+        return stopping_status()
     finally:
         if output is not None:
             output.discard()
 
 
-def main(argv: Optional[List[str]] = None) -> int:
-    # Installed explicitly: a job started in the background inherits SIGINT
-    # ignored, and Python then leaves it so.
-    signal.signal(signal.SIGINT, _interrupt)
-    signal.signal(signal.SIGTERM, _interrupt)
+def main(arguments: List[str]) -> int:
+    """`vok-scan [OPTIONS] MOTIFS SEQUENCES...`; the exit status."""
     try:
-        arguments = sys.argv[1:] if argv is None else list(argv)
-        if arguments[:1] == ["thresholds"]:
-            from .thresholds_command import main as thresholds_main
-
-            return thresholds_main(arguments[1:])
-        try:
-            options = parse_options(arguments)
-        except UsageError as exc:
-            _say(f"error: {exc}")
-            return EXIT_USAGE
-        except SystemExit as exc:  # --help, --version
-            return exc.code if isinstance(exc.code, int) else EXIT_OK
-        return run(options)
-    except KeyboardInterrupt:
-        return 128 + _received[0]
+        options = parse_options(arguments)
+    except UsageError as exc:
+        say(f"error: {exc}")
+        return EXIT_USAGE
+    except SystemExit as exc:  # --help, --version
+        return exc.code if isinstance(exc.code, int) else EXIT_OK
+    return run(options)
