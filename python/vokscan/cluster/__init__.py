@@ -11,7 +11,7 @@ import numpy as np
 
 from .connect import INSTALL_HINT, ClientStart, DaskUnavailable, parse_spec, require_distributed
 from .driver import ClusterScan
-from .fasta_index import IndexedFasta, UnindexableFasta
+from ..indexed_fasta import IndexedFasta, UnindexableFasta
 from .plan import DEFAULT_BLOCK_SIZE
 from .tasks import TextOutput
 

@@ -21,7 +21,7 @@ from typing import Iterator, Optional, Sequence
 
 import numpy as np
 
-from .fasta_index import IndexedFasta, UnindexableFasta
+from ..indexed_fasta import IndexedFasta, UnindexableFasta
 from .plan import DEFAULT_BLOCK_SIZE, Block, count_blocks, group_count, plan_blocks, split_motifs
 from .tasks import (MotifGroup, ScanContext, TaskInputError, TextOutput, in_part_file, part_path, read_part,
                     restore_positions, scan_block, shared)

@@ -17,7 +17,7 @@ from typing import Any, Optional
 
 import numpy as np
 
-from .fasta_index import IndexedFasta, UnindexableFasta
+from ..indexed_fasta import IndexedFasta, UnindexableFasta
 from .plan import Block
 
 # Positions travel as offsets from the block's first base; the client adds it back.

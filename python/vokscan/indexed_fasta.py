@@ -1,7 +1,7 @@
 """Random access to the bases of an indexed FASTA file (plain or bgzip).
 
-A cluster task reads only its own block of a record, so sequences travel
-by path and offset instead of through the scheduler. The layout comes from
+Regions of a genome, variant contexts and cluster tasks read only the bases
+they need, by record and offset. The layout comes from
 the usual `.fai` index (name, length, offset of the first base, bases per
 line, bytes per line) and, for bgzip input, the `.gzi` index mapping
 uncompressed offsets to compressed blocks. Missing or stale indexes are
@@ -58,15 +58,16 @@ def _index_is_current(index_path: str, path: str) -> bool:
 def _build_indexes(path: str, compression: str, display: str) -> None:
     try:
         import pyfaidx
-    except ImportError as error:  # pragma: no cover - part of the dask extra
-        raise UnindexableFasta(f"{display}: building a FASTA index needs pyfaidx: pip install 'vok[dask]'") from error
+    except ImportError as error:  # pragma: no cover - a dependency of the package
+        raise UnindexableFasta(f"{display}: building a FASTA index needs pyfaidx: "
+                               f"python -m pip install pyfaidx") from error
     if compression == "bgzip" and not path.lower().endswith((".gz", ".bgz")):
         raise UnindexableFasta(f"{display}: a bgzip-compressed FASTA must be named *.gz or *.bgz to be indexed")
     try:
         faidx = pyfaidx.Faidx(path, rebuild=True, duplicate_action="first")
         faidx.close()
     except pyfaidx.FastaIndexingError as error:
-        raise UnindexableFasta(f"{display}: cannot index for cluster runs: {error}") from None
+        raise UnindexableFasta(f"{display}: cannot index it: {error}") from None
     except UnicodeDecodeError:
         # A byte that is not text: the caller lets the local reader name it.
         raise
