@@ -1,0 +1,102 @@
+#include "stats/hit_pvalue_table.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <thread>
+
+#include "enumeration.hpp"
+#include "stats/exact_tail.hpp"
+#include "stats/matrix_statistics.hpp"
+
+namespace vok::test {
+namespace {
+
+struct HitTableCase {
+  MatrixKind kind;     // random counts, tied rows or near-tied bases
+  std::size_t length;  // L, positions of the matrix
+  int seed;            // of its random counts
+};
+
+class HitPValueTableTest : public ::testing::TestWithParam<HitTableCase> {};
+
+// Every window's score at or above the floor, against the exact tail of all
+// 4^L words: never below it, at most 1% above it, and never above the cap
+// (the p-value of the floor as the threshold search sees it).
+TEST_P(HitPValueTableTest, EveryScoreWithinOnePercentOfTheExactTail) {
+  const auto [kind, length, seed] = GetParam();
+  const ScoringMatrix model = model_of_kind(kind, length, seed);
+  const WindowSumModel window(model);
+  for (const NamedBackground& named : kBackgrounds) {
+    SCOPED_TRACE(named.name);
+    auto windows = enumerate_windows(model, named.background);
+    std::sort(windows.begin(), windows.end(), [](const Window& a, const Window& b) { return a.mss > b.mss; });
+    const std::vector<double> tails = running_tails(windows);
+    const MatrixStatistics stats(window, named.background);
+    for (double rate : {1e-2, 1e-3}) {
+      const float floor = stats.threshold_for_pvalue(rate, 0.0f);
+      if (floor > 1.0f) continue;  // no window is that rare
+      const double cap = stats.pvalue(-std::numeric_limits<float>::infinity(), floor);
+      const HitPValueTable table(window, named.background, floor, cap);
+      std::size_t checked = 0;
+      for (std::size_t k = 0; k < windows.size() && windows[k].mss >= floor; ++k) {
+        if (k > 0 && windows[k].mss == windows[k - 1].mss) continue;
+        const double exact = tails[k];
+        const float value = table(windows[k].mss);
+        ASSERT_GE(value, exact * (1 - 1e-12)) << "mss " << windows[k].mss << " floor " << floor;
+        ASSERT_LE(value, exact * 1.01) << "mss " << windows[k].mss << " floor " << floor;
+        ASSERT_LE(value, rate) << "mss " << windows[k].mss;
+        ++checked;
+      }
+      EXPECT_GT(checked, 0u) << "rate " << rate;
+      // Between scores and beyond the best window.
+      EXPECT_EQ(table(std::nextafter(windows.front().mss, 2.0f)), 0.0f);
+      EXPECT_EQ(table(std::numeric_limits<float>::quiet_NaN()), 1.0f);
+      EXPECT_EQ(table(0.0f), 1.0f);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ShortMatrices, HitPValueTableTest,
+    ::testing::Values(HitTableCase{MatrixKind::kRandom, 6, 1}, HitTableCase{MatrixKind::kRandom, 9, 2},
+                      HitTableCase{MatrixKind::kRandom, 10, 5}, HitTableCase{MatrixKind::kTied, 8, 0},
+                      HitTableCase{MatrixKind::kTied, 10, 0}, HitTableCase{MatrixKind::kNearTied, 7, 3},
+                      HitTableCase{MatrixKind::kNearTied, 10, 4}));
+
+// Matrices too long to enumerate take the grid path; their values must still
+// bracket the exact count of the same score from the branch and bound, and
+// several threads asking at once (loose scores filling the cache) agree.
+TEST(HitPValueTableTest, LongMatricesAgreeWithExactCountsFromManyThreads) {
+  std::mt19937 rng(17);
+  const Background skewed{{0.3, 0.2, 0.2, 0.3}};
+  for (std::size_t length : {12, 21}) {
+    const ScoringMatrix model = random_model(length, rng);
+    const WindowSumModel window(model);
+    const MatrixStatistics stats(window, skewed);
+    const float floor = stats.threshold_for_pvalue(1e-4, 0.0f);
+    const HitPValueTable table(window, skewed, floor);
+    std::vector<float> scores;
+    for (int k = 0; k <= 12; ++k) scores.push_back(floor + (1.0f - floor) * static_cast<float>(k) / 12.0f);
+    std::vector<float> seen[2];
+    std::vector<std::thread> threads;
+    for (auto& out : seen) {
+      threads.emplace_back([&table, &scores, &out] {
+        for (float mss : scores) out.push_back(table(mss));
+      });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(seen[0], seen[1]);
+    for (std::size_t k = 0; k < scores.size(); ++k) {
+      const auto exact = exact_tail(window, skewed, -1.0f, scores[k], std::size_t{1} << 22);
+      if (!exact) continue;
+      EXPECT_GE(seen[0][k], *exact * (1 - 1e-12)) << "length " << length << " mss " << scores[k];
+      EXPECT_LE(seen[0][k], *exact * 1.01 + 1e-300) << "length " << length << " mss " << scores[k];
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vok::test
