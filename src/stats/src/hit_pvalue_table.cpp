@@ -4,12 +4,23 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <mutex>
 
 #include "stats/exact_tail.hpp"
 #include "stats/matrix_statistics.hpp"
 #include "stats/sum_grid.hpp"
 
 namespace vok {
+
+struct HitPValueTable::SlowPath {
+  std::once_flag once;                     // guards the one construction of stats
+  std::unique_ptr<MatrixStatistics> stats;  // the matrix's statistics, built on first need
+};
+
+HitPValueTable::~HitPValueTable() = default;
+HitPValueTable::HitPValueTable(HitPValueTable&&) noexcept = default;
+HitPValueTable& HitPValueTable::operator=(HitPValueTable&&) noexcept = default;
+
 namespace {
 
 // A level's value may be this much above the true tail of any score in it:
@@ -23,9 +34,10 @@ constexpr std::size_t kAtomStates = std::size_t{1} << 16;
 constexpr std::size_t kFirstGridCells = std::size_t{1} << 14;
 constexpr std::size_t kMaxGridCells = std::size_t{1} << 20;
 constexpr double kLooseShare = 1e-4;
-// Exact counts of one loose score: float-sum states, then branch-and-bound prefixes.
-constexpr std::size_t kRefineStates = std::size_t{1} << 16;
-constexpr std::size_t kRefineNodes = std::size_t{1} << 20;
+// Exact counts of one loose score before the matrix's refined p-value is used:
+// branch-and-bound prefixes (few words above the score), then float-sum states.
+constexpr std::size_t kRefineNodes = std::size_t{1} << 16;
+constexpr std::size_t kRefineStates = std::size_t{1} << 12;
 constexpr std::size_t kCacheSlots = std::size_t{1} << 12;
 constexpr std::size_t kCacheProbes = 16;
 constexpr std::uint64_t kEmptySlot = ~std::uint64_t{0};
@@ -49,7 +61,8 @@ HitPValueTable::HitPValueTable(const WindowSumModel& window, const Background& b
     : floor_mss_(std::max(floor_mss, std::numeric_limits<float>::denorm_min())),
       cap_(rounded_up(cap)),
       window_(std::make_unique<WindowSumModel>(window)),
-      background_(background) {
+      background_(background),
+      slow_(std::make_unique<SlowPath>()) {
   const float lowest_sum = window.min_passing_sum(floor_mss_);
   if (const auto atoms = float_sum_atoms(window, background, lowest_sum, kAtomStates)) {
     build_from_atoms(*atoms);
@@ -61,7 +74,8 @@ HitPValueTable::HitPValueTable(const WindowSumModel& window, const Background& b
       starts_.clear();
       values_.clear();
       const double loose = build_from_grid(cells);
-      if (loose <= kLooseShare || loose > 0.5 * previous || cells * 4 > kMaxGridCells) break;
+      loose_share_ = loose;
+      if (loose <= kLooseShare || loose > 0.9 * previous || cells * 4 > kMaxGridCells) break;
       previous = loose;
     }
   }
@@ -224,12 +238,14 @@ float HitPValueTable::refined(float mss, std::size_t level) const {
   constexpr float kAnyCss = -std::numeric_limits<float>::infinity();
   const float passing_sum = window_->min_passing_sum(mss);
   double exact = 0.0;
-  if (const auto counted = float_sum_tail(*window_, background_, kAnyCss, passing_sum, kRefineStates)) {
-    exact = *counted;
-  } else if (const auto searched = exact_tail(*window_, background_, kAnyCss, mss, kRefineNodes)) {
+  if (const auto searched = exact_tail(*window_, background_, kAnyCss, mss, kRefineNodes)) {
     exact = *searched;
+  } else if (const auto counted = float_sum_tail(*window_, background_, kAnyCss, passing_sum, kRefineStates)) {
+    exact = *counted;
   } else {
-    exact = MatrixStatistics(*window_, background_).pvalue(kAnyCss, mss);
+    // Built once per table, its finer grids kept for the scores after.
+    std::call_once(slow_->once, [this] { slow_->stats = std::make_unique<MatrixStatistics>(*window_, background_); });
+    exact = slow_->stats->pvalue(kAnyCss, mss);
   }
   float value = rounded_up(exact);
   if (level != kNoLevel) value = std::min(value, std::fabs(values_[level]));

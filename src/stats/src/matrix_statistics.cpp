@@ -19,8 +19,8 @@ constexpr double kProbabilityMargin = 1e-9;
 // Prefixes the branch and bound may visit, and float-sum states the exact
 // dynamic programme may keep, before either gives up.
 // The quick ones are tried before finer grids, the others after.
-constexpr std::size_t kQuickNodeBudget = std::size_t{1} << 12;
-constexpr std::size_t kQuickStateBudget = std::size_t{1} << 10;
+constexpr std::size_t kQuickNodeBudget = std::size_t{1} << 10;
+constexpr std::size_t kQuickStateBudget = std::size_t{1} << 8;
 constexpr std::size_t kExactNodeBudget = std::size_t{1} << 20;
 constexpr std::size_t kFloatStateBudget = std::size_t{1} << 18;
 

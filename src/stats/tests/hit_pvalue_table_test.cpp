@@ -67,19 +67,23 @@ INSTANTIATE_TEST_SUITE_P(
                       HitTableCase{MatrixKind::kNearTied, 10, 4}));
 
 // Matrices too long to enumerate take the grid path; their values must still
-// bracket the exact count of the same score from the branch and bound, and
-// several threads asking at once (loose scores filling the cache) agree.
+// bracket the exact count of the same score from the branch and bound, stay
+// within the rate the floor was chosen for, and several threads asking at
+// once (loose scores filling the cache) agree.
 TEST(HitPValueTableTest, LongMatricesAgreeWithExactCountsFromManyThreads) {
   std::mt19937 rng(17);
   const Background skewed{{0.3, 0.2, 0.2, 0.3}};
-  for (std::size_t length : {12, 21}) {
+  for (std::size_t length : {12, 15, 18, 21}) {
     const ScoringMatrix model = random_model(length, rng);
     const WindowSumModel window(model);
     const MatrixStatistics stats(window, skewed);
     const float floor = stats.threshold_for_pvalue(1e-4, 0.0f);
-    const HitPValueTable table(window, skewed, floor);
+    const HitPValueTable table(window, skewed, floor, stats.pvalue(-1.0f, floor));
+    for (float mss = floor, k = 0; k < 16; ++k, mss = std::nextafter(mss, 2.0f)) {
+      ASSERT_LE(table(mss), 1e-4) << "length " << length << " mss " << mss;
+    }
     std::vector<float> scores;
-    for (int k = 0; k <= 12; ++k) scores.push_back(floor + (1.0f - floor) * static_cast<float>(k) / 12.0f);
+    for (int k = 0; k <= 6; ++k) scores.push_back(floor + (1.0f - floor) * static_cast<float>(k) / 6.0f);
     std::vector<float> seen[2];
     std::vector<std::thread> threads;
     for (auto& out : seen) {
@@ -95,6 +99,23 @@ TEST(HitPValueTableTest, LongMatricesAgreeWithExactCountsFromManyThreads) {
       EXPECT_GE(seen[0][k], *exact * (1 - 1e-12)) << "length " << length << " mss " << scores[k];
       EXPECT_LE(seen[0][k], *exact * 1.01 + 1e-300) << "length " << length << " mss " << scores[k];
     }
+  }
+}
+
+// The cap (the threshold's own p-value, as the threshold search computed it)
+// bounds every score from the floor up, on both the exact and the grid path.
+TEST(HitPValueTableTest, CapBoundsEveryScoreFromTheFloorUp) {
+  std::mt19937 rng(23);
+  for (std::size_t length : {8, 18}) {
+    const WindowSumModel window(random_model(length, rng));
+    const MatrixStatistics stats(window, uniform_background());
+    const float floor = stats.threshold_for_pvalue(1e-3, 0.0f);
+    const double cap = 0.5 * stats.pvalue(-1.0f, floor);
+    const HitPValueTable table(window, uniform_background(), floor, cap);
+    for (float mss : {floor, std::nextafter(floor, 2.0f), floor + 0.01f}) {
+      EXPECT_LE(table(mss), cap * (1 + 1e-6)) << "length " << length << " mss " << mss;
+    }
+    EXPECT_GT(table(std::nextafter(floor, -1.0f)), cap) << "below the floor the cap does not apply";
   }
 }
 

@@ -54,3 +54,13 @@ std::size_t HitPValues::memory_bytes() const {
 }
 
 }  // namespace vok::stream
+
+namespace vok::stream {
+
+double HitPValues::loose_share() const {
+  double total = 0.0;
+  for (const HitPValueTable& table : tables_) total += table.loose_share();
+  return tables_.empty() ? 0.0 : total / static_cast<double>(tables_.size());
+}
+
+}  // namespace vok::stream

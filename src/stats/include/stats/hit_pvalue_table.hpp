@@ -31,8 +31,9 @@ class HitPValueTable {
   // hit passing a threshold chosen for a rate shows a p-value above it.
   HitPValueTable(const WindowSumModel& window, const Background& background, float floor_mss,
                  double cap = 1.0);
-  HitPValueTable(HitPValueTable&&) noexcept = default;
-  HitPValueTable& operator=(HitPValueTable&&) noexcept = default;
+  HitPValueTable(HitPValueTable&&) noexcept;
+  HitPValueTable& operator=(HitPValueTable&&) noexcept;
+  ~HitPValueTable();
 
   // The p-value of a hit scoring `mss`: 1 for NaN or mss <= 0, 0 above every
   // window. Const and safe from several threads: a loose score costs an exact
@@ -47,12 +48,16 @@ class HitPValueTable {
   std::size_t levels() const { return starts_.size(); }
   // Levels marked loose (settled per score on first use).
   std::size_t loose_levels() const;
+  // The probability share of the covered scores that falls on loose levels:
+  // about the share of hits that need an exact count on first sight.
+  double loose_share() const { return loose_share_; }
   // Grid cells of the whole window's grid, or 0 when exact float sums were used.
   std::size_t grid_cells() const { return grid_cells_; }
   std::size_t memory_bytes() const;
 
  private:
   static constexpr std::size_t kNoLevel = ~std::size_t{0};
+  struct SlowPath;
 
   // The last level whose start is <= mss, or kNoLevel below the first.
   std::size_t level_of(float mss) const {
@@ -88,9 +93,11 @@ class HitPValueTable {
   float floor_mss_;                     // the lowest score the levels cover
   float cap_;                           // most any score >= floor_mss_ gets, rounded up
   std::size_t grid_cells_ = 0;          // cells of the grid the levels came from; 0: exact
+  double loose_share_ = 0.0;            // probability on loose levels / P(mss >= floor)
   std::unique_ptr<WindowSumModel> window_;  // for exact counts of loose scores
   Background background_;                   // the same
   std::unique_ptr<std::atomic<std::uint64_t>[]> cache_;  // mss bits << 32 | p-value bits; all ones: empty
+  std::unique_ptr<SlowPath> slow_;  // the matrix's statistics for scores exact counts cannot settle
 };
 
 }  // namespace vok

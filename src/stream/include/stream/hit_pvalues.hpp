@@ -39,6 +39,8 @@ class HitPValues {
 
   // Bytes held by the tables.
   std::size_t memory_bytes() const;
+  // The mean over tables of HitPValueTable::loose_share().
+  double loose_share() const;
 
  private:
   std::size_t motifs_;                   // motifs of the set, scanned or not
