@@ -18,6 +18,7 @@
 #include "stats/hit_pvalue_table.hpp"
 #include "stats/matrix_statistics.hpp"
 #include "stream/hit_pvalues.hpp"
+#include "stream/qvalues.hpp"
 
 namespace py = pybind11;
 using vok::scanner_binding::FloatMatrix;
@@ -95,6 +96,27 @@ void bind_stats(py::module_& module) {
           },
           py::arg("batch"), "The p-value of every hit of a batch, as float32.");
 
+
+  module.def(
+      "hit_qvalues",
+      [](const py::array_t<std::int32_t, py::array::c_style | py::array::forcecast>& motif,
+         const py::array_t<float, py::array::c_style | py::array::forcecast>& pvalue,
+         const py::array_t<std::uint64_t, py::array::c_style | py::array::forcecast>& windows) {
+        if (motif.size() != pvalue.size()) throw py::value_error("one p-value per hit");
+        std::vector<float> values;
+        {
+          py::gil_scoped_release unlocked;
+          values = stream::hit_qvalues({motif.data(), static_cast<std::size_t>(motif.size())},
+                                       {pvalue.data(), static_cast<std::size_t>(pvalue.size())},
+                                       {windows.data(), static_cast<std::size_t>(windows.size())});
+        }
+        py::array_t<float> out(static_cast<py::ssize_t>(values.size()));
+        std::copy(values.begin(), values.end(), out.mutable_data());
+        return out;
+      },
+      py::arg("motif"), py::arg("pvalue"), py::arg("windows"),
+      "Benjamini-Hochberg q-values of hits per motif (index into windows, the windows scanned per "
+      "motif), the running minimum over the motif's hits, as float32.");
 
   py::class_<MatrixStatistics>(module, "MatrixStatistics",
                                "Score distributions of one matrix under a background (order 0).")
