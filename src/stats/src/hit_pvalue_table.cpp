@@ -68,15 +68,19 @@ HitPValueTable::HitPValueTable(const WindowSumModel& window, const Background& b
     build_from_atoms(*atoms);
   } else {
     // Finer grids until few hits land on loose levels, or until refining no
-    // longer helps (words that differ only by rounding stay loose on any grid).
-    double previous = 2.0;
+    // longer narrows the bounds where hits are most frequent (its band is
+    // down to the float error of the sum, or words differ only by rounding).
+    double previous_gap = std::numeric_limits<double>::infinity();
     for (std::size_t cells = kFirstGridCells;; cells *= 4) {
       starts_.clear();
       values_.clear();
-      const double loose = build_from_grid(cells);
-      loose_share_ = loose;
-      if (loose <= kLooseShare || loose > 0.9 * previous || cells * 4 > kMaxGridCells) break;
-      previous = loose;
+      const GridOutcome outcome = build_from_grid(cells);
+      loose_share_ = outcome.loose_share;
+      if (outcome.loose_share <= kLooseShare || outcome.gap_at_floor > 0.75 * previous_gap ||
+          cells * 4 > kMaxGridCells) {
+        break;
+      }
+      previous_gap = outcome.gap_at_floor;
     }
   }
   index_levels();
@@ -119,7 +123,7 @@ void HitPValueTable::build_from_atoms(const std::vector<FloatSumAtom>& atoms) {
   add_level(mss.empty() ? floor_mss_ : std::nextafter(mss.back(), 2.0f), 0.0, false);
 }
 
-double HitPValueTable::build_from_grid(std::size_t cells) {
+HitPValueTable::GridOutcome HitPValueTable::build_from_grid(std::size_t cells) {
   const WindowSumModel& window = *window_;
   const auto& p = background_.probability;
   const std::size_t rows = window.length();
@@ -198,22 +202,58 @@ double HitPValueTable::build_from_grid(std::size_t cells) {
     k = next;
   }
   grid_cells_ = cells;
-  return tail[0] > 0.0 ? loose / tail[0] : 0.0;
+  if (!(tail[0] > 0.0)) return {0.0, 0.0};
+  return {loose / tail[0], lower_at(0) > 0.0 ? tail[0] / lower_at(0) - 1.0 : std::numeric_limits<double>::infinity()};
 }
 
 void HitPValueTable::index_levels() {
-  const std::size_t count = std::bit_ceil(std::max<std::size_t>(starts_.size(), 1));
+  // Twice as many cells as levels: near the floor, where most hits fall and
+  // levels are widest, a cell then holds at most one level start.
+  const std::size_t count = std::bit_ceil(std::max<std::size_t>(2 * starts_.size(), 1));
   bottom_ = starts_.front();
   const double width = static_cast<double>(starts_.back()) - bottom_;
   inverse_width_ = width > 0.0 ? static_cast<double>(count) / width : 0.0;
-  buckets_.assign(count + 1, 0);
-  for (float start : starts_) {
-    double position = (static_cast<double>(start) - bottom_) * inverse_width_;
+  last_cell_ = static_cast<double>(count - 1);
+  const auto cell_of = [&](float mss) {
+    double position = (static_cast<double>(mss) - bottom_) * inverse_width_;
     position = position > 0.0 ? position : 0.0;
-    const auto bucket = static_cast<std::size_t>(std::min(position, static_cast<double>(count - 1)));
-    ++buckets_[bucket + 1];
+    return static_cast<std::size_t>(std::min(position, last_cell_));
+  };
+  constexpr float kSearch = std::numeric_limits<float>::quiet_NaN();
+  cells_.assign(count, Cell{std::numeric_limits<float>::infinity(), kSearch, kSearch});
+  std::vector<std::uint32_t> starts_in(count, 0);
+  std::vector<std::size_t> last_in(count, 0);  // the last level starting in each cell
+  for (std::size_t k = 0; k < starts_.size(); ++k) {
+    Cell& cell = cells_[cell_of(starts_[k])];
+    last_in[cell_of(starts_[k])] = k;
+    if (starts_in[cell_of(starts_[k])]++ == 0) {
+      cell.boundary = starts_[k];
+      cell.below = k > 0 ? values_[k - 1] : kSearch;
+      cell.above = values_[k];
+    } else {
+      cell.below = cell.above = kSearch;  // several starts: search
+    }
   }
-  for (std::size_t b = 1; b <= count; ++b) buckets_[b] += buckets_[b - 1];
+  // A cell without a level start takes the value of the level before it.
+  float carried = kSearch;
+  for (std::size_t c = 0; c < count; ++c) {
+    if (starts_in[c] == 0) {
+      cells_[c].below = cells_[c].above = carried;
+    } else {
+      carried = values_[last_in[c]];
+    }
+  }
+}
+
+std::size_t HitPValueTable::level_of(float mss) const {
+  const auto after = std::upper_bound(starts_.begin(), starts_.end(), mss);
+  return after == starts_.begin() ? kNoLevel : static_cast<std::size_t>(after - starts_.begin()) - 1;
+}
+
+float HitPValueTable::searched(float mss) const {
+  const std::size_t level = level_of(mss);
+  if (level == kNoLevel || !(values_[level] >= 0.0f)) return refined(mss, level);
+  return values_[level];
 }
 
 std::size_t HitPValueTable::loose_levels() const {
@@ -221,8 +261,8 @@ std::size_t HitPValueTable::loose_levels() const {
 }
 
 std::size_t HitPValueTable::memory_bytes() const {
-  return starts_.size() * sizeof(float) + values_.size() * sizeof(float) +
-         buckets_.size() * sizeof(std::uint32_t) + (cache_ ? kCacheSlots * sizeof(std::uint64_t) : 0);
+  return starts_.size() * sizeof(float) + values_.size() * sizeof(float) + cells_.size() * sizeof(Cell) +
+         (cache_ ? kCacheSlots * sizeof(std::uint64_t) : 0);
 }
 
 float HitPValueTable::refined(float mss, std::size_t level) const {

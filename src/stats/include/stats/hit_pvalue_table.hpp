@@ -40,9 +40,12 @@ class HitPValueTable {
   // count the first time it is seen.
   float operator()(float mss) const {
     if (!(mss > 0.0f)) return 1.0f;
-    const std::size_t level = level_of(mss);
-    if (level == kNoLevel || !(values_[level] >= 0.0f)) return refined(mss, level);
-    return values_[level];
+    double position = (static_cast<double>(mss) - bottom_) * inverse_width_;
+    position = position > 0.0 ? position : 0.0;
+    position = position < last_cell_ ? position : last_cell_;
+    const Cell& cell = cells_[static_cast<std::size_t>(position)];
+    const float value = mss >= cell.boundary ? cell.above : cell.below;
+    return value >= 0.0f ? value : searched(mss);  // loose, or a cell holding several level starts
   }
 
   std::size_t levels() const { return starts_.size(); }
@@ -59,35 +62,31 @@ class HitPValueTable {
   static constexpr std::size_t kNoLevel = ~std::size_t{0};
   struct SlowPath;
 
-  // The last level whose start is <= mss, or kNoLevel below the first.
-  std::size_t level_of(float mss) const {
-    double position = (static_cast<double>(mss) - bottom_) * inverse_width_;
-    position = position > 0.0 ? position : 0.0;
-    const double last = static_cast<double>(buckets_.size() - 2);
-    const auto bucket = static_cast<std::size_t>(position < last ? position : last);
-    const float* begin = starts_.data() + buckets_[bucket];
-    const float* end = starts_.data() + buckets_[bucket + 1];
-    while (begin < end) {  // the first start above mss
-      const float* middle = begin + (end - begin) / 2;
-      if (*middle <= mss) {
-        begin = middle + 1;
-      } else {
-        end = middle;
-      }
-    }
-    const auto index = static_cast<std::size_t>(begin - starts_.data());
-    return index == 0 ? kNoLevel : index - 1;
-  }
+  // One cell of the uniform index over mss: the values on either side of
+  // the one level start inside it. NaN: look the score up among the levels.
+  struct Cell {
+    float boundary;  // the level start inside the cell; +infinity: none
+    float below;     // value of scores below the boundary (negative: loose)
+    float above;     // value of scores at or above it
+  };
 
+  // The last level whose start is <= mss, or kNoLevel below the first.
+  std::size_t level_of(float mss) const;
+  float searched(float mss) const;
   float refined(float mss, std::size_t level) const;
   void build_from_atoms(const std::vector<FloatSumAtom>& atoms);
-  double build_from_grid(std::size_t cells);  // returns the probability share of loose levels
+  struct GridOutcome {
+    double loose_share;   // probability on loose levels / P(mss >= floor)
+    double gap_at_floor;  // upper / lower bound - 1 at the floor
+  };
+  GridOutcome build_from_grid(std::size_t cells);
   void add_level(float start, double tail, bool loose);
   void index_levels();
 
-  double bottom_ = 0.0;                 // mss of the first bucket's left edge
-  double inverse_width_ = 0.0;          // buckets per unit of mss
-  std::vector<std::uint32_t> buckets_;  // buckets_[b]: levels whose start falls in buckets < b
+  double bottom_ = 0.0;                 // mss of the first cell's left edge (the first level's start)
+  double inverse_width_ = 0.0;          // cells per unit of mss
+  double last_cell_ = 0.0;              // index of the last cell
+  std::vector<Cell> cells_;             // the index over mss, from bottom_ up
   std::vector<float> starts_;           // smallest mss of each level, ascending
   std::vector<float> values_;           // p-value of each level; negative: loose, |value| an upper bound
   float floor_mss_;                     // the lowest score the levels cover
