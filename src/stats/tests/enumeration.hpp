@@ -125,6 +125,15 @@ inline ScoringMatrix model_of_kind(MatrixKind kind, std::size_t length, int seed
   return random_model(length, rng);
 }
 
+// One matrix of a parametrized test.
+struct MatrixCase {
+  MatrixKind kind;     // random counts, tied rows or near-tied bases
+  std::size_t length;  // L, positions of the matrix
+  int seed;            // of its random counts
+
+  ScoringMatrix model() const { return model_of_kind(kind, length, seed); }
+};
+
 struct NamedBackground {
   const char* name;
   Background background;

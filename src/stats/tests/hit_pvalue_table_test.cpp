@@ -14,20 +14,13 @@
 namespace vok::test {
 namespace {
 
-struct HitTableCase {
-  MatrixKind kind;     // random counts, tied rows or near-tied bases
-  std::size_t length;  // L, positions of the matrix
-  int seed;            // of its random counts
-};
-
-class HitPValueTableTest : public ::testing::TestWithParam<HitTableCase> {};
+class HitPValueTableTest : public ::testing::TestWithParam<MatrixCase> {};
 
 // Every window's score at or above the floor, against the exact tail of all
 // 4^L words: never below it, at most 1% above it, and never above the cap
 // (the p-value of the floor as the threshold search sees it).
 TEST_P(HitPValueTableTest, EveryScoreWithinOnePercentOfTheExactTail) {
-  const auto [kind, length, seed] = GetParam();
-  const ScoringMatrix model = model_of_kind(kind, length, seed);
+  const ScoringMatrix model = GetParam().model();
   const WindowSumModel window(model);
   for (const NamedBackground& named : kBackgrounds) {
     SCOPED_TRACE(named.name);
@@ -61,10 +54,10 @@ TEST_P(HitPValueTableTest, EveryScoreWithinOnePercentOfTheExactTail) {
 
 INSTANTIATE_TEST_SUITE_P(
     ShortMatrices, HitPValueTableTest,
-    ::testing::Values(HitTableCase{MatrixKind::kRandom, 6, 1}, HitTableCase{MatrixKind::kRandom, 9, 2},
-                      HitTableCase{MatrixKind::kRandom, 10, 5}, HitTableCase{MatrixKind::kTied, 8, 0},
-                      HitTableCase{MatrixKind::kTied, 10, 0}, HitTableCase{MatrixKind::kNearTied, 7, 3},
-                      HitTableCase{MatrixKind::kNearTied, 10, 4}));
+    ::testing::Values(MatrixCase{MatrixKind::kRandom, 6, 1}, MatrixCase{MatrixKind::kRandom, 9, 2},
+                      MatrixCase{MatrixKind::kRandom, 10, 5}, MatrixCase{MatrixKind::kTied, 8, 0},
+                      MatrixCase{MatrixKind::kTied, 10, 0}, MatrixCase{MatrixKind::kNearTied, 7, 3},
+                      MatrixCase{MatrixKind::kNearTied, 10, 4}));
 
 // Matrices too long to enumerate take the grid path; their values must still
 // bracket the exact count of the same score from the branch and bound, stay
