@@ -38,7 +38,9 @@ def fasta(tmp_path_factory):
 def defined_qvalues(motif_ids, pvalues, windows):
     """q_i = min over hits j of the motif with p_j >= p_i of
     p_j m / #{hits k of the motif with p_k <= p_j}, at most 1."""
-    motif_ids, pvalues = np.asarray(motif_ids), np.asarray(pvalues, dtype=np.float64)
+    # The p-values as the float32 they were written from.
+    motif_ids = np.asarray(motif_ids)
+    pvalues = np.asarray(pvalues, dtype=np.float32).astype(np.float64)
     out = np.empty(len(pvalues))
     for motif in set(motif_ids.tolist()):
         mine = np.flatnonzero(motif_ids == motif)
