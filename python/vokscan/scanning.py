@@ -50,6 +50,18 @@ class PreparedMotifs:
         self.pvalue_background = [float(value) for value in background]
         self.pvalues = _engine().HitPValues(self.engine_set, self.pvalue_background, strand)
 
+    def windows_scanned(self, record_lengths, strand: str) -> List[int]:
+        """Per motif, the full windows a scan of records of these lengths
+        reads, on every strand read: the m of the motif's q-values."""
+        lengths = np.asarray(record_lengths, dtype=np.int64)
+        strands = 2 if strand == "both" else 1
+        counts = []
+        for record in self.records:
+            width = record.matrix.shape[0]
+            counts.append(0 if width < 5 else
+                          strands * int(np.maximum(lengths - width + 1, 0).sum()))
+        return counts
+
 
 def motif_records(motifs, motif_format: Optional[str] = None) -> List[Motif]:
     """Motif records from a path or from a sequence of matrix objects."""
@@ -192,6 +204,25 @@ def _scan_files(prepared, paths, *, strand, mask, partial_windows, threads, on_s
         scan.close()
 
 
+def _record_lengths(sequences, options):
+    """A function giving the lengths of the records `engine_batches` read
+    (once they are read): in-memory records are measured; for FASTA files
+    the scan reports them, caught through ``on_scan``."""
+    paths, records = _split_sequences(sequences)
+    if records:
+        return lambda: [len(text) for _, text in records]
+    scans = []
+    given = options.get("on_scan")
+
+    def on_scan(scan):
+        scans.append(scan)
+        if given is not None:
+            given(scan)
+
+    options["on_scan"] = on_scan
+    return lambda: [length for scan in scans for length in scan.record_lengths]
+
+
 def _have_pandas() -> bool:
     try:
         import pandas  # noqa: F401
@@ -306,9 +337,18 @@ def scan(motifs, sequences, *, css: Optional[float] = None, mss: float = DEFAULT
 
 def scan_to_dataframe(motifs, sequences, **options):
     """All hits of `scan` as one table (a DataFrame, or a dict of numpy arrays
-    when pandas is not installed or ``as_frame=False``)."""
+    when pandas is not installed or ``as_frame=False``). With
+    ``qvalues=True`` (which implies ``pvalues``) a ``qvalue`` column follows
+    ``pvalue``: per motif, Benjamini-Hochberg with m the full windows scanned
+    for the motif on every strand read, the running minimum taken over the
+    motif's hits (windows that are not hits are not kept: the conservative
+    form). Not for a cluster scan."""
     as_frame = options.pop("as_frame", None)
     frames = _have_pandas() if as_frame is None else as_frame
+    qvalues = options.pop("qvalues", False)
+    if qvalues and options.get("client") is not None:
+        raise ValueError("q-values need the lengths of the records scanned: not available "
+                         "for a cluster scan")
     prepared = prepare_motifs(motifs, css=options.pop("css", None),
                               mss=options.pop("mss", DEFAULT_MSS),
                               cutoffs=options.pop("cutoffs", None),
@@ -316,7 +356,8 @@ def scan_to_dataframe(motifs, sequences, **options):
                               pvalue=options.pop("pvalue", None),
                               background=options.pop("background", "uniform"),
                               strand=options.get("strand", "both"),
-                              pvalues=options.pop("pvalues", False))
+                              pvalues=options.pop("pvalues", False) or qvalues)
+    record_lengths = _record_lengths(sequences, options) if qvalues else None
     names: Dict[str, int] = {}
     parts: Dict[str, List[np.ndarray]] = {key: [] for key in
                                           ("sequence", "start", "end", "motif", "strand",
@@ -337,6 +378,10 @@ def scan_to_dataframe(motifs, sequences, **options):
               for key in parts}
     sequence_names = list(names)
     extra = {"pvalue": joined["pvalue"]} if prepared.pvalues is not None else {}
+    if qvalues:
+        windows = np.asarray(prepared.windows_scanned(record_lengths(), options.get("strand", "both")),
+                             dtype=np.uint64)
+        extra["qvalue"] = _engine().hit_qvalues(joined["motif"], joined["pvalue"], windows)
     if frames:
         import pandas as pd
 

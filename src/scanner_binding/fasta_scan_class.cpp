@@ -139,6 +139,12 @@ void register_fasta_scan(py::module_& module) {
                              [](const PyFastaScan& self) {
                                return self.scan() ? self.scan()->bases_scanned() : 0;
                              })
+      .def_property_readonly("record_lengths",
+                             [](const PyFastaScan& self) {
+                               return self.scan() ? self.scan()->record_lengths()
+                                                  : std::vector<std::uint64_t>{};
+                             },
+                             "Letters of each record read to its end so far, in input order.")
       .def_property_readonly("hits_total", [](const PyFastaScan& self) {
         return self.scan() ? self.scan()->hits_total() : 0;
       });

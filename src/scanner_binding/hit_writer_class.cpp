@@ -10,6 +10,7 @@
 #include "stream/hit_format.hpp"
 #include "stream/line_merge.hpp"
 #include "stream/output_sink.hpp"
+#include "stream/qvalues.hpp"
 
 namespace vok::scanner_binding {
 namespace {
@@ -24,18 +25,25 @@ stream::HitFormat parse_format(const std::string& text) {
 class PyHitWriter {
  public:
   PyHitWriter(const py::object& path, const std::string& format, const py::object& motifs,
-              bool compress, bool header, const py::object& pvalues)
+              bool compress, bool header, const py::object& pvalues, const py::object& qvalue_lines)
       : format_(parse_format(format)), motifs_(motif_set_of(motifs)), pvalues_(hit_pvalues_of(pvalues)) {
     if (pvalues_ && pvalues_->size() != motifs_->size()) {
       throw py::value_error("pvalues must be the HitPValues of the same motifs");
     }
-    std::optional<std::string> target;
-    if (!path.is_none()) {
-      target = py::str(py::module_::import("os").attr("fspath")(path)).cast<std::string>();
+    const auto fspath = [](const py::object& given) {
+      return py::str(py::module_::import("os").attr("fspath")(given)).cast<std::string>();
+    };
+    if (!path.is_none()) target_ = fspath(path);
+    compress_ = compress;
+    if (!qvalue_lines.is_none() && format_ != stream::HitFormat::kBed) {
+      if (!pvalues_) throw py::value_error("a qvalue column needs the pvalue column (pvalues)");
+      qvalue_lines_ = fspath(qvalue_lines);
     }
     if (header) pending_header_ = stream::hit_header(format_, pvalues_ != nullptr);
     py::gil_scoped_release release;
-    sink_ = std::make_unique<stream::OutputSink>(target, compress);
+    // With q-values the lines wait in their own file until the scan ends.
+    sink_ = std::make_unique<stream::OutputSink>(qvalue_lines_ ? qvalue_lines_ : target_,
+                                                 qvalue_lines_ ? false : compress);
   }
 
   void write(const stream::HitBatch& batch) {
@@ -46,6 +54,14 @@ class PyHitWriter {
     stream::append_hits(text_, batch, *motifs_, format_, pvalues_.get());
     sink_->write(text_);
     if (text_.capacity() > (std::size_t{1} << 24)) std::string().swap(text_);
+  }
+
+  // Leaving a `with` block: a writer waiting for q-values closes its lines'
+  // file only (the windows scanned are not known there).
+  void close_on_exit() {
+    if (!qvalue_lines_) return close(std::nullopt);
+    py::gil_scoped_release release;
+    if (sink_) sink_->close();
   }
 
   // Lines formatted elsewhere (by cluster workers), in output order.
@@ -60,19 +76,29 @@ class PyHitWriter {
     sink_->write(view);
   }
 
-  void close() {
+  // With q-values, `windows` gives each motif id's windows scanned (m).
+  void close(const std::optional<std::vector<std::pair<std::string, std::uint64_t>>>& windows) {
     if (!sink_ || sink_->closed()) return;
+    if (qvalue_lines_ && !windows) throw py::value_error("a HitWriter with q-values closes with the windows scanned");
     py::gil_scoped_release release;
     if (!pending_header_.empty()) sink_->write(pending_header_);
     pending_header_.clear();
     sink_->close();
+    if (!qvalue_lines_) return;
+    stream::OutputSink out(target_, compress_);
+    const stream::QValueColumns columns{3, format_ == stream::HitFormat::kTsv ? std::size_t{9} : std::size_t{8}};
+    stream::add_qvalue_column(*qvalue_lines_, out, columns, *windows);
+    out.close();
   }
 
  private:
   stream::HitFormat format_;                        // line format
   std::shared_ptr<const stream::MotifSet> motifs_;  // ids and names of the motifs
   std::shared_ptr<const stream::HitPValues> pvalues_;  // per-hit p-value tables; null: no pvalue column
-  std::unique_ptr<stream::OutputSink> sink_;        // the destination
+  std::unique_ptr<stream::OutputSink> sink_;        // the destination, or the lines' own file with q-values
+  std::optional<std::string> target_;               // the output file; none: standard output
+  bool compress_ = false;                           // gzip the output
+  std::optional<std::string> qvalue_lines_;         // where lines wait for their q-values; none: no qvalue column
   std::string text_;                                // formatted lines of one batch
   // The header goes out with the first batch or at close, so a run that fails
   // before its first hit leaves nothing that reads as an empty result.
@@ -122,18 +148,22 @@ void register_hit_writer(py::module_& module) {
                           "Writes hit batches as TSV, BED or BED+ lines to a file or standard "
                           "output, optionally gzip-compressed.")
       .def(py::init<const py::object&, const std::string&, const py::object&, bool, bool,
-                    const py::object&>(),
+                    const py::object&, const py::object&>(),
            py::arg("path"), py::arg("format") = "tsv", py::kw_only(), py::arg("motifs"),
            py::arg("compress") = false, py::arg("header") = true, py::arg("pvalues") = py::none(),
+           py::arg("qvalue_lines") = py::none(),
            "path: a file to create, or None for standard output; format: 'tsv', 'bed' or "
            "'bed+'; compress: gzip; header: the TSV header line (the BED formats have none); "
-           "pvalues: a HitPValues of the same motifs, for a pvalue column in TSV and BED+.")
+           "pvalues: a HitPValues of the same motifs, for a pvalue column in TSV and BED+; "
+           "qvalue_lines: a file where the lines wait until close(windows) adds a qvalue column after "
+           "the pvalue column (TSV and BED+).")
       .def("write", &PyHitWriter::write, py::arg("batch"))
       .def("write_text", &PyHitWriter::write_text, py::arg("lines"),
            "Writes lines already formatted (by format_hits) in this writer's format.")
-      .def("close", &PyHitWriter::close)
+      .def("close", &PyHitWriter::close, py::arg("windows") = py::none(),
+           "Finishes the output; with qvalue_lines, `windows` is a list of (motif id, windows scanned).")
       .def("__enter__", [](py::object self) { return self; })
-      .def("__exit__", [](PyHitWriter& self, py::args) { self.close(); });
+      .def("__exit__", [](PyHitWriter& self, py::args) { self.close_on_exit(); });
   module.def("format_hits", &format_hits, py::arg("batch"), py::arg("format") = "tsv", py::kw_only(),
              py::arg("motifs"), py::arg("pvalues") = py::none(),
              "The lines a HitWriter of these settings writes for `batch`, header excluded, as bytes.");

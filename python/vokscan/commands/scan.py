@@ -6,6 +6,7 @@ import argparse
 import math
 import os
 import sys
+import tempfile
 import threading
 from typing import List, Optional
 
@@ -40,8 +41,9 @@ output columns (TSV):
   start/end: the matrix window, 0-based, end exclusive; core: the forward
   index of the leftmost base of the five-base core word; pvalue: the
   probability that a random window of the motif's length scores an mss at
-  least the hit's own (under --background). BED: chrom, start, end, motif id,
-  round(mss x 1000), strand; bed+ adds css, mss and pvalue.
+  least the hit's own (under --background); with --qvalue a qvalue column
+  follows. BED: chrom, start, end, motif id, round(mss x 1000), strand; bed+
+  adds css, mss and pvalue (and qvalue).
 
 thresholds: unless --mss is given, each motif gets the mss threshold at
 which a random window of the background scores at least that high with
@@ -80,6 +82,13 @@ def build_parser() -> argparse.ArgumentParser:
                        help="output format (default: tsv)")
     group.add_argument("--no-header", action="store_true",
                        help="leave out the TSV header line (default: header written)")
+    group.add_argument("--qvalue", action="store_true",
+                       help="add a qvalue column after pvalue (TSV and BED+): per motif, "
+                            "Benjamini-Hochberg with m the full windows scanned for the motif "
+                            "on every strand read, the running minimum taken over the motif's "
+                            "hits only (windows that are not hits are not kept, so this is the "
+                            "conservative form); the lines are written once the scan ends "
+                            "(default: off)")
     group.add_argument("-q", "--quiet", action="store_true",
                        help="no progress bar and no warnings (default: a progress bar when "
                             "standard error is a terminal)")
@@ -122,6 +131,11 @@ def parse_options(argv: Optional[List[str]]) -> argparse.Namespace:
         raise UsageError("--threads must be 0 or more")
     if options.dask_block_size < 1:
         raise UsageError("--dask-block-size must be 1 or more")
+    if options.qvalue and options.format == "bed":
+        raise UsageError("--qvalue adds a column to tsv or bed+ output, not to plain bed")
+    if options.qvalue and options.dask:
+        raise UsageError("--qvalue needs the lengths of the records scanned, which a --dask "
+                         "scan does not report")
     return options
 
 
@@ -167,6 +181,11 @@ class _Run:
         self.error: Optional[BaseException] = None  # what ended the run early
         self.write_failed = False  # the error came from writing, not reading
         self.done = threading.Event()  # set when the thread is about to end
+        self.scans = []  # the FastaScans run, for the lengths of the records read
+
+    def _on_scan(self, scan) -> None:
+        self.scans.append(scan)
+        self.progress.start(scan)
 
     def __call__(self) -> None:
         try:
@@ -179,7 +198,7 @@ class _Run:
             batches = engine_batches(
                 self.prepared, self.options.sequences, strand=self.options.strand,
                 mask=self.options.mask, partial_windows=self.options.partial_windows,
-                threads=self.options.threads, on_scan=self.progress.start,
+                threads=self.options.threads, on_scan=self._on_scan,
                 client=self.client, block_size=self.options.dask_block_size, stop=self.stop,
                 output_format=self.options.format, parts_dir=self.parts_dir)
             try:
@@ -197,7 +216,12 @@ class _Run:
                 batches.close()
             if not self.stop.is_set():
                 self.write_failed = True
-                self.writer.close()
+                if self.options.qvalue:
+                    lengths = [n for scan in self.scans for n in scan.record_lengths]
+                    windows = self.prepared.windows_scanned(lengths, self.options.strand)
+                    self.writer.close(list(zip(self.prepared.ids, windows)))
+                else:
+                    self.writer.close()
                 self.write_failed = False
         except BaseException as exc:  # carried to the main thread
             self.error = exc
@@ -229,8 +253,18 @@ def run(options) -> int:
         return _run(options, start)
 
 
+def _lines_file(output: AtomicOutput) -> str:
+    """A private file beside the output (or among the temporary files for
+    standard output) where the lines wait for their q-values."""
+    folder = os.path.dirname(output.target) if output.target else None
+    fd, path = tempfile.mkstemp(prefix=".vok-scan.", suffix=".lines", dir=folder)
+    os.close(fd)
+    return path
+
+
 def _run(options, connecting=None) -> int:
     output = None
+    lines = None
     progress = Progress(not options.quiet)
     worker = None
     try:
@@ -239,9 +273,12 @@ def _run(options, connecting=None) -> int:
             from .. import _engine
 
             output = AtomicOutput(options.output)
+            if options.qvalue:
+                lines = _lines_file(output)
             writer = _engine.HitWriter(output.target, format=options.format,
                                        motifs=prepared.engine_set, compress=output.compress,
-                                       header=not options.no_header, pvalues=prepared.pvalues)
+                                       header=not options.no_header, pvalues=prepared.pvalues,
+                                       qvalue_lines=lines)
             client = connecting.client() if connecting is not None else None
         except BaseException as exc:
             if isinstance(exc, KeyboardInterrupt):
@@ -282,6 +319,11 @@ def _run(options, connecting=None) -> int:
     finally:
         if output is not None:
             output.discard()
+        if lines is not None:
+            try:
+                os.unlink(lines)
+            except FileNotFoundError:
+                pass
 
 
 def main(arguments: List[str]) -> int:

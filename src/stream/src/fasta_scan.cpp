@@ -144,6 +144,9 @@ void FastaScan::scan_groups() {
         scanned[i].batch = scan_block(*motifs_, group[i], options_.scan, scratch[i]);
         scanned[i].letters = group[i].letters;
         scanned[i].input_bytes = group[i].input_bytes;
+        for (const BlockPart& part : group[i].parts) {
+          if (part.at_record_end) scanned[i].record_lengths.push_back(part.offset + part.size);
+        }
       };
       if (!group.empty() && pool_->run(group.size(), task, stopping) == RunOutcome::kInterrupted) {
         return;
@@ -215,6 +218,8 @@ std::optional<HitBatch> FastaScan::next(const std::function<bool()>& interrupted
   if (!entry.value) return std::nullopt;
   bytes_read_ = entry.value->input_bytes;
   bases_scanned_ += entry.value->letters;
+  record_lengths_.insert(record_lengths_.end(), entry.value->record_lengths.begin(),
+                         entry.value->record_lengths.end());
   hits_total_ += entry.value->batch.size();
   return std::move(entry.value->batch);
 }

@@ -55,6 +55,8 @@ class FastaScan {
   std::uint64_t bytes_read() const { return bytes_read_; }
   std::optional<std::uint64_t> bytes_total() const { return bytes_total_; }
   std::uint64_t bases_scanned() const { return bases_scanned_; }
+  // Letters of each record read to its end so far, in input order.
+  const std::vector<std::uint64_t>& record_lengths() const { return record_lengths_; }
   std::uint64_t hits_total() const { return hits_total_; }
 
  private:
@@ -62,6 +64,7 @@ class FastaScan {
     HitBatch batch;               // the block's hits
     std::uint64_t letters = 0;    // letters first read into the block
     std::uint64_t input_bytes = 0;  // raw input consumed when the block closed
+    std::vector<std::uint64_t> record_lengths;  // letters of the records that end in the block
   };
   // A queue entry: a value, or the failure that ends the stream at that point.
   template <typename T>
@@ -97,6 +100,7 @@ class FastaScan {
   std::optional<std::uint64_t> bytes_total_;  // sum of the inputs' sizes, unknown for streams
   std::uint64_t bytes_read_ = 0;              // raw input bytes behind the batches taken
   std::uint64_t bases_scanned_ = 0;           // letters in the batches taken
+  std::vector<std::uint64_t> record_lengths_; // letters of each record ended in the batches taken
   std::uint64_t hits_total_ = 0;              // hits in the batches taken
 };
 
