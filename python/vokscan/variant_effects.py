@@ -1,0 +1,378 @@
+"""Which binding sites variants create or break.
+
+Every ALT allele of every record is a variant of its own. Its REF and ALT
+alleles lose the bases they share (leading, then trailing); what is left are
+the changed bases, which the engine scores in their genome context: on REF
+every window of a motif that overlaps the changed bases, on ALT every window
+that holds a changed base or, for a deletion, both bases the deletion brings
+together (an insertion point on REF likewise). The best window of each
+allele is reported, with the scanner's css, mss and p-value.
+"""
+
+from __future__ import annotations
+
+import os
+import re
+import warnings
+from dataclasses import dataclass, field
+from typing import Callable, Dict, Iterator, List, Optional, Tuple
+
+import numpy as np
+
+from .indexed_fasta import IndexedFasta
+from .scanning import PreparedMotifs, STRANDS, prepare_motifs
+from .variant_input import VariantError, VariantRecord, read_variants
+
+#: Output columns, in order (the TSV header and the DataFrame alike).
+COLUMNS = ("chrom", "pos", "id", "ref", "alt", "motif_id", "motif_name",
+           "ref_strand", "ref_offset", "ref_css", "ref_mss", "ref_pvalue",
+           "alt_strand", "alt_offset", "alt_css", "alt_mss", "alt_pvalue",
+           "delta_mss", "log10_pvalue_ratio", "effect")
+EFFECTS = ("none", "gain", "loss", "both")  # by the engine's effect code
+DEFAULT_MAX_INDEL = 50
+
+# Records per engine call: enough to keep both cores busy, few enough that
+# memory does not grow with the input.
+BATCH_RECORDS = 8192
+# Records of one chromosome closer than this are read from the genome at once.
+READ_GAP = 1 << 16
+
+_SEQUENCE_ALLELE = re.compile(r"[ACGTNacgtn]+\Z")
+
+
+@dataclass
+class SkipCounts:
+    """Alleles left out of a run, by reason."""
+
+    symbolic: int = 0      # <DEL>, breakends, '*', missing ('.')
+    too_long: int = 0      # changed bases beyond max_indel
+    unchanged: int = 0     # ALT equal to REF
+    mismatches: int = 0    # REF not the genome's bases (with skip_mismatches)
+
+    def message(self, max_indel: int) -> Optional[str]:
+        """One line telling what was skipped, or None."""
+        parts = []
+        if self.symbolic:
+            parts.append(f"{self.symbolic} symbolic (<...>, breakends, * or .)")
+        if self.too_long:
+            parts.append(f"{self.too_long} longer than the indel limit of {max_indel} bases")
+        if self.unchanged:
+            parts.append(f"{self.unchanged} equal to REF")
+        if self.mismatches:
+            parts.append(f"{self.mismatches} whose REF does not match the genome")
+        if not parts:
+            return None
+        total = self.symbolic + self.too_long + self.unchanged + self.mismatches
+        return f"skipped {total} ALT allele{'s' if total != 1 else ''}: {', '.join(parts)}"
+
+
+def trim_alleles(ref: str, alt: str) -> Tuple[int, int, str]:
+    """(leading bases shared, REF bases changed, ALT's changed bases): the
+    alleles without their common leading, then trailing, bases."""
+    upper_ref, upper_alt = ref.upper(), alt.upper()
+    shortest = min(len(ref), len(alt))
+    lead = 0
+    while lead < shortest and upper_ref[lead] == upper_alt[lead]:
+        lead += 1
+    tail = 0
+    while tail < shortest - lead and upper_ref[-1 - tail] == upper_alt[-1 - tail]:
+        tail += 1
+    return lead, len(ref) - lead - tail, alt[lead:len(alt) - tail]
+
+
+@dataclass
+class EffectBatch:
+    """One engine call's rows and the variants they refer to."""
+
+    rows: object                 # the engine's EffectRows
+    labels: List[bytes]          # per variant: chrom, pos, id, ref, alt as TSV fields
+    chrom: List[str] = field(default_factory=list)  # per variant, for tables
+    pos: List[int] = field(default_factory=list)
+    ident: List[str] = field(default_factory=list)
+    ref: List[str] = field(default_factory=list)
+    alt: List[str] = field(default_factory=list)
+
+
+class _BatchBuilder:
+    """The letters, slices and labels of one engine call."""
+
+    def __init__(self):
+        self.letters: List[bytes] = []
+        self.slices: List[Tuple[int, int, int, int, int, int]] = []
+        self.offset = 0  # letters so far
+        self.batch = EffectBatch(rows=None, labels=[])
+
+    def add(self, record: VariantRecord, alt: str, lead: int, changed_ref: int, changed_alt: str,
+            sequence: bytes, base: int, length: int, context: int) -> None:
+        """One variant; `sequence` holds the chromosome's bases from `base` on."""
+        first = record.pos - 1 + lead  # the first changed base, 0-based
+        left_start = max(0, first - context)
+        right_end = min(length, first + changed_ref + context)
+        left = sequence[left_start - base:first - base]
+        ref_bases = sequence[first - base:first + changed_ref - base]
+        right = sequence[first + changed_ref - base:right_end - base]
+        alt_bases = changed_alt.encode("ascii")
+        self.letters += (left, ref_bases, alt_bases, right)
+        self.slices.append((self.offset, len(left), changed_ref, len(alt_bases), len(right), lead))
+        self.offset += len(left) + changed_ref + len(alt_bases) + len(right)
+        batch = self.batch
+        batch.labels.append(f"{record.chrom}\t{record.pos}\t{record.id}\t{record.ref}\t{alt}"
+                            .encode("utf-8", "surrogateescape"))
+        batch.chrom.append(record.chrom)
+        batch.pos.append(record.pos)
+        batch.ident.append(record.id)
+        batch.ref.append(record.ref)
+        batch.alt.append(alt)
+
+
+class EffectRun:
+    """The effects of a stream of variant records, batch by batch."""
+
+    def __init__(self, prepared: PreparedMotifs, genome: IndexedFasta, *, max_indel: int,
+                 skip_mismatches: bool, all_pairs: bool, strand: str, mask: bool, threads: int,
+                 source: str):
+        self.prepared = prepared
+        self.genome = genome
+        self.chromosomes = {record.name: record for record in genome.records}
+        self.max_indel = max_indel
+        self.skip_mismatches = skip_mismatches
+        self.all_pairs = all_pairs
+        self.strand = strand
+        self.mask = mask
+        self.threads = threads
+        self.source = source  # the variants' name, for messages
+        self.context = max(prepared.engine_set.max_length - 1, 0)
+        self.skipped = SkipCounts()
+        self.variants_done = 0  # variants scored so far
+        self.rows_done = 0  # rows produced so far
+
+    def batches(self, records: Iterator[VariantRecord],
+                stop: Optional[Callable[[], bool]] = None) -> Iterator[EffectBatch]:
+        chunk: List[VariantRecord] = []
+        for record in records:
+            chunk.append(record)
+            if len(chunk) == BATCH_RECORDS:
+                yield self._score(chunk)
+                chunk = []
+                if stop is not None and stop():
+                    return
+        if chunk:
+            yield self._score(chunk)
+
+    # --- one batch --------------------------------------------------------
+
+    def _alleles(self, record: VariantRecord) -> List[Tuple[str, int, int, str]]:
+        """(alt, lead, changed REF bases, changed ALT bases) of the record's scored alleles."""
+        if not _SEQUENCE_ALLELE.match(record.ref):
+            raise VariantError(f"{self.source}: {record.where}: REF must be bases (A, C, G, T, N), "
+                               f"not {record.ref!r}")
+        alleles = []
+        for alt in record.alts:
+            if not _SEQUENCE_ALLELE.match(alt):
+                self.skipped.symbolic += 1
+                continue
+            lead, changed_ref, changed_alt = trim_alleles(record.ref, alt)
+            if changed_ref == 0 and not changed_alt:
+                self.skipped.unchanged += 1
+            elif max(changed_ref, len(changed_alt)) > self.max_indel:
+                self.skipped.too_long += 1
+            else:
+                alleles.append((alt, lead, changed_ref, changed_alt))
+        return alleles
+
+    def _chromosome(self, record: VariantRecord):
+        found = self.chromosomes.get(record.chrom)
+        if found is not None:
+            return found
+        example = self.genome.records[0].name if self.genome.records else None
+        hint = f" (its records are named like '{example}')" if example else " (it has no records)"
+        raise VariantError(f"{self.source}: {record.where}: chromosome '{record.chrom}' does not "
+                           f"occur in the genome {self.genome.display}{hint}")
+
+    def _read_regions(self, wanted) -> Dict[int, Tuple[bytes, int]]:
+        """For each wanted (index, chromosome, start, end): (bases, start of those bases),
+        reading nearby regions of a chromosome at once."""
+        found: Dict[int, Tuple[bytes, int]] = {}
+        by_chromosome: Dict[str, list] = {}
+        for item in wanted:
+            by_chromosome.setdefault(item[1].name, []).append(item)
+        for items in by_chromosome.values():
+            items.sort(key=lambda item: item[2])
+            group, end = [items[0]], items[0][3]
+            for item in items[1:] + [None]:
+                if item is not None and item[2] - end <= READ_GAP:
+                    group.append(item)
+                    end = max(end, item[3])
+                    continue
+                start = group[0][2]
+                bases = self.genome.read(group[0][1], start, end)
+                for member in group:
+                    found[member[0]] = (bases, start)
+                if item is not None:
+                    group, end = [item], item[3]
+        return found
+
+    def _score(self, records: List[VariantRecord]) -> EffectBatch:
+        scored = []  # (record, alleles, chromosome)
+        for record in records:
+            alleles = self._alleles(record)
+            if alleles:
+                scored.append((record, alleles, self._chromosome(record)))
+        wanted = []
+        for index, (record, _, chromosome) in enumerate(scored):
+            start = record.pos - 1
+            if start < 0:
+                raise VariantError(f"{self.source}: {record.where}: pos must be 1 or more, "
+                                   f"not {record.pos}")
+            wanted.append((index, chromosome, max(0, start - self.context),
+                           min(chromosome.length, start + len(record.ref) + self.context)))
+        regions = self._read_regions(wanted)
+        builder = _BatchBuilder()
+        for index, (record, alleles, chromosome) in enumerate(scored):
+            bases, base = regions[index]
+            if not self._ref_matches(record, chromosome, bases, base):
+                self.skipped.mismatches += len(alleles)
+                continue
+            for alt, lead, changed_ref, changed_alt in alleles:
+                builder.add(record, alt, lead, changed_ref, changed_alt, bases, base,
+                            chromosome.length, self.context)
+        engine = self.prepared.engine_set
+        slices = np.array(builder.slices, dtype=np.int64).reshape(-1, 6)
+        from . import _engine
+
+        builder.batch.rows = _engine.score_variants(
+            engine, self.prepared.pvalues, b"".join(builder.letters), slices,
+            all=self.all_pairs, strand=self.strand, mask=self.mask, threads=self.threads)
+        self.variants_done += len(builder.slices)
+        self.rows_done += len(builder.batch.rows)
+        return builder.batch
+
+    def _ref_matches(self, record: VariantRecord, chromosome, bases: bytes, base: int) -> bool:
+        start = record.pos - 1
+        genome_ref = bases[start - base:start + len(record.ref) - base]
+        if genome_ref.upper() == record.ref.upper().encode("ascii"):
+            return True
+        if self.skip_mismatches:
+            return False
+        if start + len(record.ref) > chromosome.length:
+            what = f"runs past the end of '{record.chrom}' ({chromosome.length:,} bases)"
+        else:
+            what = f"does not match the genome's {genome_ref.decode('ascii', 'replace')!r}"
+        raise VariantError(f"{self.source}: {record.where}: REF {record.ref!r} at "
+                           f"{record.chrom}:{record.pos} {what} (--skip-mismatches skips such "
+                           f"records)")
+
+
+def open_genome(genome) -> IndexedFasta:
+    """The indexed genome (indexes made when missing)."""
+    return genome if isinstance(genome, IndexedFasta) else IndexedFasta(os.fspath(genome))
+
+
+def prepare_effect_motifs(motifs, genome: IndexedFasta, *, pvalue=None, css=None, mss=None,
+                          cutoffs=None, background="uniform", strand="both",
+                          motif_format=None) -> PreparedMotifs:
+    """The motifs with thresholds (p-value 1e-4 unless `pvalue` or `mss` is
+    given) and per-hit p-value tables; background 'auto' counts the genome."""
+    from .pvalues import DEFAULT_PVALUE, background_from_sequences, parse_background
+
+    if pvalue is not None and mss is not None:
+        raise ValueError("give either pvalue or mss, not both")
+    if parse_background(background) == "auto":
+        background = background_from_sequences([genome.path])
+    if pvalue is None and mss is None:
+        pvalue = DEFAULT_PVALUE
+    return prepare_motifs(motifs, css=css, mss=0.0 if mss is None else mss, cutoffs=cutoffs,
+                          motif_format=motif_format, pvalue=pvalue, background=background,
+                          strand=strand, pvalues=True)
+
+
+def check_options(max_indel: int, strand: str) -> None:
+    if strand not in STRANDS:
+        raise ValueError(f"strand must be one of {', '.join(STRANDS)}, not {strand!r}")
+    if max_indel < 0:
+        raise ValueError("max_indel must be 0 or more")
+
+
+def effect_frame(prepared: PreparedMotifs, batches: List[EffectBatch]):
+    """The rows of the batches as one DataFrame with the columns of COLUMNS."""
+    import pandas as pd
+
+    parts: Dict[str, list] = {}
+    for batch in batches:
+        columns = batch.rows.columns()
+        variant = columns.pop("variant")
+        for name, values in (("chrom", batch.chrom), ("pos", batch.pos), ("id", batch.ident),
+                             ("ref", batch.ref), ("alt", batch.alt)):
+            parts.setdefault(name, []).append(
+                np.asarray(values, dtype=np.int64 if name == "pos" else object)[variant])
+        for name, values in columns.items():
+            parts.setdefault(name, []).append(values)
+    if not parts:
+        empty = pd.DataFrame({name: pd.Series(dtype=object) for name in COLUMNS})
+        return empty
+    joined = {name: np.concatenate(values) for name, values in parts.items()}
+    motif = joined.pop("motif").astype(np.int64)
+    effect = joined.pop("effect").astype(np.int64)
+    frame = {name: joined[name] for name in ("chrom", "pos", "id", "ref", "alt")}
+    frame["motif_id"] = pd.Categorical.from_codes(
+        *_unique_codes(prepared.ids, motif))
+    frame["motif_name"] = pd.Categorical.from_codes(*_unique_codes(prepared.names, motif))
+    for allele in ("ref", "alt"):
+        strand = joined[f"{allele}_strand"].astype(np.int64)
+        present = strand != 0
+        frame[f"{allele}_strand"] = pd.Categorical.from_codes(
+            np.where(present, (strand > 0).astype(np.int64), -1), categories=["-", "+"])
+        frame[f"{allele}_offset"] = pd.arrays.IntegerArray(joined[f"{allele}_offset"], ~present)
+        for score in ("css", "mss", "pvalue"):
+            frame[f"{allele}_{score}"] = joined[f"{allele}_{score}"]
+    frame["delta_mss"] = joined["delta_mss"]
+    frame["log10_pvalue_ratio"] = joined["log10_pvalue_ratio"]
+    frame["effect"] = pd.Categorical.from_codes(effect, categories=list(EFFECTS))
+    return pd.DataFrame({name: frame[name] for name in COLUMNS})
+
+
+def _unique_codes(labels: List[str], codes: np.ndarray):
+    """(codes, categories) with repeated labels sharing one code."""
+    unique: Dict[str, int] = {}
+    remap = np.array([unique.setdefault(label, len(unique)) for label in labels], dtype=np.int64)
+    return remap[codes], list(unique)
+
+
+def variant_effects(motifs, genome, variants, *, pvalue: Optional[float] = None,
+                    css: Optional[float] = None, mss: Optional[float] = None, cutoffs=None,
+                    background="uniform", strand: str = "both", mask: bool = False,
+                    max_indel: int = DEFAULT_MAX_INDEL, skip_mismatches: bool = False,
+                    all: bool = False, threads: int = 0, motif_format: Optional[str] = None):
+    """The binding sites that variants create or break, as a DataFrame.
+
+    motifs: a motif file path or a list of matrices (as for `scan`).
+    genome: a FASTA path (plain or bgzip; .fai/.gzi indexes made when missing).
+    variants: a VCF or BCF path (plain or bgzip; needs pysam), a TSV path with
+      columns chrom, pos, ref, alt [, id] (1-based pos; a header line naming
+      them is optional), or a DataFrame with those columns.
+    pvalue, css, mss, cutoffs, background: thresholds as for `scan`; without
+      pvalue and mss, each motif's mss threshold is that of p = 1e-4.
+    max_indel: alleles with more changed bases are skipped (as are symbolic
+      ones; a warning counts them). skip_mismatches: skip records whose REF is
+      not the genome's, instead of raising VariantError.
+    all: a row for every variant and motif, not only where an allele's best
+      window passes.
+    One row per variant (ALT allele) and motif, in input order then motif
+    order, with the columns of COLUMNS; an allele without a window has empty
+    (NA) fields; effect is gain, loss, both (or none, with all).
+    """
+    check_options(max_indel, strand)
+    genome_index = open_genome(genome)
+    prepared = prepare_effect_motifs(motifs, genome_index, pvalue=pvalue, css=css, mss=mss,
+                                     cutoffs=cutoffs, background=background, strand=strand,
+                                     motif_format=motif_format)
+    source = "variants table" if hasattr(variants, "iloc") else os.fspath(variants)
+    run = EffectRun(prepared, genome_index, max_indel=max_indel, skip_mismatches=skip_mismatches,
+                    all_pairs=all, strand=strand, mask=mask, threads=threads, source=source)
+    batches = list(run.batches(read_variants(variants)))
+    frame = effect_frame(prepared, batches)
+    message = run.skipped.message(max_indel)
+    frame.attrs["skipped"] = dict(vars(run.skipped))
+    if message:
+        warnings.warn(message, stacklevel=2)
+    return frame

@@ -1,0 +1,241 @@
+// The scan of a batch: the alleles of a chunk of variants are laid end to end
+// and scanned once with every motif (the multi-motif scan finds the few
+// windows that pass without scoring the rest); a passing window that lies
+// inside one allele and touches its variant marks the (variant, motif) pair,
+// and only marked pairs are scored window by window for their best windows.
+#include "variants/effect_scan.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <memory>
+
+#include "stream/errors.hpp"
+#include "stream/letter_table.hpp"
+#include "variants/best_window.hpp"
+#include "worker_pool.hpp"
+
+namespace vok::variants {
+namespace {
+
+constexpr std::size_t kNoModel = std::numeric_limits<std::size_t>::max();
+constexpr float kMissing = std::numeric_limits<float>::quiet_NaN();
+
+// Both alleles of each variant of a chunk, end to end: allele 2i is REF of
+// the chunk's i-th variant, allele 2i + 1 its ALT.
+struct ChunkAlleles {
+  std::vector<BaseCode> forward;       // codes 0..3 (a break reads as A; `breaks` tells)
+  std::vector<BaseCode> other;         // the other strand of all of `forward`
+  std::vector<std::uint32_t> breaks;   // breaks[i]: breaks among forward[0, i)
+  std::vector<std::uint64_t> starts;   // allele a is forward[starts[a], starts[a + 1])
+  std::vector<std::uint64_t> changed;  // changed bases of allele a
+
+  std::uint64_t size() const { return forward.size(); }
+  AlleleCodes allele(std::size_t a, bool both_strands) const {
+    const std::uint64_t begin = starts[a], end = starts[a + 1];
+    return {std::span(forward).subspan(begin, end - begin), std::span(other).subspan(size() - end, end - begin),
+            std::span(breaks).subspan(begin, end - begin + 1), both_strands};
+  }
+};
+
+void add_letters(ChunkAlleles& alleles, const char* letters, std::size_t count, const stream::LetterTable& table) {
+  for (std::size_t i = 0; i < count; ++i) {
+    const BaseCode code = table[static_cast<unsigned char>(letters[i])];
+    const bool is_break = code > kBaseT;
+    alleles.forward.push_back(is_break ? kBaseA : code);
+    alleles.breaks.push_back(alleles.breaks.back() + (is_break ? 1 : 0));
+  }
+}
+
+ChunkAlleles lay_out(const VariantBatch& batch, std::size_t first, std::size_t end, const EffectOptions& options) {
+  const stream::LetterTable& table = stream::letter_table(options.mask, false);
+  ChunkAlleles alleles;
+  alleles.breaks.push_back(0);
+  for (std::size_t v = first; v < end; ++v) {
+    const VariantSlice& slice = batch.variants[v];
+    const char* left = batch.letters.data() + slice.text;
+    const char* ref = left + slice.left;
+    const char* alt = ref + slice.ref_length;
+    const char* right = alt + slice.alt_length;
+    for (const auto& [changed, length] : {std::pair{ref, slice.ref_length}, std::pair{alt, slice.alt_length}}) {
+      alleles.starts.push_back(alleles.size());
+      alleles.changed.push_back(length);
+      add_letters(alleles, left, slice.left, table);
+      add_letters(alleles, changed, length, table);
+      add_letters(alleles, right, slice.right, table);
+    }
+  }
+  alleles.starts.push_back(alleles.size());
+  if (options.strand != stream::Strand::kForward) {
+    const BaseCode flip = options.strand == stream::Strand::kBoth ? 3 : 0;  // b ^ 3 complements
+    alleles.other.resize(alleles.size());
+    for (std::size_t i = 0; i < alleles.size(); ++i) alleles.other[alleles.size() - 1 - i] = alleles.forward[i] ^ flip;
+  }
+  return alleles;
+}
+
+// What one task computes: the rows of variants [first, end) of the batch.
+class ChunkScan {
+ public:
+  ChunkScan(const stream::MotifSet& motifs, const stream::HitPValues& pvalues, const VariantBatch& batch,
+            const EffectOptions& options, const std::vector<std::size_t>& model_of_motif)
+      : motifs_(motifs), pvalues_(pvalues), batch_(batch), options_(options), model_of_motif_(model_of_motif) {}
+
+  EffectRows run(std::size_t first, std::size_t end) {
+    first_ = first;
+    alleles_ = lay_out(batch_, first, end, options_);
+    marked_.assign((end - first) * motifs_.size(), options_.all ? 1 : 0);
+    if (!options_.all) mark_passing_pairs();
+    EffectRows rows;
+    for (std::size_t v = first; v < end; ++v) {
+      for (std::size_t motif = 0; motif < motifs_.size(); ++motif) {
+        if (marked_[(v - first) * motifs_.size() + motif]) add_row(v, motif, rows);
+      }
+    }
+    return rows;
+  }
+
+ private:
+  // Marks the pairs with a passing window inside an allele that touches its variant.
+  void mark_passing_pairs() {
+    const std::size_t count = motifs_.scanned_count();
+    const std::uint64_t n = alleles_.size();
+    std::vector<CandidateRange> ranges(count);
+    for (std::size_t k = 0; k < count; ++k) {
+      const std::uint64_t length = motifs_.model(k).length;
+      ranges[k] = {0, n >= length ? n - length + 1 : 0};
+    }
+    std::vector<std::vector<SiteMatch>> forward(count), other(count);
+    const MultiScanner& scanner = motifs_.scanner();
+    if (options_.strand == stream::Strand::kForward) {
+      scanner.scan(alleles_.forward, ranges, forward);
+    } else {
+      const OtherStrand kind = options_.strand == stream::Strand::kBoth ? OtherStrand::kReverseComplement
+                                                                        : OtherStrand::kReversed;
+      scanner.scan_strands(alleles_.forward, alleles_.other, kind, n - 1, ranges, ranges, forward, other);
+    }
+    for (std::size_t k = 0; k < count; ++k) {
+      const ScoringMatrix& model = motifs_.model(k);
+      const std::size_t motif = motifs_.motif_of(k);
+      for (const SiteMatch& site : forward[k]) mark(site.pos - model.core_start, model.length, motif);
+      // Candidate c of the other strand covers forward [n - c - L, n - c).
+      for (const SiteMatch& site : other[k]) mark(n - (site.pos - model.core_start) - model.length, model.length, motif);
+    }
+  }
+
+  void mark(std::uint64_t start, std::uint64_t length, std::size_t motif) {
+    const auto& starts = alleles_.starts;
+    const std::size_t a = static_cast<std::size_t>(std::upper_bound(starts.begin(), starts.end(), start) - starts.begin()) - 1;
+    const std::uint64_t local = start - starts[a];
+    const std::uint64_t size = starts[a + 1] - starts[a];
+    const std::size_t v = a / 2;
+    const StartRange range = window_starts(batch_.variants[first_ + v].left, alleles_.changed[a], size, length);
+    const auto s = static_cast<std::int64_t>(local);
+    if (s < range.first || s >= range.end) return;
+    if (alleles_.breaks[start + length] != alleles_.breaks[start]) return;
+    marked_[v * motifs_.size() + motif] = 1;
+  }
+
+  void add_allele(AlleleColumns& columns, std::size_t motif, const BestWindow& best, const VariantSlice& slice) {
+    columns.strand.push_back(best.found ? best.strand : 0);
+    columns.offset.push_back(best.found ? best.start - slice.left + slice.lead : 0);
+    columns.css.push_back(best.found ? best.css : kMissing);
+    columns.mss.push_back(best.found ? best.mss : kMissing);
+    columns.pvalue.push_back(best.found ? pvalues_(static_cast<std::int32_t>(motif), best.strand, best.mss) : kMissing);
+  }
+
+  void add_row(std::size_t v, std::size_t motif, EffectRows& rows) {
+    const VariantSlice& slice = batch_.variants[v];
+    BestWindow ref, alt;
+    const std::size_t k = model_of_motif_[motif];
+    if (k != kNoModel) {
+      const ScoringMatrix& model = motifs_.model(k);
+      const SiteScanner& scanner = motifs_.scanner().scanner(k);
+      const bool both = options_.strand != stream::Strand::kForward;
+      const std::size_t a = 2 * (v - first_);
+      for (const std::size_t allele : {a, a + 1}) {
+        const AlleleCodes codes = alleles_.allele(allele, both);
+        const StartRange starts = window_starts(slice.left, alleles_.changed[allele], codes.forward.size(), model.length);
+        (allele == a ? ref : alt) = best_window(model, scanner, codes, starts);
+      }
+    }
+    const Effect effect = static_cast<Effect>((alt.passes ? 1 : 0) | (ref.passes ? 2 : 0));
+    if (effect == Effect::kNone && !options_.all) return;
+    rows.variant.push_back(static_cast<std::uint32_t>(v));
+    rows.motif.push_back(static_cast<std::uint32_t>(motif));
+    add_allele(rows.ref, motif, ref, slice);
+    add_allele(rows.alt, motif, alt, slice);
+    const bool paired = ref.found && alt.found;
+    rows.delta_mss.push_back(paired ? alt.mss - ref.mss : kMissing);
+    rows.log10_ratio.push_back(
+        paired ? static_cast<float>(std::log10(static_cast<double>(rows.ref.pvalue.back()) /
+                                               static_cast<double>(rows.alt.pvalue.back())))
+               : kMissing);
+    rows.effect.push_back(effect);
+  }
+
+  const stream::MotifSet& motifs_;
+  const stream::HitPValues& pvalues_;
+  const VariantBatch& batch_;
+  const EffectOptions& options_;
+  const std::vector<std::size_t>& model_of_motif_;  // motif -> its model, or kNoModel (fewer than 5 positions)
+  std::size_t first_ = 0;                           // the chunk's first variant
+  ChunkAlleles alleles_;                            // the chunk's alleles, end to end
+  std::vector<std::uint8_t> marked_;                // (variant - first_) x motif: a row is due
+};
+
+}  // namespace
+
+void AlleleColumns::append(const AlleleColumns& other) {
+  strand.insert(strand.end(), other.strand.begin(), other.strand.end());
+  offset.insert(offset.end(), other.offset.begin(), other.offset.end());
+  css.insert(css.end(), other.css.begin(), other.css.end());
+  mss.insert(mss.end(), other.mss.begin(), other.mss.end());
+  pvalue.insert(pvalue.end(), other.pvalue.begin(), other.pvalue.end());
+}
+
+void EffectRows::append(const EffectRows& other) {
+  variant.insert(variant.end(), other.variant.begin(), other.variant.end());
+  motif.insert(motif.end(), other.motif.begin(), other.motif.end());
+  ref.append(other.ref);
+  alt.append(other.alt);
+  delta_mss.insert(delta_mss.end(), other.delta_mss.begin(), other.delta_mss.end());
+  log10_ratio.insert(log10_ratio.end(), other.log10_ratio.begin(), other.log10_ratio.end());
+  effect.insert(effect.end(), other.effect.begin(), other.effect.end());
+}
+
+EffectRows scan_effects(const stream::MotifSet& motifs, const stream::HitPValues& pvalues,
+                        const VariantBatch& batch, const EffectOptions& options,
+                        const std::function<bool()>& interrupted) {
+  if (pvalues.size() != motifs.size()) {
+    throw std::invalid_argument("the p-value tables belong to another motif set");
+  }
+  check_batch(batch);
+  std::vector<std::size_t> model_of_motif(motifs.size(), kNoModel);
+  for (std::size_t k = 0; k < motifs.scanned_count(); ++k) model_of_motif[motifs.motif_of(k)] = k;
+
+  const std::size_t chunk = std::max<std::size_t>(options.chunk, 1);
+  const std::size_t count = (batch.variants.size() + chunk - 1) / chunk;
+  std::vector<EffectRows> parts(count);
+  auto scan_one = [&](std::size_t i) {
+    ChunkScan scan(motifs, pvalues, batch, options, model_of_motif);
+    parts[i] = scan.run(i * chunk, std::min(batch.variants.size(), (i + 1) * chunk));
+  };
+  if (count == 1) {
+    scan_one(0);
+  } else if (count > 1) {
+    std::unique_ptr<WorkerPool> own_pool;
+    if (options.threads > 0) own_pool = std::make_unique<WorkerPool>(options.threads);
+    WorkerPool& pool = own_pool ? *own_pool : shared_worker_pool();
+    const PoolTask task = [&](std::size_t i, const StopSignal&) { scan_one(i); };
+    if (pool.run(count, task, interrupted) == RunOutcome::kInterrupted) throw stream::ScanInterrupted();
+  }
+  EffectRows rows;
+  for (EffectRows& part : parts) {
+    rows.append(part);
+    part = EffectRows{};
+  }
+  return rows;
+}
+
+}  // namespace vok::variants
