@@ -13,7 +13,7 @@ from .cutoffs import CutoffError
 from .motifs import FORMATS, MotifError, from_biopython, read_motifs
 from .pvalues import BackgroundError, pvalue, threshold_for_pvalue
 from .scanning import DEFAULT_CSS, DEFAULT_MSS, scan, scan_to_dataframe
-from .variant_effects import variant_effects
+from .variants import variant_effects
 from .variant_input import VariantError
 
 __all__ = [
