@@ -83,7 +83,7 @@ def write_variants(path: Path, sequences: list, snvs: int, indels: int, seed: in
 
 def prefix(vcf: Path, records: int) -> Path:
     """The header and first `records` records of the VCF, as a file of its own."""
-    path = vcf.with_name(f"variants_{records}.vcf")
+    path = vcf.with_name(f"{vcf.stem}_first{records}.vcf")
     if not path.exists():
         with open(vcf) as source, open(path, "w") as out:
             kept = 0

@@ -111,8 +111,9 @@ def _vcf_records(path: str, kind: str) -> Iterator[VariantRecord]:
                 raise VariantError(_record_error(path, kind, first_line, number, error)) from None
             number += 1
             where = f"line {first_line + number - 1}" if first_line is not None else f"record {number}"
+            # A record without ALT ('.') counts as a skipped allele, as '.' does.
             yield VariantRecord(record.chrom, record.pos, record.id or ".", record.ref or "",
-                                record.alts or (), where)
+                                record.alts or (".",), where)
 
 
 def _record_error(path: str, kind: str, first_line: Optional[int], number: int,
@@ -222,7 +223,7 @@ def _checked(chrom, pos, ident, ref, alt, source: str, where: str) -> VariantRec
         raise VariantError(f"{source}: {where}: no chromosome name")
     if not ref:
         raise VariantError(f"{source}: {where}: no ref allele")
-    alts = tuple(a.strip() for a in str(alt).split(",")) if alt not in (None, "") else ()
+    alts = tuple(a.strip() for a in str(alt).split(",")) if alt not in (None, "") else (".",)
     return VariantRecord(str(chrom), position, str(ident), str(ref), alts, where)
 
 

@@ -279,11 +279,10 @@ def prepare_effect_motifs(motifs, genome: IndexedFasta, *, pvalue=None, css=None
         raise ValueError("give either pvalue or mss, not both")
     if parse_background(background) == "auto":
         background = background_from_sequences([genome.path])
-    if pvalue is None and mss is None:
-        pvalue = DEFAULT_PVALUE
-    return prepare_motifs(motifs, css=css, mss=0.0 if mss is None else mss, cutoffs=cutoffs,
-                          motif_format=motif_format, pvalue=pvalue, background=background,
-                          strand=strand, pvalues=True)
+    fixed = {} if mss is None else {"mss": mss}  # fixed thresholds, or those of the rate
+    return prepare_motifs(motifs, css=css, cutoffs=cutoffs, motif_format=motif_format,
+                          pvalue=DEFAULT_PVALUE if pvalue is None and mss is None else pvalue,
+                          background=background, strand=strand, pvalues=True, **fixed)
 
 
 def check_options(max_indel: int, strand: str) -> None:
