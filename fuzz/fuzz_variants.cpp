@@ -22,7 +22,8 @@ using vok::stream::MotifSpec;
 const MotifSet& motifs() {
   static const MotifSet set = [] {
     std::vector<MotifSpec> specs;
-    for (std::size_t length : {4u, 5u, 8u, 12u}) {
+    // Enough short motifs to be scanned apart from the long ones.
+    for (std::size_t length : {4u, 5u, 5u, 5u, 5u, 5u, 5u, 5u, 5u, 5u, 5u, 5u, 5u, 8u, 12u, 20u}) {
       MotifSpec spec{"m", "", vok::PwmMatrix("m", length), {0.4f, 0.5f}};
       for (std::size_t i = 0; i < length; ++i) {
         for (std::size_t b = 0; b < 4; ++b) spec.matrix.at(i, b) = 1.0f + static_cast<float>((i * 5 + b * 3 + length) % 7);

@@ -13,7 +13,7 @@ if [[ ! -x "$env_dir/bin/python" ]]; then
   "$python" -m venv "$env_dir"
 fi
 "$env_dir/bin/python" -m pip install --quiet moods-python lightmotif pymemesuite biopython pyjaspar numpy
-"$env_dir/bin/python" -m pip install --quiet ".[variants]"
+"$env_dir/bin/python" -m pip install --quiet ".[variants,pandas]"
 matrices=build/jaspar2024_core_vertebrates.transfac
 [[ -s "$matrices" ]] || "$env_dir/bin/python" bench/jaspar_matrices.py "$matrices"
 script=compare.py

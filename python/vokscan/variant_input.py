@@ -8,8 +8,7 @@ from __future__ import annotations
 import gzip
 import os
 import tempfile
-from dataclasses import dataclass
-from typing import Iterator, List, Optional, Sequence
+from typing import Iterator, List, NamedTuple, Optional, Sequence
 
 GZIP_MAGIC = b"\x1f\x8b"
 TSV_COLUMNS = ("chrom", "pos", "ref", "alt", "id")
@@ -19,8 +18,7 @@ class VariantError(ValueError):
     """Bad variants input; the message names the file and line (or row)."""
 
 
-@dataclass(frozen=True)
-class VariantRecord:
+class VariantRecord(NamedTuple):
     chrom: str                 # chromosome name as written
     pos: int                   # 1-based position of REF's first base
     id: str                    # the ID field, "." when missing

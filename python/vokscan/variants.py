@@ -38,6 +38,11 @@ BATCH_RECORDS = 8192
 READ_GAP = 1 << 16
 
 _SEQUENCE_ALLELE = re.compile(r"[ACGTNacgtn]+\Z")
+_BASES = frozenset("ACGTNacgtn")
+
+
+def _is_bases(allele: str) -> bool:
+    return allele in _BASES or _SEQUENCE_ALLELE.match(allele) is not None
 
 
 @dataclass
@@ -69,6 +74,8 @@ class SkipCounts:
 def trim_alleles(ref: str, alt: str) -> Tuple[int, int, str]:
     """(leading bases shared, REF bases changed, ALT's changed bases): the
     alleles without their common leading, then trailing, bases."""
+    if len(ref) == 1 == len(alt):  # an SNV (or no change at all)
+        return (1, 0, "") if ref.upper() == alt.upper() else (0, 1, alt)
     upper_ref, upper_alt = ref.upper(), alt.upper()
     shortest = min(len(ref), len(alt))
     lead = 0
@@ -84,45 +91,42 @@ def trim_alleles(ref: str, alt: str) -> Tuple[int, int, str]:
 class EffectBatch:
     """One engine call's rows and the variants they refer to."""
 
-    rows: object                 # the engine's EffectRows
-    labels: List[bytes]          # per variant: chrom, pos, id, ref, alt as TSV fields
-    chrom: List[str] = field(default_factory=list)  # per variant, for tables
-    pos: List[int] = field(default_factory=list)
-    ident: List[str] = field(default_factory=list)
-    ref: List[str] = field(default_factory=list)
-    alt: List[str] = field(default_factory=list)
+    rows: object = None  # the engine's EffectRows
+    variants: List[Tuple[VariantRecord, str]] = field(default_factory=list)  # (record, ALT) by index
+
+    def labels(self) -> List[bytes]:
+        """Per variant: its chrom, pos, id, ref and alt fields, tab-separated."""
+        return [f"{r.chrom}\t{r.pos}\t{r.id}\t{r.ref}\t{alt}".encode("utf-8", "surrogateescape")
+                for r, alt in self.variants]
+
+    def column(self, name: str) -> np.ndarray:
+        """One of chrom, pos, id, ref and alt, per variant."""
+        if name == "alt":
+            return np.array([alt for _, alt in self.variants], dtype=object)
+        values = [getattr(record, name) for record, _ in self.variants]
+        return np.array(values, dtype=np.int64 if name == "pos" else object)
 
 
 class _BatchBuilder:
-    """The letters, slices and labels of one engine call."""
+    """The letters and slices of one engine call."""
 
     def __init__(self):
         self.letters: List[bytes] = []
         self.slices: List[Tuple[int, int, int, int, int, int]] = []
         self.offset = 0  # letters so far
-        self.batch = EffectBatch(rows=None, labels=[])
+        self.batch = EffectBatch()
 
     def add(self, record: VariantRecord, alt: str, lead: int, changed_ref: int, changed_alt: str,
             sequence: bytes, base: int, length: int, context: int) -> None:
         """One variant; `sequence` holds the chromosome's bases from `base` on."""
-        first = record.pos - 1 + lead  # the first changed base, 0-based
-        left_start = max(0, first - context)
-        right_end = min(length, first + changed_ref + context)
-        left = sequence[left_start - base:first - base]
-        ref_bases = sequence[first - base:first + changed_ref - base]
-        right = sequence[first + changed_ref - base:right_end - base]
+        first = record.pos - 1 + lead - base  # the first changed base, in `sequence`
+        left = sequence[max(first - context, -base):first]
+        right = sequence[first + changed_ref:min(length - base, first + changed_ref + context)]
         alt_bases = changed_alt.encode("ascii")
-        self.letters += (left, ref_bases, alt_bases, right)
+        self.letters += (left, sequence[first:first + changed_ref], alt_bases, right)
         self.slices.append((self.offset, len(left), changed_ref, len(alt_bases), len(right), lead))
         self.offset += len(left) + changed_ref + len(alt_bases) + len(right)
-        batch = self.batch
-        batch.labels.append(f"{record.chrom}\t{record.pos}\t{record.id}\t{record.ref}\t{alt}"
-                            .encode("utf-8", "surrogateescape"))
-        batch.chrom.append(record.chrom)
-        batch.pos.append(record.pos)
-        batch.ident.append(record.id)
-        batch.ref.append(record.ref)
-        batch.alt.append(alt)
+        self.batch.variants.append((record, alt))
 
 
 class EffectRun:
@@ -163,12 +167,12 @@ class EffectRun:
 
     def _alleles(self, record: VariantRecord) -> List[Tuple[str, int, int, str]]:
         """(alt, lead, changed REF bases, changed ALT bases) of the record's scored alleles."""
-        if not _SEQUENCE_ALLELE.match(record.ref):
+        if not _is_bases(record.ref):
             raise VariantError(f"{self.source}: {record.where}: REF must be bases (A, C, G, T, N), "
                                f"not {record.ref!r}")
         alleles = []
         for alt in record.alts:
-            if not _SEQUENCE_ALLELE.match(alt):
+            if not _is_bases(alt):
                 self.skipped.symbolic += 1
                 continue
             lead, changed_ref, changed_alt = trim_alleles(record.ref, alt)
@@ -300,10 +304,8 @@ def effect_frame(prepared: PreparedMotifs, batches: List[EffectBatch]):
     for batch in batches:
         columns = batch.rows.columns()
         variant = columns.pop("variant")
-        for name, values in (("chrom", batch.chrom), ("pos", batch.pos), ("id", batch.ident),
-                             ("ref", batch.ref), ("alt", batch.alt)):
-            parts.setdefault(name, []).append(
-                np.asarray(values, dtype=np.int64 if name == "pos" else object)[variant])
+        for name in ("chrom", "pos", "id", "ref", "alt"):
+            parts.setdefault(name, []).append(batch.column(name)[variant])
         for name, values in columns.items():
             parts.setdefault(name, []).append(values)
     if not parts:

@@ -181,7 +181,7 @@ class _Run:
         for batch in self.run.batches(records, stop=self.stop.is_set):
             if self.stop.is_set():
                 return
-            text = batch.rows.lines(batch.labels, motifs)
+            text = batch.rows.lines(batch.labels(), motifs)
             if text:
                 self._write(self.pending + text)
                 self.pending = b""

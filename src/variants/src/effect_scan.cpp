@@ -10,6 +10,7 @@
 #include <limits>
 #include <memory>
 
+#include "length_groups.hpp"
 #include "stream/errors.hpp"
 #include "stream/letter_table.hpp"
 #include "variants/best_window.hpp"
@@ -28,6 +29,7 @@ struct ChunkAlleles {
   std::vector<BaseCode> other;         // the other strand of all of `forward`
   std::vector<std::uint32_t> breaks;   // breaks[i]: breaks among forward[0, i)
   std::vector<std::uint64_t> starts;   // allele a is forward[starts[a], starts[a + 1])
+  std::vector<std::uint64_t> left;     // context bases before allele a's changed bases
   std::vector<std::uint64_t> changed;  // changed bases of allele a
 
   std::uint64_t size() const { return forward.size(); }
@@ -47,6 +49,15 @@ void add_letters(ChunkAlleles& alleles, const char* letters, std::size_t count, 
   }
 }
 
+// The other strand of `forward` (empty when only the forward strand is scanned).
+std::vector<BaseCode> other_strand(const std::vector<BaseCode>& forward, stream::Strand strand) {
+  if (strand == stream::Strand::kForward) return {};
+  const BaseCode flip = strand == stream::Strand::kBoth ? 3 : 0;  // b ^ 3 complements
+  std::vector<BaseCode> other(forward.size());
+  for (std::size_t i = 0; i < forward.size(); ++i) other[forward.size() - 1 - i] = forward[i] ^ flip;
+  return other;
+}
+
 ChunkAlleles lay_out(const VariantBatch& batch, std::size_t first, std::size_t end, const EffectOptions& options) {
   const stream::LetterTable& table = stream::letter_table(options.mask, false);
   ChunkAlleles alleles;
@@ -59,6 +70,7 @@ ChunkAlleles lay_out(const VariantBatch& batch, std::size_t first, std::size_t e
     const char* right = alt + slice.alt_length;
     for (const auto& [changed, length] : {std::pair{ref, slice.ref_length}, std::pair{alt, slice.alt_length}}) {
       alleles.starts.push_back(alleles.size());
+      alleles.left.push_back(slice.left);
       alleles.changed.push_back(length);
       add_letters(alleles, left, slice.left, table);
       add_letters(alleles, changed, length, table);
@@ -66,20 +78,42 @@ ChunkAlleles lay_out(const VariantBatch& batch, std::size_t first, std::size_t e
     }
   }
   alleles.starts.push_back(alleles.size());
-  if (options.strand != stream::Strand::kForward) {
-    const BaseCode flip = options.strand == stream::Strand::kBoth ? 3 : 0;  // b ^ 3 complements
-    alleles.other.resize(alleles.size());
-    for (std::size_t i = 0; i < alleles.size(); ++i) alleles.other[alleles.size() - 1 - i] = alleles.forward[i] ^ flip;
-  }
+  alleles.other = other_strand(alleles.forward, options.strand);
   return alleles;
 }
+
+// The alleles of a chunk with at most `context` bases on each side of the
+// changed ones, end to end: what the scan of one length group visits.
+struct GroupLayout {
+  std::vector<BaseCode> forward;     // codes 0..3
+  std::vector<BaseCode> other;       // the other strand of all of `forward`
+  std::vector<std::uint64_t> starts;  // allele a is forward[starts[a], starts[a + 1])
+  std::vector<std::uint64_t> cut;     // bases allele a lost on its left
+
+  GroupLayout(const ChunkAlleles& alleles, std::uint64_t context, stream::Strand strand) {
+    for (std::size_t a = 0; a + 1 < alleles.starts.size(); ++a) {
+      const std::uint64_t begin = alleles.starts[a], left = alleles.left[a], changed = alleles.changed[a];
+      const std::uint64_t right = alleles.starts[a + 1] - begin - left - changed;
+      const std::uint64_t kept_left = std::min(left, context);
+      starts.push_back(forward.size());
+      cut.push_back(left - kept_left);
+      const auto from = alleles.forward.begin() + static_cast<std::ptrdiff_t>(begin + left - kept_left);
+      const auto to = alleles.forward.begin() + static_cast<std::ptrdiff_t>(begin + left + changed + std::min(right, context));
+      forward.insert(forward.end(), from, to);
+    }
+    starts.push_back(forward.size());
+    other = other_strand(forward, strand);
+  }
+};
 
 // What one task computes: the rows of variants [first, end) of the batch.
 class ChunkScan {
  public:
   ChunkScan(const stream::MotifSet& motifs, const stream::HitPValues& pvalues, const VariantBatch& batch,
-            const EffectOptions& options, const std::vector<std::size_t>& model_of_motif)
-      : motifs_(motifs), pvalues_(pvalues), batch_(batch), options_(options), model_of_motif_(model_of_motif) {}
+            const EffectOptions& options, const std::vector<std::size_t>& model_of_motif,
+            const std::vector<LengthGroup>& groups)
+      : motifs_(motifs), pvalues_(pvalues), batch_(batch), options_(options), model_of_motif_(model_of_motif),
+        groups_(groups) {}
 
   EffectRows run(std::size_t first, std::size_t end) {
     first_ = first;
@@ -98,42 +132,52 @@ class ChunkScan {
  private:
   // Marks the pairs with a passing window inside an allele that touches its variant.
   void mark_passing_pairs() {
+    for (const LengthGroup& group : groups_) scan_group(group);
+  }
+
+  void scan_group(const LengthGroup& group) {
+    const GroupLayout layout(alleles_, group.longest - 1, options_.strand);
     const std::size_t count = motifs_.scanned_count();
-    const std::uint64_t n = alleles_.size();
+    const std::uint64_t n = layout.forward.size();
     std::vector<CandidateRange> ranges(count);
-    for (std::size_t k = 0; k < count; ++k) {
+    for (const std::size_t k : group.models) {
       const std::uint64_t length = motifs_.model(k).length;
       ranges[k] = {0, n >= length ? n - length + 1 : 0};
     }
     std::vector<std::vector<SiteMatch>> forward(count), other(count);
     const MultiScanner& scanner = motifs_.scanner();
     if (options_.strand == stream::Strand::kForward) {
-      scanner.scan(alleles_.forward, ranges, forward);
+      scanner.scan(layout.forward, ranges, forward);
     } else {
       const OtherStrand kind = options_.strand == stream::Strand::kBoth ? OtherStrand::kReverseComplement
                                                                         : OtherStrand::kReversed;
-      scanner.scan_strands(alleles_.forward, alleles_.other, kind, n - 1, ranges, ranges, forward, other);
+      scanner.scan_strands(layout.forward, layout.other, kind, n - 1, ranges, ranges, forward, other);
     }
-    for (std::size_t k = 0; k < count; ++k) {
+    for (const std::size_t k : group.models) {
       const ScoringMatrix& model = motifs_.model(k);
       const std::size_t motif = motifs_.motif_of(k);
-      for (const SiteMatch& site : forward[k]) mark(site.pos - model.core_start, model.length, motif);
+      for (const SiteMatch& site : forward[k]) mark(layout, site.pos - model.core_start, model.length, motif);
       // Candidate c of the other strand covers forward [n - c - L, n - c).
-      for (const SiteMatch& site : other[k]) mark(n - (site.pos - model.core_start) - model.length, model.length, motif);
+      for (const SiteMatch& site : other[k]) {
+        mark(layout, n - (site.pos - model.core_start) - model.length, model.length, motif);
+      }
     }
   }
 
-  void mark(std::uint64_t start, std::uint64_t length, std::size_t motif) {
-    const auto& starts = alleles_.starts;
-    const std::size_t a = static_cast<std::size_t>(std::upper_bound(starts.begin(), starts.end(), start) - starts.begin()) - 1;
-    const std::uint64_t local = start - starts[a];
-    const std::uint64_t size = starts[a + 1] - starts[a];
-    const std::size_t v = a / 2;
-    const StartRange range = window_starts(batch_.variants[first_ + v].left, alleles_.changed[a], size, length);
+  // The window of `length` bases at `start` of the layout, if it lies in one
+  // allele, touches its variant and holds no break, marks its pair.
+  void mark(const GroupLayout& layout, std::uint64_t start, std::uint64_t length, std::size_t motif) {
+    const auto& starts = layout.starts;
+    const auto a = static_cast<std::size_t>(std::upper_bound(starts.begin(), starts.end(), start) - starts.begin()) - 1;
+    if (start + length > starts[a + 1]) return;
+    const std::uint64_t local = start - starts[a] + layout.cut[a];  // in the whole allele
+    const std::uint64_t size = alleles_.starts[a + 1] - alleles_.starts[a];
+    const StartRange range = window_starts(alleles_.left[a], alleles_.changed[a], size, length);
     const auto s = static_cast<std::int64_t>(local);
     if (s < range.first || s >= range.end) return;
-    if (alleles_.breaks[start + length] != alleles_.breaks[start]) return;
-    marked_[v * motifs_.size() + motif] = 1;
+    const std::uint64_t begin = alleles_.starts[a] + local;
+    if (alleles_.breaks[begin + length] != alleles_.breaks[begin]) return;
+    marked_[(a / 2) * motifs_.size() + motif] = 1;
   }
 
   void add_allele(AlleleColumns& columns, std::size_t motif, const BestWindow& best, const VariantSlice& slice) {
@@ -179,6 +223,7 @@ class ChunkScan {
   const VariantBatch& batch_;
   const EffectOptions& options_;
   const std::vector<std::size_t>& model_of_motif_;  // motif -> its model, or kNoModel (fewer than 5 positions)
+  const std::vector<LengthGroup>& groups_;          // the models by length, each group scanned on its own
   std::size_t first_ = 0;                           // the chunk's first variant
   ChunkAlleles alleles_;                            // the chunk's alleles, end to end
   std::vector<std::uint8_t> marked_;                // (variant - first_) x motif: a row is due
@@ -213,12 +258,13 @@ EffectRows scan_effects(const stream::MotifSet& motifs, const stream::HitPValues
   check_batch(batch);
   std::vector<std::size_t> model_of_motif(motifs.size(), kNoModel);
   for (std::size_t k = 0; k < motifs.scanned_count(); ++k) model_of_motif[motifs.motif_of(k)] = k;
+  const std::vector<LengthGroup> groups = length_groups(motifs);
 
   const std::size_t chunk = std::max<std::size_t>(options.chunk, 1);
   const std::size_t count = (batch.variants.size() + chunk - 1) / chunk;
   std::vector<EffectRows> parts(count);
   auto scan_one = [&](std::size_t i) {
-    ChunkScan scan(motifs, pvalues, batch, options, model_of_motif);
+    ChunkScan scan(motifs, pvalues, batch, options, model_of_motif, groups);
     parts[i] = scan.run(i * chunk, std::min(batch.variants.size(), (i + 1) * chunk));
   };
   if (count == 1) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "length_groups.hpp"
 #include "scoring/site_scan.hpp"
 #include "stats/background.hpp"
 #include "stream/hit_pvalues.hpp"
@@ -142,16 +143,20 @@ class EffectScanTest : public ::testing::Test {
     std::mt19937 rng(7);
     std::vector<MotifSpec> specs;
     // Loose thresholds, so that many pairs pass on one allele only; one
-    // motif too short to be scanned.
+    // motif too short to be scanned; enough short motifs that they are
+    // scanned apart from the long ones, with less context.
     specs.push_back(random_spec(rng, 6, "M6", 0.7f, 0.75f));
     specs.push_back(random_spec(rng, 4, "M4", 0.0f, 0.0f));
     specs.push_back(random_spec(rng, 9, "M9", 0.6f, 0.7f));
     specs.push_back(random_spec(rng, 14, "M14", 0.5f, 0.7f));
+    for (int i = 0; i < 20; ++i) specs.push_back(random_spec(rng, 6, "S" + std::to_string(i), 0.8f, 0.8f));
+    specs.push_back(random_spec(rng, 22, "M22", 0.5f, 0.65f));
     motifs_ = std::make_unique<MotifSet>(std::move(specs));
+    EXPECT_GE(length_groups(*motifs_).size(), 2u);
     pvalues_ = std::make_unique<stream::HitPValues>(*motifs_, uniform_background(), true);
     const std::size_t context = motifs_->max_length() - 1;
     std::uniform_int_distribution<int> kind(0, 3), size(1, 6), flank(0, 3);
-    for (int i = 0; i < 400; ++i) {
+    for (int i = 0; i < 250; ++i) {
       RandomVariant v;
       // Now and then a chromosome end cuts the context short.
       v.left = random_bases(rng, flank(rng) == 0 ? size(rng) : context, true);
@@ -233,6 +238,24 @@ TEST_F(EffectScanTest, PassingRowsAreThoseOfAllPairsThatPass) {
     }
     EXPECT_EQ(row, rows.size()) << threads << " threads";
   }
+}
+
+TEST(LengthGroupsTest, ShortMotifsAreScannedApartFromALongOne) {
+  std::mt19937 rng(3);
+  auto groups_of = [&](const std::vector<std::size_t>& lengths) {
+    std::vector<MotifSpec> specs;
+    for (std::size_t length : lengths) specs.push_back(random_spec(rng, length, "M", 0.0f, 0.0f));
+    const MotifSet motifs(std::move(specs));
+    std::vector<std::pair<std::size_t, std::size_t>> shape;  // (longest, models) per group
+    for (const LengthGroup& group : length_groups(motifs)) shape.emplace_back(group.longest, group.models.size());
+    return shape;
+  };
+  using Shape = std::vector<std::pair<std::size_t, std::size_t>>;
+  std::vector<std::size_t> many_short(60, 6);
+  many_short.push_back(30);
+  EXPECT_EQ(groups_of(many_short), (Shape{{6, 60}, {30, 1}}));
+  EXPECT_EQ(groups_of({8, 8, 9, 4}), (Shape{{9, 3}}));  // few models: one scan; the short one is not scanned
+  EXPECT_EQ(groups_of({4}), Shape{});
 }
 
 TEST(BestWindowTest, TiesGoToTheLeftmostThenTheForwardStrand) {
