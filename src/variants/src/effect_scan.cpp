@@ -1,8 +1,9 @@
 // The scan of a batch: the alleles of a chunk of variants are laid end to end
-// and scanned once with every motif (the multi-motif scan finds the few
-// windows that pass without scoring the rest); a passing window that lies
-// inside one allele and touches its variant marks the (variant, motif) pair,
-// and only marked pairs are scored window by window for their best windows.
+// and scanned once per length group of the motifs (the multi-motif scan finds
+// the few windows that pass without scoring the rest); a passing window that
+// lies inside one allele and touches its variant marks the (variant, motif)
+// pair, and only marked pairs are scored window by window for their best
+// windows.
 #include "variants/effect_scan.hpp"
 
 #include <algorithm>
@@ -10,9 +11,9 @@
 #include <limits>
 #include <memory>
 
+#include "allele_layout.hpp"
 #include "length_groups.hpp"
 #include "stream/errors.hpp"
-#include "stream/letter_table.hpp"
 #include "variants/best_window.hpp"
 #include "worker_pool.hpp"
 
@@ -21,90 +22,6 @@ namespace {
 
 constexpr std::size_t kNoModel = std::numeric_limits<std::size_t>::max();
 constexpr float kMissing = std::numeric_limits<float>::quiet_NaN();
-
-// Both alleles of each variant of a chunk, end to end: allele 2i is REF of
-// the chunk's i-th variant, allele 2i + 1 its ALT.
-struct ChunkAlleles {
-  std::vector<BaseCode> forward;       // codes 0..3 (a break reads as A; `breaks` tells)
-  std::vector<BaseCode> other;         // the other strand of all of `forward`
-  std::vector<std::uint32_t> breaks;   // breaks[i]: breaks among forward[0, i)
-  std::vector<std::uint64_t> starts;   // allele a is forward[starts[a], starts[a + 1])
-  std::vector<std::uint64_t> left;     // context bases before allele a's changed bases
-  std::vector<std::uint64_t> changed;  // changed bases of allele a
-
-  std::uint64_t size() const { return forward.size(); }
-  AlleleCodes allele(std::size_t a, bool both_strands) const {
-    const std::uint64_t begin = starts[a], end = starts[a + 1];
-    return {std::span(forward).subspan(begin, end - begin), std::span(other).subspan(size() - end, end - begin),
-            std::span(breaks).subspan(begin, end - begin + 1), both_strands};
-  }
-};
-
-void add_letters(ChunkAlleles& alleles, const char* letters, std::size_t count, const stream::LetterTable& table) {
-  for (std::size_t i = 0; i < count; ++i) {
-    const BaseCode code = table[static_cast<unsigned char>(letters[i])];
-    const bool is_break = code > kBaseT;
-    alleles.forward.push_back(is_break ? kBaseA : code);
-    alleles.breaks.push_back(alleles.breaks.back() + (is_break ? 1 : 0));
-  }
-}
-
-// The other strand of `forward` (empty when only the forward strand is scanned).
-std::vector<BaseCode> other_strand(const std::vector<BaseCode>& forward, stream::Strand strand) {
-  if (strand == stream::Strand::kForward) return {};
-  const BaseCode flip = strand == stream::Strand::kBoth ? 3 : 0;  // b ^ 3 complements
-  std::vector<BaseCode> other(forward.size());
-  for (std::size_t i = 0; i < forward.size(); ++i) other[forward.size() - 1 - i] = forward[i] ^ flip;
-  return other;
-}
-
-ChunkAlleles lay_out(const VariantBatch& batch, std::size_t first, std::size_t end, const EffectOptions& options) {
-  const stream::LetterTable& table = stream::letter_table(options.mask, false);
-  ChunkAlleles alleles;
-  alleles.breaks.push_back(0);
-  for (std::size_t v = first; v < end; ++v) {
-    const VariantSlice& slice = batch.variants[v];
-    const char* left = batch.letters.data() + slice.text;
-    const char* ref = left + slice.left;
-    const char* alt = ref + slice.ref_length;
-    const char* right = alt + slice.alt_length;
-    for (const auto& [changed, length] : {std::pair{ref, slice.ref_length}, std::pair{alt, slice.alt_length}}) {
-      alleles.starts.push_back(alleles.size());
-      alleles.left.push_back(slice.left);
-      alleles.changed.push_back(length);
-      add_letters(alleles, left, slice.left, table);
-      add_letters(alleles, changed, length, table);
-      add_letters(alleles, right, slice.right, table);
-    }
-  }
-  alleles.starts.push_back(alleles.size());
-  alleles.other = other_strand(alleles.forward, options.strand);
-  return alleles;
-}
-
-// The alleles of a chunk with at most `context` bases on each side of the
-// changed ones, end to end: what the scan of one length group visits.
-struct GroupLayout {
-  std::vector<BaseCode> forward;     // codes 0..3
-  std::vector<BaseCode> other;       // the other strand of all of `forward`
-  std::vector<std::uint64_t> starts;  // allele a is forward[starts[a], starts[a + 1])
-  std::vector<std::uint64_t> cut;     // bases allele a lost on its left
-
-  GroupLayout(const ChunkAlleles& alleles, std::uint64_t context, stream::Strand strand) {
-    for (std::size_t a = 0; a + 1 < alleles.starts.size(); ++a) {
-      const std::uint64_t begin = alleles.starts[a], left = alleles.left[a], changed = alleles.changed[a];
-      const std::uint64_t right = alleles.starts[a + 1] - begin - left - changed;
-      const std::uint64_t kept_left = std::min(left, context);
-      starts.push_back(forward.size());
-      cut.push_back(left - kept_left);
-      const auto from = alleles.forward.begin() + static_cast<std::ptrdiff_t>(begin + left - kept_left);
-      const auto to = alleles.forward.begin() + static_cast<std::ptrdiff_t>(begin + left + changed + std::min(right, context));
-      forward.insert(forward.end(), from, to);
-    }
-    starts.push_back(forward.size());
-    other = other_strand(forward, strand);
-  }
-};
 
 // What one task computes: the rows of variants [first, end) of the batch.
 class ChunkScan {
@@ -117,7 +34,7 @@ class ChunkScan {
 
   EffectRows run(std::size_t first, std::size_t end) {
     first_ = first;
-    alleles_ = lay_out(batch_, first, end, options_);
+    alleles_ = lay_out(batch_, first, end, options_.mask, options_.strand);
     marked_.assign((end - first) * motifs_.size(), options_.all ? 1 : 0);
     if (!options_.all) mark_passing_pairs();
     EffectRows rows;
