@@ -3,14 +3,12 @@
 #include <algorithm>
 
 namespace vok::variants {
-namespace {
-
-bool better(bool passes, float mss, const BestWindow& best) {
-  if (!best.found || passes != best.passes) return !best.found || passes;
-  return mss > best.mss;  // strictly: an equal score keeps the earlier window
+bool ranks_above(const BestWindow& window, const BestWindow& best) {
+  if (!best.found || window.passes != best.passes) return !best.found || window.passes;
+  if (window.mss != best.mss) return window.mss > best.mss;
+  if (window.start != best.start) return window.start < best.start;
+  return window.strand > best.strand;
 }
-
-}  // namespace
 
 BestWindow best_window(const ScoringMatrix& model, const SiteScanner& scanner, const AlleleCodes& allele,
                        StartRange starts) {
@@ -27,8 +25,9 @@ BestWindow best_window(const ScoringMatrix& model, const SiteScanner& scanner, c
       // The other strand's copy of forward [s, s + L) starts at size - s - L.
       const BaseCode* window = strand > 0 ? allele.forward.data() + s : allele.other.data() + (size - s - length);
       const WindowScore score = scanner.score_window(window);
-      const bool passes = score.css >= thresholds.css && score.mss >= thresholds.mss;
-      if (better(passes, score.mss, best)) best = {true, passes, strand, s, score.css, score.mss};
+      const BestWindow scored{true, score.css >= thresholds.css && score.mss >= thresholds.mss, strand, s,
+                              score.css, score.mss};
+      if (ranks_above(scored, best)) best = scored;
     }
   }
   return best;

@@ -35,22 +35,31 @@ class ChunkScan {
   EffectRows run(std::size_t first, std::size_t end) {
     first_ = first;
     alleles_ = lay_out(batch_, first, end, options_.mask, options_.strand);
-    marked_.assign((end - first) * motifs_.size(), options_.all ? 1 : 0);
-    if (!options_.all) mark_passing_pairs();
     EffectRows rows;
-    for (std::size_t v = first; v < end; ++v) {
-      for (std::size_t motif = 0; motif < motifs_.size(); ++motif) {
-        if (marked_[(v - first) * motifs_.size() + motif]) add_row(v, motif, rows);
-      }
+    if (options_.all) {
+      for (std::size_t pair = 0; pair < (end - first) * motifs_.size(); ++pair) add_row(pair, {}, rows);
+      return rows;
+    }
+    found_.clear();
+    for (const LengthGroup& group : groups_) scan_group(group);
+    std::sort(found_.begin(), found_.end(),
+              [](const FoundSite& a, const FoundSite& b) { return a.pair < b.pair; });
+    for (auto site = found_.begin(); site != found_.end();) {
+      auto next = site;
+      while (next != found_.end() && next->pair == site->pair) ++next;
+      add_row(site->pair, std::span(site, next), rows);
+      site = next;
     }
     return rows;
   }
 
  private:
-  // Marks the pairs with a passing window inside an allele that touches its variant.
-  void mark_passing_pairs() {
-    for (const LengthGroup& group : groups_) scan_group(group);
-  }
+  // A passing window the scan found: one that lies in an allele and touches its variant.
+  struct FoundSite {
+    std::size_t pair;   // (variant - first_) x motif count + motif
+    bool alt;           // on ALT (else on REF)
+    BestWindow window;  // its strand, start (allele coordinates) and scores
+  };
 
   void scan_group(const LengthGroup& group) {
     const GroupLayout layout(alleles_, group.longest - 1, options_.strand);
@@ -73,17 +82,18 @@ class ChunkScan {
     for (const std::size_t k : group.models) {
       const ScoringMatrix& model = motifs_.model(k);
       const std::size_t motif = motifs_.motif_of(k);
-      for (const SiteMatch& site : forward[k]) mark(layout, site.pos - model.core_start, model.length, motif);
+      for (const SiteMatch& site : forward[k]) keep(layout, site.pos - model.core_start, model.length, motif, 1, site);
       // Candidate c of the other strand covers forward [n - c - L, n - c).
       for (const SiteMatch& site : other[k]) {
-        mark(layout, n - (site.pos - model.core_start) - model.length, model.length, motif);
+        keep(layout, n - (site.pos - model.core_start) - model.length, model.length, motif, -1, site);
       }
     }
   }
 
-  // The window of `length` bases at `start` of the layout, if it lies in one
-  // allele, touches its variant and holds no break, marks its pair.
-  void mark(const GroupLayout& layout, std::uint64_t start, std::uint64_t length, std::size_t motif) {
+  // Keeps the site of the window of `length` bases at `start` of the layout
+  // if it lies in one allele, touches its variant and holds no break.
+  void keep(const GroupLayout& layout, std::uint64_t start, std::uint64_t length, std::size_t motif,
+            std::int8_t strand, const SiteMatch& site) {
     const auto& starts = layout.starts;
     const auto a = static_cast<std::size_t>(std::upper_bound(starts.begin(), starts.end(), start) - starts.begin()) - 1;
     if (start + length > starts[a + 1]) return;
@@ -94,7 +104,7 @@ class ChunkScan {
     if (s < range.first || s >= range.end) return;
     const std::uint64_t begin = alleles_.starts[a] + local;
     if (alleles_.breaks[begin + length] != alleles_.breaks[begin]) return;
-    marked_[(a / 2) * motifs_.size() + motif] = 1;
+    found_.push_back({(a / 2) * motifs_.size() + motif, a % 2 == 1, {true, true, strand, s, site.css, site.mss}});
   }
 
   void add_allele(AlleleColumns& columns, std::size_t motif, const BestWindow& best, const VariantSlice& slice) {
@@ -105,9 +115,18 @@ class ChunkScan {
     columns.pvalue.push_back(best.found ? pvalues_(static_cast<std::int32_t>(motif), best.strand, best.mss) : kMissing);
   }
 
-  void add_row(std::size_t v, std::size_t motif, EffectRows& rows) {
+  // The row of a pair, from the passing windows the scan found: an allele
+  // with some has its best among them (they pass, and the scan gives every
+  // passing window with its exact scores); the others are scored window by window.
+  void add_row(std::size_t pair, std::span<const FoundSite> found, EffectRows& rows) {
+    const std::size_t v = first_ + pair / motifs_.size();
+    const std::size_t motif = pair % motifs_.size();
     const VariantSlice& slice = batch_.variants[v];
     BestWindow ref, alt;
+    for (const FoundSite& site : found) {
+      BestWindow& best = site.alt ? alt : ref;
+      if (ranks_above(site.window, best)) best = site.window;
+    }
     const std::size_t k = model_of_motif_[motif];
     if (k != kNoModel) {
       const ScoringMatrix& model = motifs_.model(k);
@@ -115,9 +134,11 @@ class ChunkScan {
       const bool both = options_.strand != stream::Strand::kForward;
       const std::size_t a = 2 * (v - first_);
       for (const std::size_t allele : {a, a + 1}) {
+        BestWindow& best = allele == a ? ref : alt;
+        if (best.found) continue;
         const AlleleCodes codes = alleles_.allele(allele, both);
         const StartRange starts = window_starts(slice.left, alleles_.changed[allele], codes.forward.size(), model.length);
-        (allele == a ? ref : alt) = best_window(model, scanner, codes, starts);
+        best = best_window(model, scanner, codes, starts);
       }
     }
     const Effect effect = static_cast<Effect>((alt.passes ? 1 : 0) | (ref.passes ? 2 : 0));
@@ -143,7 +164,7 @@ class ChunkScan {
   const std::vector<LengthGroup>& groups_;          // the models by length, each group scanned on its own
   std::size_t first_ = 0;                           // the chunk's first variant
   ChunkAlleles alleles_;                            // the chunk's alleles, end to end
-  std::vector<std::uint8_t> marked_;                // (variant - first_) x motif: a row is due
+  std::vector<FoundSite> found_;                    // the passing windows of the chunk's scan
 };
 
 }  // namespace

@@ -231,9 +231,14 @@ TEST_F(EffectScanTest, PassingRowsAreThoseOfAllPairsThatPass) {
       ASSERT_EQ(rows.variant[row], all.variant[i]);
       ASSERT_EQ(rows.motif[row], all.motif[i]);
       EXPECT_EQ(rows.effect[row], all.effect[i]);
-      EXPECT_EQ(rows.ref.offset[row], all.ref.offset[i]);
-      EXPECT_TRUE(same_bits(rows.alt.mss[row], all.alt.mss[i]));
-      EXPECT_TRUE(same_bits(rows.ref.pvalue[row], all.ref.pvalue[i]));
+      for (const auto& [part, whole] : {std::pair{&rows.ref, &all.ref}, std::pair{&rows.alt, &all.alt}}) {
+        EXPECT_EQ(part->strand[row], whole->strand[i]);
+        EXPECT_EQ(part->offset[row], whole->offset[i]);
+        EXPECT_TRUE(same_bits(part->css[row], whole->css[i]));
+        EXPECT_TRUE(same_bits(part->mss[row], whole->mss[i]));
+        EXPECT_TRUE(same_bits(part->pvalue[row], whole->pvalue[i]));
+      }
+      EXPECT_TRUE(same_bits(rows.log10_ratio[row], all.log10_ratio[i]));
       ++row;
     }
     EXPECT_EQ(row, rows.size()) << threads << " threads";

@@ -30,6 +30,11 @@ struct BestWindow {
   float mss = 0.0f;      // matrix similarity score
 };
 
+// Whether `window` ranks above `best`: it passes and `best` does not, or,
+// passing alike, it has a higher mss, or an equal one further left, or the
+// same start on the forward strand. Any window ranks above one not found.
+bool ranks_above(const BestWindow& window, const BestWindow& best);
+
 // Of the windows starting at `starts` on either strand, the one that passes
 // the model's thresholds if any does, then the one with the highest mss; ties
 // go to the leftmost, then to the forward strand. `scanner` scores `model`.
