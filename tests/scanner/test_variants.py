@@ -153,14 +153,22 @@ def random_variants(genome, rng, count):
     return rows
 
 
-def test_every_score_is_the_scanners_on_the_allele_sequence():
+@pytest.fixture(scope="module")
+def lambda_genome(tmp_path_factory):
+    """The bundled genome, copied where its index may be written."""
+    path = tmp_path_factory.mktemp("lambda") / LAMBDA.name
+    path.write_bytes(LAMBDA.read_bytes())
+    return path
+
+
+def test_every_score_is_the_scanners_on_the_allele_sequence(lambda_genome):
     genome = "".join(LAMBDA.read_text().split("\n", 1)[1].split())
     chrom = "gi|9626243|ref|NC_001416.1|"
     rows = random_variants(genome, random.Random(11), 60)
     table = pd.DataFrame({"chrom": chrom, "pos": [r[1] for r in rows],
                           "ref": [r[2] for r in rows], "alt": [r[3] for r in rows],
                           "id": [f"v{i}" for i in range(len(rows))]})
-    effects = vokscan.variant_effects(MOTIFS, LAMBDA, table, css=0.0, mss=0.8, all=True)
+    effects = vokscan.variant_effects(MOTIFS, lambda_genome, table, css=0.0, mss=0.8, all=True)
     motifs = vokscan.scanning.motif_records(MOTIFS)
     context = max(m.matrix.shape[0] for m in motifs) - 1
     assert len(effects) == len(rows) * len(motifs)
@@ -198,13 +206,13 @@ def test_every_score_is_the_scanners_on_the_allele_sequence():
         assert row.effect == ("none", "gain", "loss", "both")[expected]
 
 
-def test_passing_rows_are_the_passing_pairs_of_all():
+def test_passing_rows_are_the_passing_pairs_of_all(lambda_genome):
     genome = "".join(LAMBDA.read_text().split("\n", 1)[1].split())
     rows = random_variants(genome, random.Random(3), 300)
     table = pd.DataFrame({"chrom": "gi|9626243|ref|NC_001416.1|", "pos": [r[1] for r in rows],
                           "ref": [r[2] for r in rows], "alt": [r[3] for r in rows]})
-    passing = vokscan.variant_effects(MOTIFS, LAMBDA, table)
-    everything = vokscan.variant_effects(MOTIFS, LAMBDA, table, all=True)
+    passing = vokscan.variant_effects(MOTIFS, lambda_genome, table)
+    everything = vokscan.variant_effects(MOTIFS, lambda_genome, table, all=True)
     expected = everything[everything["effect"] != "none"].reset_index(drop=True)
     assert len(passing) > 10
     pd.testing.assert_frame_equal(passing, expected, check_categorical=False)
