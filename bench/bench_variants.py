@@ -16,7 +16,6 @@ import random
 import statistics
 import subprocess
 import sys
-import time
 from pathlib import Path
 
 import numpy as np

@@ -11,7 +11,8 @@ from typing import List, Optional
 
 from .. import pvalues as pvalue_module
 from ..output import AtomicOutput
-from ..variants import COLUMNS, DEFAULT_MAX_INDEL, EffectRun, open_genome
+from ..effect_run import DEFAULT_MAX_INDEL, EffectRun
+from ..variants import COLUMNS, open_genome
 from ..variant_input import read_variants
 from .common import (EXIT_OK, EXIT_PIPE, EXIT_USAGE, PROG, Parser, UsageError,
                      add_motif_options, add_scanning_options, describe, exit_status,
