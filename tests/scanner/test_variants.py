@@ -102,6 +102,18 @@ def test_planted_sites_are_lost_or_gained(planted, ident, effect, strand, offset
     assert np.isclose(row["delta_mss"], row["alt_mss"] - row["ref_mss"])
 
 
+@pytest.mark.parametrize("strand, idents", [
+    ("both", {"broken", "created", "joined", "split"}),
+    ("forward", {"broken", "created", "joined"}),  # the split site is on the minus strand
+])
+def test_strands_scored_as_asked(planted, strand, idents):
+    fasta, vcf, _ = planted
+    frame = vokscan.variant_effects(PLANTED_MOTIF, fasta, vcf, css=0.95, mss=0.85, strand=strand)
+    assert set(frame["id"]) == idents
+    if strand == "forward":
+        assert set(frame["ref_strand"]) | set(frame["alt_strand"]) == {"+"}
+
+
 def allele_windows(genome, pos, ref, alt, kind, context):
     """(REF allele, ALT allele, allele index of POS, changed spans on each)."""
     start = pos - 1
