@@ -334,6 +334,17 @@ def test_mismatches_skipped_on_request(planted, tmp_path):
     assert done.stdout.startswith("chrom\tpos")
 
 
+@pytest.mark.parametrize("quiet", [False, True], ids=["bar", "--quiet"])
+def test_progress_bar_only_on_a_terminal(planted, quiet):
+    from test_cli import _stderr_on_terminal
+
+    fasta, vcf, _ = planted
+    args = ["variants", MOTIFS, fasta, vcf] + (["--quiet"] if quiet else [])
+    status, shown = _stderr_on_terminal(*args)
+    assert status == 0
+    assert ("variants" in shown and "rows" in shown) != quiet
+
+
 def test_ctrl_c_stops_with_130_and_no_output_file(planted, tmp_path):
     fasta, _, genome = planted
     rng = random.Random(1)

@@ -11,6 +11,7 @@ from typing import List, Optional
 
 from .. import pvalues as pvalue_module
 from ..output import AtomicOutput
+from ..progress import terminal_bar
 from ..effect_run import DEFAULT_MAX_INDEL, EffectRun
 from ..variants import COLUMNS, open_genome
 from ..variant_input import read_variants
@@ -139,10 +140,7 @@ class _Progress:
         if not self.enabled:
             return
         if self.bar is None:
-            from tqdm import tqdm
-
-            self.bar = tqdm(unit=" variants", unit_scale=True, file=sys.stderr, leave=False,
-                            desc="variants")
+            self.bar = terminal_bar(unit=" variants", desc="variants")
         self.bar.n = run.variants_done
         self.bar.set_postfix_str(f"{run.rows_done:,} rows", refresh=False)
         self.bar.refresh()
