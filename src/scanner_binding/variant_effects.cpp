@@ -17,6 +17,7 @@ using variants::EffectRows;
 // One int64 row per variant: text offset, left, ref_length, alt_length, right, lead.
 using SliceTable = py::array_t<std::int64_t, py::array::c_style | py::array::forcecast>;
 constexpr py::ssize_t kSliceFields = 6;
+constexpr std::int64_t kMostLead = std::int64_t{1} << 40;
 
 template <typename T>
 py::array_t<T> to_array(const std::vector<T>& values) {
@@ -48,6 +49,10 @@ variants::VariantBatch batch_from(const py::bytes& letters, const SliceTable& sl
     slice.ref_length = slice_length(rows(i, 2), i);
     slice.alt_length = slice_length(rows(i, 3), i);
     slice.right = slice_length(rows(i, 4), i);
+    // An offset far beyond any chromosome would only overflow the offsets.
+    if (rows(i, 5) < -kMostLead || rows(i, 5) > kMostLead) {
+      throw py::value_error("variant " + std::to_string(i) + ": lead out of range");
+    }
     slice.lead = rows(i, 5);
   }
   return batch;

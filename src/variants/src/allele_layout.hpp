@@ -24,8 +24,10 @@ struct ChunkAlleles {
   std::uint64_t size() const { return forward.size(); }
   AlleleCodes allele(std::size_t a, bool both_strands) const {
     const std::uint64_t begin = starts[a], end = starts[a + 1];
-    return {std::span(forward).subspan(begin, end - begin), std::span(other).subspan(size() - end, end - begin),
-            std::span(breaks).subspan(begin, end - begin + 1), both_strands};
+    const std::span<const BaseCode> reverse =
+        other.empty() ? std::span<const BaseCode>{} : std::span(other).subspan(size() - end, end - begin);
+    return {std::span(forward).subspan(begin, end - begin), reverse, std::span(breaks).subspan(begin, end - begin + 1),
+            both_strands};
   }
 };
 

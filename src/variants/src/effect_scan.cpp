@@ -65,6 +65,7 @@ class ChunkScan {
     const GroupLayout layout(alleles_, group.longest - 1, options_.strand);
     const std::size_t count = motifs_.scanned_count();
     const std::uint64_t n = layout.forward.size();
+    if (n == 0) return;
     std::vector<CandidateRange> ranges(count);
     for (const std::size_t k : group.models) {
       const std::uint64_t length = motifs_.model(k).length;
