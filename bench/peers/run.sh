@@ -3,6 +3,8 @@
 # the peer scanners from PyPI, writes the JASPAR matrices, then runs
 # compare.py with any arguments given, e.g.
 #   bash bench/peers/run.sh --sets 1,10 --rounds 3
+# or, with `variants` first, compare_variants.py (variant effects):
+#   bash bench/peers/run.sh variants --rounds 3
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/../.."
 env_dir="${PEERS_ENV:-build/peers-venv}"
@@ -11,7 +13,12 @@ if [[ ! -x "$env_dir/bin/python" ]]; then
   "$python" -m venv "$env_dir"
 fi
 "$env_dir/bin/python" -m pip install --quiet moods-python lightmotif pymemesuite biopython pyjaspar numpy
-"$env_dir/bin/python" -m pip install --quiet .
+"$env_dir/bin/python" -m pip install --quiet ".[variants,pandas]"
 matrices=build/jaspar2024_core_vertebrates.transfac
 [[ -s "$matrices" ]] || "$env_dir/bin/python" bench/jaspar_matrices.py "$matrices"
-exec "$env_dir/bin/python" bench/peers/compare.py "$matrices" "$@"
+script=compare.py
+if [[ "${1:-}" == variants ]]; then
+  script=compare_variants.py
+  shift
+fi
+exec "$env_dir/bin/python" "bench/peers/$script" "$matrices" "$@"

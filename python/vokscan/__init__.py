@@ -6,12 +6,15 @@
     from_biopython(motif)                   a Bio.motifs motif as a vok.PwmMatrix
     pvalue(matrix, css=, mss=, background=) P(css >= css and mss >= mss) of a random window
     threshold_for_pvalue(matrix, p, css=)   the mss threshold for a rate per window
+    variant_effects(motifs, genome, variants)  binding sites variants create or break
 """
 
 from .cutoffs import CutoffError
 from .motifs import FORMATS, MotifError, from_biopython, read_motifs
 from .pvalues import BackgroundError, pvalue, threshold_for_pvalue
 from .scanning import DEFAULT_CSS, DEFAULT_MSS, scan, scan_to_dataframe
+from .variants import variant_effects
+from .variant_input import VariantError
 
 __all__ = [
     "scan",
@@ -20,7 +23,9 @@ __all__ = [
     "from_biopython",
     "pvalue",
     "threshold_for_pvalue",
+    "variant_effects",
     "BackgroundError",
+    "VariantError",
     "MotifError",
     "CutoffError",
     "FORMATS",

@@ -2,6 +2,7 @@
 
     vok-scan [OPTIONS] MOTIFS SEQUENCES...          scan (commands.scan)
     vok-scan thresholds [OPTIONS] MOTIFS [...]      thresholds per motif (commands.thresholds)
+    vok-scan variants [OPTIONS] MOTIFS GENOME VARIANTS   variant effects (commands.variants)
 """
 
 from __future__ import annotations
@@ -15,6 +16,7 @@ from .common import install_stop_signals, stopping_status
 #: Subcommand name -> the module (in this package) whose main(arguments) runs it.
 SUBCOMMANDS = {
     "thresholds": "thresholds",
+    "variants": "variants",
 }
 
 

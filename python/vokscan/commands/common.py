@@ -6,13 +6,14 @@ from __future__ import annotations
 
 import argparse
 import errno
+import os
 import signal
 import sys
 
 from .. import cutoffs as cutoff_module
 from .. import motifs as motif_module
 from .. import pvalues as pvalue_module
-from ..scanning import DEFAULT_CSS, STRANDS
+from ..scanning import DEFAULT_CSS, STRANDS, PreparedMotifs
 
 PROG = "vok-scan"
 EXIT_OK, EXIT_FAILURE, EXIT_USAGE, EXIT_INTERRUPTED, EXIT_PIPE = 0, 1, 2, 130, 141
@@ -144,6 +145,48 @@ def load_motif_records(options):
         return motif_module.jaspar_motifs(options.jaspar)
     fmt = None if options.motif_format == "auto" else options.motif_format
     return motif_module.load_motifs(options.motifs, fmt)
+
+
+def load_prepared_motifs(options, sequences) -> PreparedMotifs:
+    """The motifs of the options with their thresholds (by --pvalue unless
+    --mss is given) and p-value tables; --background auto counts the bases
+    of `sequences`. Warns (unless --quiet) of unmatched cut-off lines and of
+    motifs that can report nothing."""
+    records = load_motif_records(options)
+    table = cutoff_module.load_cutoffs(options.cutoffs) if options.cutoffs else {}
+    if not options.quiet:
+        for key in cutoff_module.unmatched(table, records):
+            say(f"warning: cut-off line for '{key}' names no motif")
+    background = resolve_background(options.background, sequences)
+    if options.mss is None:
+        chosen = pvalue_module.MotifThresholds(
+            records, options.pvalue or pvalue_module.DEFAULT_PVALUE, background,
+            css=options.css, strand=options.strand, cutoffs=table)
+        css, mss = chosen.css, chosen.mss
+        unreachable = [motif.id for motif, threshold in zip(records, mss)
+                       if threshold > 1.0 and motif.matrix.shape[0] >= 5]
+        if unreachable and not options.quiet:
+            shown = ", ".join(unreachable[:5]) + (f" and {len(unreachable) - 5} more"
+                                                  if len(unreachable) > 5 else "")
+            say(f"warning: {len(unreachable)} motif(s) report no hits: even their best window "
+                 f"is more likely than the rate asked for ({shown}); a larger --pvalue admits them")
+    else:
+        css_default = DEFAULT_CSS if options.css is None else options.css
+        css, mss = cutoff_module.thresholds(records, css_default, options.mss, table)
+    prepared = PreparedMotifs(records, css, mss)
+    prepared.add_pvalues(background, options.strand)
+    return prepared
+
+
+def silence_stdout() -> None:
+    """After a closed pipe, point standard output at /dev/null so that no
+    later flush reports the same error again."""
+    try:
+        devnull = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(devnull, sys.stdout.fileno())
+        os.close(devnull)
+    except (OSError, ValueError):
+        pass
 
 
 _received = [signal.SIGINT]  # the last stopping signal, for the exit status

@@ -10,15 +10,13 @@ import tempfile
 import threading
 from typing import List, Optional
 
-from .. import cutoffs as cutoff_module
 from .. import pvalues as pvalue_module
 from ..output import AtomicOutput
 from ..progress import Progress
-from ..scanning import DEFAULT_CSS, PreparedMotifs, engine_batches
+from ..scanning import engine_batches
 from .common import (EXIT_OK, EXIT_PIPE, EXIT_USAGE, PROG, Parser, UsageError,
                      add_motif_options, add_scanning_options, describe, exit_status,
-                     stopping_status,
-                     load_motif_records, resolve_background, say, version)
+                     load_prepared_motifs, silence_stdout, stopping_status, say, version)
 # After Ctrl-C, how long the scan may take to wind down before the process ends anyway.
 STOP_GRACE_SECONDS = 0.25
 
@@ -139,33 +137,6 @@ def parse_options(argv: Optional[List[str]]) -> argparse.Namespace:
     return options
 
 
-def _load(options) -> PreparedMotifs:
-    records = load_motif_records(options)
-    table = cutoff_module.load_cutoffs(options.cutoffs) if options.cutoffs else {}
-    if not options.quiet:
-        for key in cutoff_module.unmatched(table, records):
-            say(f"warning: cut-off line for '{key}' names no motif")
-    background = resolve_background(options.background, options.sequences)
-    if options.mss is None:
-        chosen = pvalue_module.MotifThresholds(
-            records, options.pvalue or pvalue_module.DEFAULT_PVALUE, background,
-            css=options.css, strand=options.strand, cutoffs=table)
-        css, mss = chosen.css, chosen.mss
-        unreachable = [motif.id for motif, threshold in zip(records, mss)
-                       if threshold > 1.0 and motif.matrix.shape[0] >= 5]
-        if unreachable and not options.quiet:
-            shown = ", ".join(unreachable[:5]) + (f" and {len(unreachable) - 5} more"
-                                                  if len(unreachable) > 5 else "")
-            say(f"warning: {len(unreachable)} motif(s) report no hits: even their best window "
-                 f"is more likely than the rate asked for ({shown}); a larger --pvalue admits them")
-    else:
-        css_default = DEFAULT_CSS if options.css is None else options.css
-        css, mss = cutoff_module.thresholds(records, css_default, options.mss, table)
-    prepared = PreparedMotifs(records, css, mss)
-    prepared.add_pvalues(background, options.strand)
-    return prepared
-
-
 class _Run:
     """The scan and the writing, on a thread of its own so that the main
     thread stays free to take Ctrl-C at once."""
@@ -227,17 +198,6 @@ class _Run:
             self.error = exc
 
 
-def _silence_stdout() -> None:
-    """After a closed pipe, point standard output at /dev/null so that no
-    later flush reports the same error again."""
-    try:
-        devnull = os.open(os.devnull, os.O_WRONLY)
-        os.dup2(devnull, sys.stdout.fileno())
-        os.close(devnull)
-    except (OSError, ValueError):
-        pass
-
-
 def run(options) -> int:
     if not options.dask:
         return _run(options)
@@ -269,7 +229,7 @@ def _run(options, connecting=None) -> int:
     worker = None
     try:
         try:
-            prepared = _load(options)
+            prepared = load_prepared_motifs(options, options.sequences)
             from .. import _engine
 
             output = AtomicOutput(options.output)
@@ -297,7 +257,7 @@ def _run(options, connecting=None) -> int:
         if task.error is not None:
             status = exit_status(task.error, task.write_failed)
             if status == EXIT_PIPE:
-                _silence_stdout()
+                silence_stdout()
             else:
                 say(f"error: {describe(task.error)}")
             return status
