@@ -268,27 +268,24 @@ int main(int argc, char** argv) {
         if (vok::force_sum_kernel(kernel) != kernel) continue;
         if (avx2_only && kernel == vok::SumKernel::kScalar) continue;
         const std::string name = kernel == vok::SumKernel::kAvx2 ? "avx2" : "scalar";
-        vok::detail::force_filter_use(vok::detail::FilterUse::kNever);
-        const Run words = run_new(scanner, record, rounds);
-        vok::detail::force_filter_use(vok::detail::FilterUse::kAuto);
+        // Every model by its words, or every one through the filter, then as the cost model chooses.
+        const auto forced = [&](vok::detail::FilterUse use, const char* label) {
+          vok::detail::force_filter_use(use);
+          const Run forced_run = run_new(scanner, record, rounds);
+          vok::detail::force_filter_use(vok::detail::FilterUse::kAuto);
+          const double forced_rate = rate(count, record.forward.size(), forced_run.seconds);
+          std::printf("%-5zu %-8s %-7s %9.3f %10.3f %10llu %12.5f %8.1fx\n", count, cutoffs,
+                      (name + label).c_str(), forced_run.seconds, forced_rate,
+                      static_cast<unsigned long long>(forced_run.hits),
+                      static_cast<double>(forced_run.candidates) / (2.0 * count * record.forward.size()),
+                      forced_rate / old_rate);
+          return forced_rate;
+        };
+        const double words_rate = forced(vok::detail::FilterUse::kNever, " words");
         const Run run = run_new(scanner, record, rounds);
         const double new_rate = rate(count, record.forward.size(), run.seconds);
-        const double words_rate = rate(count, record.forward.size(), words.seconds);
-        std::printf("%-5zu %-8s %-7s %9.3f %10.3f %10llu %12.5f %8.1fx\n", count, cutoffs,
-                    (name + " words").c_str(), words.seconds, words_rate,
-                    static_cast<unsigned long long>(words.hits),
-                    static_cast<double>(words.candidates) / (2.0 * count * record.forward.size()),
-                    words_rate / old_rate);
         if (quick) {
-          vok::detail::force_filter_use(vok::detail::FilterUse::kAlways);
-          const Run filter = run_new(scanner, record, rounds);
-          vok::detail::force_filter_use(vok::detail::FilterUse::kAuto);
-          const double filter_rate = rate(count, record.forward.size(), filter.seconds);
-          std::printf("%-5zu %-8s %-7s %9.3f %10.3f %10llu %12.5f %8.1fx\n", count, cutoffs,
-                      (name + " filter").c_str(), filter.seconds, filter_rate,
-                      static_cast<unsigned long long>(filter.hits),
-                      static_cast<double>(filter.candidates) / (2.0 * count * record.forward.size()),
-                      filter_rate / old_rate);
+          forced(vok::detail::FilterUse::kAlways, " filter");
           std::printf("%-5zu %-8s %-7s %9.3f %10.3f %10llu %12.5f %8.1fx vs words %.2fx\n", count, cutoffs,
                       name.c_str(), run.seconds, new_rate, static_cast<unsigned long long>(run.hits),
                       static_cast<double>(run.candidates) / (2.0 * count * record.forward.size()),
