@@ -19,6 +19,8 @@ void register_motif_set(py::module_& module);
 void register_hit_batch(py::module_& module);
 void register_fasta_scan(py::module_& module);
 void register_hit_writer(py::module_& module);
+void register_regions(py::module_& module);
+void register_sequence_tools(py::module_& module);
 
 // The built motif set behind a Python MotifSet; TypeError for anything else.
 std::shared_ptr<const stream::MotifSet> motif_set_of(const py::object& motifs);

@@ -3,21 +3,18 @@
 from __future__ import annotations
 
 import argparse
-import math
 import os
 import sys
 import threading
 from typing import List, Optional
 
-from .. import cutoffs as cutoff_module
-from .. import pvalues as pvalue_module
 from ..output import AtomicOutput
 from ..progress import Progress
-from ..scanning import DEFAULT_CSS, PreparedMotifs, engine_batches
+from ..scanning import PreparedMotifs, engine_batches, region_batches
 from .common import (EXIT_OK, EXIT_PIPE, EXIT_USAGE, PROG, Parser, UsageError,
-                     add_motif_options, add_scanning_options, describe, exit_status,
-                     stopping_status,
-                     load_motif_records, resolve_background, say, version)
+                     add_motif_options, add_region_option, add_scanning_options, check_motif_options,
+                     describe, exit_status,
+                     prepare_motif_options, stopping_status, say, version)
 # After Ctrl-C, how long the scan may take to wind down before the process ends anyway.
 STOP_GRACE_SECONDS = 0.25
 
@@ -36,7 +33,8 @@ N and the other ambiguity codes end a segment, so no site spans them."""
 
 EPILOG = """\
 output columns (TSV):
-  sequence start end motif_id motif_name strand css mss core pvalue
+  sequence [region] start end motif_id motif_name strand css mss core pvalue
+  region: the region's name, with --regions only (positions stay genome positions)
   start/end: the matrix window, 0-based, end exclusive; core: the forward
   index of the leftmost base of the five-base core word; pvalue: the
   probability that a random window of the motif's length scores an mss at
@@ -66,12 +64,15 @@ def build_parser() -> argparse.ArgumentParser:
         prog=PROG, description=DESCRIPTION, epilog=EPILOG,
         usage=f"{PROG} [OPTIONS] MOTIFS SEQUENCES...\n       "
               f"{PROG} [OPTIONS] --jaspar RELEASE:COLLECTION:TAXON SEQUENCES...\n       "
-              f"{PROG} thresholds [OPTIONS] MOTIFS [SEQUENCES...]   (see {PROG} thresholds --help)",
+              f"{PROG} [OPTIONS] --regions BED MOTIFS GENOME\n       "
+              f"{PROG} thresholds [OPTIONS] MOTIFS [SEQUENCES...]   (see {PROG} thresholds --help)\n       "
+              f"{PROG} count [OPTIONS] MOTIFS SEQUENCES...           (see {PROG} count --help)\n       "
+              f"{PROG} enrich [OPTIONS] MOTIFS TARGETS               (see {PROG} enrich --help)",
         formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("inputs", nargs="+", metavar="MOTIFS SEQUENCES",
                         help="a motif file, then one or more FASTA files (- = standard input)")
     add_motif_options(parser)
-    add_scanning_options(parser)
+    add_region_option(add_scanning_options(parser))
     group = parser.add_argument_group("output")
     group.add_argument("-o", "--output", metavar="FILE",
                        help="write here instead of standard output; gzip-compressed when the "
@@ -106,50 +107,51 @@ def parse_options(argv: Optional[List[str]]) -> argparse.Namespace:
         options.motifs, options.sequences = options.inputs[0], options.inputs[1:]
     if options.sequences.count("-") > 1:
         raise UsageError("standard input (-) can be read only once")
-    for name in ("css", "mss", "pvalue"):
-        value = getattr(options, name)
-        if value is not None and math.isnan(value):
-            raise UsageError(f"--{name} must be a number, not NaN")
-    if options.pvalue is not None and options.mss is not None:
-        raise UsageError("give either --pvalue or --mss, not both")
-    if options.pvalue is not None and not 0.0 < options.pvalue <= 1.0:
-        raise UsageError("--pvalue must lie in (0, 1]")
-    try:
-        options.background = pvalue_module.parse_background(options.background)
-    except pvalue_module.BackgroundError as exc:
-        raise UsageError(f"--background: {exc}") from None
-    if options.threads < 0:
-        raise UsageError("--threads must be 0 or more")
+    check_motif_options(options)
+    if options.regions is not None:
+        if len(options.sequences) != 1 or options.sequences[0] == "-":
+            raise UsageError("--regions needs exactly one genome FASTA file (not standard input)")
+        if options.dask:
+            raise UsageError("--regions is scanned locally; leave out --dask")
     if options.dask_block_size < 1:
         raise UsageError("--dask-block-size must be 1 or more")
     return options
 
 
 def _load(options) -> PreparedMotifs:
-    records = load_motif_records(options)
-    table = cutoff_module.load_cutoffs(options.cutoffs) if options.cutoffs else {}
-    if not options.quiet:
-        for key in cutoff_module.unmatched(table, records):
-            say(f"warning: cut-off line for '{key}' names no motif")
-    background = resolve_background(options.background, options.sequences)
-    if options.mss is None:
-        chosen = pvalue_module.MotifThresholds(
-            records, options.pvalue or pvalue_module.DEFAULT_PVALUE, background,
-            css=options.css, strand=options.strand, cutoffs=table)
-        css, mss = chosen.css, chosen.mss
-        unreachable = [motif.id for motif, threshold in zip(records, mss)
-                       if threshold > 1.0 and motif.matrix.shape[0] >= 5]
-        if unreachable and not options.quiet:
-            shown = ", ".join(unreachable[:5]) + (f" and {len(unreachable) - 5} more"
-                                                  if len(unreachable) > 5 else "")
-            say(f"warning: {len(unreachable)} motif(s) report no hits: even their best window "
-                 f"is more likely than the rate asked for ({shown}); a larger --pvalue admits them")
-    else:
-        css_default = DEFAULT_CSS if options.css is None else options.css
-        css, mss = cutoff_module.thresholds(records, css_default, options.mss, table)
-    prepared = PreparedMotifs(records, css, mss)
+    prepared, background = prepare_motif_options(options, options.sequences)
     prepared.add_pvalues(background, options.strand)
     return prepared
+
+
+# The TSV header with the region column of --regions.
+REGION_HEADER = b"sequence\tregion\tstart\tend\tmotif_id\tmotif_name\tstrand\tcss\tmss\tcore\tpvalue\n"
+
+
+class HeaderFirst:
+    """A HitWriter whose header line (given) goes out with the first batch or
+    at close, as the writer's own header does."""
+
+    def __init__(self, writer, header: bytes):
+        self.writer = writer
+        self.header = header
+
+    def _flush_header(self) -> None:
+        if self.header:
+            self.writer.write_text(self.header)
+            self.header = b""
+
+    def write(self, batch) -> None:
+        self._flush_header()
+        self.writer.write(batch)
+
+    def write_text(self, lines: bytes) -> None:
+        self._flush_header()
+        self.writer.write_text(lines)
+
+    def close(self) -> None:
+        self._flush_header()
+        self.writer.close()
 
 
 class _Run:
@@ -176,12 +178,19 @@ class _Run:
 
     def _work(self) -> None:
         try:
-            batches = engine_batches(
-                self.prepared, self.options.sequences, strand=self.options.strand,
-                mask=self.options.mask, partial_windows=self.options.partial_windows,
-                threads=self.options.threads, on_scan=self.progress.start,
-                client=self.client, block_size=self.options.dask_block_size, stop=self.stop,
-                output_format=self.options.format, parts_dir=self.parts_dir)
+            if self.options.regions is not None:
+                batches = (item.batch for item in region_batches(
+                    self.prepared, self.options.sequences[0], self.options.regions,
+                    strand=self.options.strand, mask=self.options.mask,
+                    partial_windows=self.options.partial_windows, threads=self.options.threads,
+                    region_column=self.options.format == "tsv"))
+            else:
+                batches = engine_batches(
+                    self.prepared, self.options.sequences, strand=self.options.strand,
+                    mask=self.options.mask, partial_windows=self.options.partial_windows,
+                    threads=self.options.threads, on_scan=self.progress.start,
+                    client=self.client, block_size=self.options.dask_block_size, stop=self.stop,
+                    output_format=self.options.format, parts_dir=self.parts_dir)
             try:
                 for batch in batches:
                     if self.stop.is_set():
@@ -239,9 +248,13 @@ def _run(options, connecting=None) -> int:
             from .. import _engine
 
             output = AtomicOutput(options.output)
+            region_column = options.regions is not None and options.format == "tsv"
             writer = _engine.HitWriter(output.target, format=options.format,
                                        motifs=prepared.engine_set, compress=output.compress,
-                                       header=not options.no_header, pvalues=prepared.pvalues)
+                                       header=not options.no_header and not region_column,
+                                       pvalues=prepared.pvalues)
+            if region_column and not options.no_header:
+                writer = HeaderFirst(writer, REGION_HEADER)
             client = connecting.client() if connecting is not None else None
         except BaseException as exc:
             if isinstance(exc, KeyboardInterrupt):
