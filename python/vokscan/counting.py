@@ -8,6 +8,7 @@ import gzip
 import os
 import shutil
 import tempfile
+import warnings
 from typing import Iterator, List, Optional, Tuple
 
 import numpy as np
@@ -212,10 +213,13 @@ class CountWriter:
             import pandas as pd
 
             matrix = self.scan.csr(self.scan.tally.take_rows())
-            table = anndata.AnnData(X=matrix, obs=pd.DataFrame(index=pd.Index(self.names, dtype=str)),
-                                    var=pd.DataFrame({"motif_name": list(self.scan.prepared.names)},
-                                                     index=pd.Index(self.motif_ids, dtype=str)))
-            table.write_h5ad(self.main.target)
+            with warnings.catch_warnings():
+                # Records of one name are rows of their own, as in the other formats.
+                warnings.filterwarnings("ignore", message=".*names are not unique")
+                table = anndata.AnnData(X=matrix, obs=pd.DataFrame(index=pd.Index(self.names, dtype=str)),
+                                        var=pd.DataFrame({"motif_name": list(self.scan.prepared.names)},
+                                                         index=pd.Index(self.motif_ids, dtype=str)))
+                table.write_h5ad(self.main.target)
         elif self.format == "mtx":
             self.handle.close()
             self.rows_handle.close()

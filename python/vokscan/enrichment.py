@@ -87,6 +87,7 @@ class _Source:
         self.paths: List[str] = []
         self.records = None
         self.genome = genome
+        self.display = os.fspath(given) if isinstance(given, (str, os.PathLike)) else "in memory"
         if isinstance(given, (str, os.PathLike)) and not _is_fasta(os.fspath(given)):
             if genome is None:
                 raise EnrichmentError(f"{what}: {os.fspath(given)} is a BED file; regions need a genome "
@@ -123,8 +124,9 @@ def _background_of(source: _Source):
 class _SetScan:
     """Scans chunks of one set into a SiteTally and its run lengths."""
 
-    def __init__(self, engine, prepared: PreparedMotifs, options: dict, positions: bool):
+    def __init__(self, engine, prepared: PreparedMotifs, options: dict, positions: bool, label: str):
         self.engine = engine
+        self.label = label  # names the set in messages
         self.prepared = prepared
         self.options = options
         self.tally = engine.SiteTally(len(prepared.records), position_bins=POSITION_BINS if positions else 0)
@@ -133,7 +135,10 @@ class _SetScan:
         self.lengths: List[int] = []
 
     def add(self, chunk: RecordChunk) -> None:
-        batch = scan_chunk(self.engine, self.prepared, chunk, **self.options)
+        try:
+            batch = scan_chunk(self.engine, self.prepared, chunk, **self.options)
+        except self.engine.InputError as exc:
+            raise EnrichmentError(f"{self.label}: {exc}") from None
         if self.positions:
             self.tally.add(batch, len(chunk), chunk.offsets, chunk.ends)
             self.lengths.extend(len(t) for t in chunk.texts)
@@ -232,8 +237,9 @@ def run_enrichment(motifs, targets, control=None, *, genome=None, control_times:
                               pvalue=pvalue if mss is None else None, background=background,
                               strand=strand)
     options = {"strand": strand, "mask": mask, "partial_windows": False, "threads": threads}
-    target_scan = _SetScan(engine, prepared, options, positions=True)
-    control_scan = _SetScan(engine, prepared, options, positions=False)
+    target_scan = _SetScan(engine, prepared, options, True, f"targets ({target_source.display})")
+    control_scan = _SetScan(engine, prepared, options, False,
+                            f"control ({control_source.display})" if control_source else "control")
 
     def control_chunk(chunk):
         control_scan.add(chunk)
