@@ -213,6 +213,8 @@ def run_enrichment(motifs, targets, control=None, *, genome=None, control_times:
     """The enrichment table with what the report shows besides; see enrich().
     control_sink: a binary file that receives the control sequences as FASTA."""
     _check_options(control, control_times, shuffle_k, seed, test)
+    if pvalue is not None and mss is not None:
+        raise EnrichmentError("give pvalue or mss, not both")
     engine = _engine()
     indexed = IndexedFasta(os.fspath(genome)) if genome is not None else None
     target_source = _Source("targets", targets, indexed)
@@ -242,9 +244,9 @@ def run_enrichment(motifs, targets, control=None, *, genome=None, control_times:
                             f"control ({control_source.display})" if control_source else "control")
 
     def control_chunk(chunk):
-        control_scan.add(chunk)
         if control_sink is not None:
             control_sink.writelines(control_module.fasta_lines(chunk))
+        control_scan.add(chunk)
 
     produced = 0
     for chunk in target_source.chunks():

@@ -2,8 +2,10 @@
 null data, controls that keep what they promise, repeatable runs and
 one-line errors for bad input."""
 
+import signal
 import subprocess
 import sys
+import time
 from collections import Counter
 from pathlib import Path
 
@@ -208,4 +210,24 @@ def test_bad_input_is_one_line_exit_2_and_no_output(tmp_path, capsys, case, argu
     assert status == 2, stderr
     assert len(stderr.splitlines()) == 1 and stderr.startswith("vok-scan: error:")
     assert message in stderr
+    assert list(out.iterdir()) == []
+
+
+@pytest.mark.parametrize("signum, status", [(signal.SIGINT, 130), (signal.SIGTERM, 143)])
+def test_a_stopped_run_exits_128_plus_the_signal_and_leaves_no_file(tmp_path, signum, status):
+    rng = np.random.default_rng(12)
+    targets = write_fasta(tmp_path / "t.fa", [(f"t{i}", random_letters(rng, 1000)) for i in range(600)])
+    out = tmp_path / "out"
+    out.mkdir()
+    # Started with SIGINT ignored, as a background job is: the command must still take it.
+    with subprocess.Popen(COMMAND + [str(MOTIFS), str(targets), "--control-times", "50", "-o", str(out / "e.tsv"),
+                                     "--save-control", str(out / "c.fa")], stderr=subprocess.PIPE,
+                          preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_IGN)) as child:
+        deadline = time.monotonic() + 120
+        while not any(p.stat().st_size > 0 for p in out.glob(".c.fa.*.part")):
+            assert time.monotonic() < deadline and child.poll() is None
+            time.sleep(0.05)
+        child.send_signal(signum)
+        assert child.wait(timeout=60) == status
+        assert child.stderr.read().decode().strip() == "vok-scan: interrupted"
     assert list(out.iterdir()) == []
