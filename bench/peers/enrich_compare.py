@@ -28,6 +28,8 @@ os.environ["RAYON_NUM_THREADS"] = "1"
 os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")
 
 PVALUE = 1e-4
+sys.path.insert(0, str(Path(__file__).resolve().parents[1]))
+from bench_enrich import read_transfac  # noqa: E402  {matrix id: L x 4 counts}
 
 
 def read_fasta(path):
@@ -45,20 +47,6 @@ def read_fasta(path):
     return records
 
 
-def read_transfac(path):
-    matrices, name, rows = [], None, []
-    for line in Path(path).read_text().splitlines():
-        fields = line.split()
-        if line.startswith("ID"):
-            name, rows = fields[1], []
-        elif fields and fields[0].isdigit() and name is not None:
-            rows.append([float(v) for v in fields[1:5]])
-        elif line.startswith("//") and name is not None:
-            matrices.append((name, rows))
-            name = None
-    return matrices
-
-
 def moods_pipeline(matrices_path, targets_path, control_path, out_path):
     """The peer pipeline; writes motif ids ranked by p-value, with the p-values."""
     import MOODS.scan
@@ -66,10 +54,10 @@ def moods_pipeline(matrices_path, targets_path, control_path, out_path):
     from scipy.stats import fisher_exact
 
     background = [0.25] * 4
-    matrices = read_transfac(matrices_path)
+    matrices = list(read_transfac(matrices_path).items())
     log_odds, thresholds = [], []
     for _, rows in matrices:
-        counts = [list(column) for column in zip(*rows)]  # 4 x L
+        counts = rows.T.tolist()  # 4 x L
         forward = MOODS.tools.log_odds(counts, background, 0.01)
         threshold = MOODS.tools.threshold_from_p(forward, background, PVALUE)
         log_odds += [forward, MOODS.tools.reverse_complement(forward)]

@@ -130,13 +130,6 @@ def count_sites(motifs, sequences, *, regions=None, presence: bool = False, max_
 
 # --- writing ----------------------------------------------------------------
 
-def _temporary_beside(path: str, suffix: str) -> str:
-    folder, base = os.path.split(os.path.abspath(path))
-    fd, name = tempfile.mkstemp(prefix=f".{base}.", suffix=suffix, dir=folder)
-    os.close(fd)
-    return name
-
-
 class CountWriter:
     """Writes a count matrix to `path` in the format its name tells, atomically:
     nothing appears under the final names unless every row was written. TSV
@@ -157,7 +150,6 @@ class CountWriter:
         self.names: List[str] = []        # row names kept for the formats written at the end
         self.rows_written = 0
         self.pairs_written = 0
-        self.entries_path: Optional[str] = None
         self.handle = None
         if self.format == "tsv":
             self.handle = self._open(self.main)
@@ -167,8 +159,9 @@ class CountWriter:
             self.rows_output = self._output(base + ".rows.tsv")
             self.cols_output = self._output(base + ".cols.tsv")
             self.rows_handle = open(self.rows_output.target, "wb")
-            self.entries_path = _temporary_beside(path, ".entries.part")
-            self.handle = open(self.entries_path, "wb")
+            # The entries go to an unnamed file until their count, which the
+            # header states first, is known.
+            self.handle = tempfile.TemporaryFile(dir=os.path.dirname(os.path.abspath(path)))
 
     def _output(self, path) -> AtomicOutput:
         output = AtomicOutput(path)
@@ -221,13 +214,14 @@ class CountWriter:
                                                          index=pd.Index(self.motif_ids, dtype=str)))
                 table.write_h5ad(self.main.target)
         elif self.format == "mtx":
-            self.handle.close()
             self.rows_handle.close()
             field = "real" if self.scan.value == "max_score" else "integer"
-            with open(self.main.target, "wb") as out, open(self.entries_path, "rb") as entries:
+            self.handle.seek(0)
+            with open(self.main.target, "wb") as out:
                 out.write(f"%%MatrixMarket matrix coordinate {field} general\n"
                           f"{self.rows_written} {len(self.motif_ids)} {self.pairs_written}\n".encode())
-                shutil.copyfileobj(entries, out, 1 << 20)
+                shutil.copyfileobj(self.handle, out, 1 << 20)
+            self.handle.close()
             with open(self.cols_output.target, "wb") as cols:
                 cols.write("".join(f"{i}\t{n}\n" for i, n in zip(self.motif_ids, self.scan.prepared.names))
                            .encode("utf-8", "surrogateescape"))
@@ -247,11 +241,5 @@ class CountWriter:
                     handle.close()
                 except OSError:
                     pass
-        if self.entries_path is not None:
-            try:
-                os.unlink(self.entries_path)
-            except FileNotFoundError:
-                pass
-            self.entries_path = None
         for output in self.outputs:
             output.discard()

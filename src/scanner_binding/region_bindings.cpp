@@ -20,24 +20,12 @@ using regions::SparseRows;
 
 using Positions = py::array_t<std::uint64_t, py::array::c_style | py::array::forcecast>;
 
-std::vector<std::string> strings_of(const py::iterable& items) {
-  std::vector<std::string> result;
-  for (py::handle item : items) {
-    if (!PyUnicode_Check(item.ptr())) throw py::type_error("names must be str");
-    py::object bytes = py::reinterpret_steal<py::object>(
-        PyUnicode_AsEncodedString(item.ptr(), "utf-8", "surrogateescape"));
-    if (!bytes) throw py::error_already_set();
-    result.emplace_back(PyBytes_AS_STRING(bytes.ptr()), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.ptr())));
-  }
-  return result;
-}
-
 stream::HitBatch scan_records(const py::object& motifs, const py::iterable& names, const py::list& texts,
                               const Positions& offsets, const std::optional<py::iterable>& labels,
                               const std::string& strand, bool mask, bool partial_windows, long threads) {
   if (threads < 0) throw py::value_error("threads must be 0 (the pool's default) or more");
   regions::RecordTexts records;
-  records.names = strings_of(names);
+  records.names = names_from_python(names);
   // The list is copied so that its items stay alive while the scan runs unlocked.
   std::vector<py::object> owners;
   for (py::handle item : texts) {
@@ -50,7 +38,7 @@ stream::HitBatch scan_records(const py::object& motifs, const py::iterable& name
   }
   records.offsets.assign(offsets.data(), offsets.data() + offsets.size());
   std::optional<std::vector<std::string>> label_names;
-  if (labels) label_names = strings_of(*labels);
+  if (labels) label_names = names_from_python(*labels);
   stream::ScanOptions options;
   options.strand = parse_strand(strand);
   options.partial_windows = partial_windows;
@@ -101,7 +89,7 @@ void register_regions(py::module_& module) {
       .def("wide_text", [](const SparseRows& self, const py::iterable& names, std::size_t motif_count,
                            const std::string& value) {
         const regions::CellValue cell = parse_value(value);
-        const std::vector<std::string> row_names = strings_of(names);
+        const std::vector<std::string> row_names = names_from_python(names);
         std::string text;
         {
           py::gil_scoped_release release;

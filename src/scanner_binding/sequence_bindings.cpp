@@ -18,13 +18,6 @@ namespace {
 using sequence::GenomeComposition;
 using sequence::RandomStream;
 
-template <typename T>
-py::array_t<T> to_array(const std::vector<T>& values) {
-  py::array_t<T> array(static_cast<py::ssize_t>(values.size()));
-  if (!values.empty()) std::memcpy(array.mutable_data(), values.data(), values.size() * sizeof(T));
-  return array;
-}
-
 // The bytes of each item (bytes or str), the objects kept alive by `owners`.
 std::vector<std::string_view> text_views(const py::iterable& texts, std::vector<py::object>& owners) {
   std::vector<std::string_view> views;

@@ -223,3 +223,29 @@ def check_motif_options(options) -> None:
         raise UsageError(f"--background: {exc}") from None
     if options.threads < 0:
         raise UsageError("--threads must be 0 or more")
+
+
+def command_main(parse_options, run, arguments) -> int:
+    """Parses `arguments` with `parse_options` and runs `run(options)`; a bad
+    option is a one-line error and exit status 2."""
+    try:
+        options = parse_options(arguments)
+    except UsageError as exc:
+        say(f"error: {exc}")
+        return EXIT_USAGE
+    except SystemExit as exc:  # --help, --version
+        return exc.code if isinstance(exc.code, int) else EXIT_OK
+    return run(options)
+
+
+def reporting_errors(work) -> int:
+    """`work()`'s exit status; Ctrl-C or SIGTERM ends it with 128 + the signal and
+    'interrupted', any error with its one-line message and exit status."""
+    try:
+        return work()
+    except KeyboardInterrupt:
+        say("interrupted")
+        return stopping_status()
+    except Exception as exc:
+        say(f"error: {describe(exc)}")
+        return exit_status(exc)

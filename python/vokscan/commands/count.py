@@ -6,9 +6,9 @@ import argparse
 from typing import List
 
 from ..counting import CountScan, CountWriter, format_of, record_chunks
-from .common import (EXIT_OK, EXIT_USAGE, PROG, Parser, UsageError, add_motif_options,
-                     add_region_option, add_scanning_options, check_motif_options, describe,
-                     exit_status, prepare_motif_options, say, stopping_status)
+from .common import (EXIT_OK, PROG, Parser, UsageError, add_motif_options, add_region_option,
+                     add_scanning_options, check_motif_options, command_main, prepare_motif_options,
+                     reporting_errors)
 
 DESCRIPTION = """\
 Count the sites of every motif in every sequence record (or, with --regions,
@@ -78,7 +78,9 @@ def parse_options(argv: List[str]) -> argparse.Namespace:
 
 def run(options) -> int:
     writer = None
-    try:
+
+    def work() -> int:
+        nonlocal writer
         prepared, _ = prepare_motif_options(options, options.sequences)
         value = "presence" if options.presence else "max_score" if options.max_score else "count"
         scan = CountScan(prepared, value, strand=options.strand, mask=options.mask,
@@ -90,12 +92,9 @@ def run(options) -> int:
             writer.add(chunk)
         writer.finish()
         return EXIT_OK
-    except KeyboardInterrupt:
-        say("interrupted")
-        return stopping_status()
-    except Exception as exc:
-        say(f"error: {describe(exc)}")
-        return exit_status(exc)
+
+    try:
+        return reporting_errors(work)
     finally:
         if writer is not None:
             writer.discard()
@@ -103,11 +102,4 @@ def run(options) -> int:
 
 def main(arguments: List[str]) -> int:
     """`vok-scan count [OPTIONS] MOTIFS SEQUENCES...`; the exit status."""
-    try:
-        options = parse_options(arguments)
-    except UsageError as exc:
-        say(f"error: {exc}")
-        return EXIT_USAGE
-    except SystemExit as exc:  # --help
-        return exc.code if isinstance(exc.code, int) else EXIT_OK
-    return run(options)
+    return command_main(parse_options, run, arguments)

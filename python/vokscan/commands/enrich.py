@@ -9,9 +9,8 @@ from typing import List
 from ..controls import DEFAULT_SEED
 from ..enrichment import TESTS, run_enrichment, table_lines
 from ..output import AtomicOutput
-from .common import (EXIT_OK, EXIT_USAGE, PROG, Parser, UsageError, add_motif_options,
-                     add_scanning_options, check_motif_options, describe, exit_status,
-                     load_motif_records, say, stopping_status)
+from .common import (EXIT_OK, PROG, Parser, UsageError, add_motif_options, add_scanning_options,
+                     check_motif_options, command_main, load_motif_records, reporting_errors)
 
 DESCRIPTION = """\
 Known-motif enrichment: for every motif, the target sequences (peaks) and
@@ -110,7 +109,9 @@ def parse_options(argv: List[str]) -> argparse.Namespace:
 def run(options) -> int:
     outputs = []
     sink = None
-    try:
+
+    def work() -> int:
+        nonlocal sink
         if options.report is not None:
             from ..report import check_available
 
@@ -147,12 +148,9 @@ def run(options) -> int:
         for output in outputs:
             output.commit()
         return EXIT_OK
-    except KeyboardInterrupt:
-        say("interrupted")
-        return stopping_status()
-    except Exception as exc:
-        say(f"error: {describe(exc)}")
-        return exit_status(exc)
+
+    try:
+        return reporting_errors(work)
     finally:
         if sink is not None:
             sink.close()
@@ -162,12 +160,4 @@ def run(options) -> int:
 
 def main(arguments: List[str]) -> int:
     """`vok-scan enrich [OPTIONS] MOTIFS TARGETS`; the exit status."""
-    try:
-        options = parse_options(arguments)
-    except UsageError as exc:
-        say(f"error: {exc}")
-        return EXIT_USAGE
-    except SystemExit as exc:  # --help
-        return exc.code if isinstance(exc.code, int) else EXIT_OK
-    return run(options)
-
+    return command_main(parse_options, run, arguments)

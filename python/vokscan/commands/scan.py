@@ -13,7 +13,7 @@ from ..progress import Progress
 from ..scanning import PreparedMotifs, engine_batches, region_batches
 from .common import (EXIT_OK, EXIT_PIPE, EXIT_USAGE, PROG, Parser, UsageError,
                      add_motif_options, add_region_option, add_scanning_options, check_motif_options,
-                     describe, exit_status,
+                     command_main, describe, exit_status,
                      prepare_motif_options, stopping_status, say, version)
 # After Ctrl-C, how long the scan may take to wind down before the process ends anyway.
 STOP_GRACE_SECONDS = 0.25
@@ -299,11 +299,4 @@ def _run(options, connecting=None) -> int:
 
 def main(arguments: List[str]) -> int:
     """`vok-scan [OPTIONS] MOTIFS SEQUENCES...`; the exit status."""
-    try:
-        options = parse_options(arguments)
-    except UsageError as exc:
-        say(f"error: {exc}")
-        return EXIT_USAGE
-    except SystemExit as exc:  # --help, --version
-        return exc.code if isinstance(exc.code, int) else EXIT_OK
-    return run(options)
+    return command_main(parse_options, run, arguments)
