@@ -70,8 +70,9 @@ TEST(ScanRecords, EqualsEachRecordScannedAloneAtItsOffset) {
   std::mt19937 rng(4);
   auto motifs = random_motifs(rng);
   const Records records = random_records(rng);
-  for (const bool mask : {false, true}) {
+  for (const auto [mask, partial] : {std::pair{false, false}, std::pair{true, false}, std::pair{false, true}}) {
     stream::ScanOptions options;
+    options.partial_windows = partial;
     std::vector<Row> expected;
     for (std::size_t r = 0; r < records.texts.size(); ++r) {
       stream::TextRange range;

@@ -86,6 +86,18 @@ TEST(GenomeComposition, DrawnRegionsFitAndCarryTheirCountsAndOverlaps) {
   EXPECT_TRUE(genome.composition.draw(2000, 10, random).start.empty());
 }
 
+TEST(GenomeComposition, ARegionAsLongAsItsChromosomeHasOneStart) {
+  GenomeComposition composition;
+  composition.add_chromosome();
+  composition.append("ACGTACGTAC");
+  RandomStream random(4);
+  const DrawnRegions drawn = composition.draw(10, 5, random);
+  EXPECT_EQ(drawn.start, std::vector<std::uint64_t>(5, 0));
+  EXPECT_EQ(drawn.gc, std::vector<std::uint32_t>(5, 5));
+  EXPECT_TRUE(composition.draw(11, 5, random).start.empty());
+  EXPECT_TRUE(composition.draw(0, 5, random).start.empty());
+}
+
 TEST(ScannableRuns, CountsRunsBetweenOtherLettersAndMaskedOnes) {
   RunLengthHistogram histogram;
   add_run_lengths("ACGTNacgNNT", false, histogram);

@@ -52,7 +52,9 @@ TEST_P(KmerShuffleProperties, KeepsKmerCountsEndsCaseAndOtherLetters) {
     for (std::size_t j = 1; j <= k; ++j) ASSERT_EQ(kmer_counts(shuffled, j), kmer_counts(original, j)) << j;
     for (std::size_t i = 0; i < original.size(); ++i) {
       ASSERT_EQ(is_base(shuffled[i]), is_base(original[i])) << i;
-      if (!is_base(original[i])) ASSERT_EQ(shuffled[i], original[i]) << i;
+      if (!is_base(original[i])) {
+        ASSERT_EQ(shuffled[i], original[i]) << i;
+      }
       ASSERT_EQ(std::islower(static_cast<unsigned char>(shuffled[i])) != 0,
                 std::islower(static_cast<unsigned char>(original[i])) != 0) << i;
     }
@@ -134,6 +136,8 @@ TEST(RandomStream, BelowStaysInRangeAndCoversIt) {
   for (int count : seen) EXPECT_NEAR(count, 1000, 150);
   EXPECT_EQ(RandomStream(1, 2, 3).next(), RandomStream(1, 2, 3).next());
   EXPECT_NE(RandomStream(1, 2, 3).next(), RandomStream(1, 3, 2).next());
+  EXPECT_NE(RandomStream(1, 2, 3).next(), RandomStream(1, 2, 4).next());
+  EXPECT_NE(RandomStream(1, 2, 3).next(), RandomStream(2, 2, 3).next());
 }
 
 }  // namespace
