@@ -83,8 +83,9 @@ def fasta_records(paths: Sequence[str]) -> Iterator[Tuple[str, bytes]]:
             yield name, b"".join(lines).translate(None, _BLANKS)
 
 
-def chunks_of(records: Iterable[Tuple[str, bytes]], chunk_letters: int = CHUNK_LETTERS) -> Iterator[RecordChunk]:
+def chunks_of(records: Iterable[Tuple[str, bytes]], chunk_letters: Optional[int] = None) -> Iterator[RecordChunk]:
     """In-memory (name, letters) records in chunks of about `chunk_letters` letters."""
+    chunk_letters = chunk_letters or CHUNK_LETTERS
     first, names, texts, size = 0, [], [], 0
     for name, text in records:
         if isinstance(text, str):
@@ -101,9 +102,10 @@ def chunks_of(records: Iterable[Tuple[str, bytes]], chunk_letters: int = CHUNK_L
 
 
 def region_chunks(genome: IndexedFasta, regions: Regions,
-                  chunk_letters: int = CHUNK_LETTERS) -> Iterator[RecordChunk]:
+                  chunk_letters: Optional[int] = None) -> Iterator[RecordChunk]:
     """The regions' letters read from the genome, in the order given; hits
     carry the chromosome as their sequence and genome positions."""
+    chunk_letters = chunk_letters or CHUNK_LETTERS
     records = {record.name: record for record in genome.records}
     fai = [records[name] for name in regions.chrom_names]
     lengths = regions.end - regions.start

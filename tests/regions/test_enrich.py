@@ -74,16 +74,18 @@ def test_qvalues_are_calibrated_on_null_data(tmp_path):
     """Targets and controls of one distribution: few motifs reach q < 0.05,
     and p-values are not smaller than they should be."""
     qvalues, pvalues = [], []
-    for seed in range(6):
+    for seed in range(10):
         rng = np.random.default_rng(100 + seed)
         targets = write_fasta(tmp_path / f"t{seed}.fa", [(f"t{i}", random_letters(rng, 200)) for i in range(150)])
         controls = write_fasta(tmp_path / f"c{seed}.fa", [(f"c{i}", random_letters(rng, 200)) for i in range(450)])
-        table = vokscan.enrich(MOTIFS, targets, controls, pvalue=1e-3)
+        # About half of the sequences hold a site of a motif: p-values nearly continuous.
+        table = vokscan.enrich(MOTIFS, targets, controls, pvalue=2e-3)
         qvalues.extend(table["qvalue"])
         pvalues.extend(table["pvalue"])
+    pvalues = np.array(pvalues)
     assert np.mean(np.array(qvalues) < 0.05) <= 0.05
-    assert np.mean(np.array(pvalues) < 0.05) <= 0.10
-    assert np.mean(np.array(pvalues) < 0.5) >= 0.2  # not everything at 1: the test has power to be wrong
+    assert np.mean(pvalues < 0.05) <= 0.08
+    assert 0.3 <= np.mean(pvalues < 0.5) <= 0.6
 
 
 @pytest.mark.parametrize("k", [1, 2, 3])
@@ -113,11 +115,12 @@ def test_genomic_control_matches_length_and_gc_bin_and_avoids_targets_and_n(tmp_
     # A chromosome of rising G+C, an N block and a low-G+C chromosome.
     pieces = [random_letters(rng, 20_000, gc) for gc in (0.3, 0.4, 0.5, 0.6)]
     chromosomes = [("chr1", "".join(pieces) + "N" * 3000 + random_letters(rng, 10_000, 0.45)),
-                   ("chr2", random_letters(rng, 30_000, 0.35))]
+                   # 2 % N scattered: a region's G+C share is of its A/C/G/T, not of its length.
+                   ("chr2", "".join(c if i % 50 else "N" for i, c in enumerate(random_letters(rng, 30_000, 0.35))))]
     genome = write_fasta(tmp_path / "genome.fa", chromosomes)
     sequences = dict(chromosomes)
     rows = [("chr1", 1000 + 9000 * i, 1300 + 9000 * i, f"p{i}") for i in range(9)]
-    rows += [("chr2", 5000, 5400, "long")]
+    rows += [("chr2", 5000, 5400, "long"), ("chr2", 20_000, 20_300, "p9")]
     bed = write_bed(tmp_path / "peaks.bed", rows)
     saved = tmp_path / "control.fa"
     vokscan.enrich(MOTIFS, bed, "genome", genome=genome, control_times=4, seed=3, save_control=saved)

@@ -2,6 +2,7 @@
 does not underflow, exact rational arithmetic everywhere else."""
 
 import math
+from decimal import Decimal, localcontext
 from fractions import Fraction
 
 import numpy as np
@@ -137,3 +138,26 @@ def test_take_by_bin_takes_the_first_candidates_of_each_bin_in_draw_order():
     bins = np.array([3, 1, 3, -2, 3, 1, 5])
     taken = stats.take_by_bin({3: 2, 1: 5, 4: 1, 5: 0}, bins)
     assert {b: v.tolist() for b, v in taken.items()} == {3: [0, 2], 1: [1, 5], 4: []}
+
+
+def decimal_log(value) -> Decimal:
+    return Decimal(value).ln()
+
+
+@pytest.mark.parametrize("n", [16, 35, 36, 80, 81, 500, 501, 600])
+def test_stirling_remainder_against_high_precision(n):
+    with localcontext() as context:
+        context.prec = 50
+        log_factorial = sum(decimal_log(k) for k in range(2, n + 1))
+        exact = (log_factorial - (Decimal(n) + Decimal("0.5")) * decimal_log(n) + n
+                 - Decimal(2 * math.pi).ln() / 2)
+    assert stats._stirling_remainder(n) == pytest.approx(float(exact), rel=1e-13)
+
+
+@pytest.mark.parametrize("x, mean", [(1_000_003, 1_000_000.0), (50, 49.5), (10, 30.0), (7, 0.5), (2e8, 2e8 - 7)])
+def test_deviance_against_high_precision(x, mean):
+    with localcontext() as context:
+        context.prec = 60
+        dx, dm = Decimal(x), Decimal(mean)
+        exact = dx * (dx / dm).ln() + dm - dx
+    assert stats._deviance(x, mean) == pytest.approx(float(exact), rel=1e-12)

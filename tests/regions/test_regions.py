@@ -54,6 +54,8 @@ def test_regions_from_a_frame_are_checked_by_row():
         regions_from_frame(frame, LENGTHS)
     regions = regions_from_frame(frame.assign(end=[10, 50], name=["a", "b"]), LENGTHS)
     assert regions.names == ["a", "b"]
+    with pytest.raises(RegionError, match="lacks the column"):
+        regions_from_frame(frame.drop(columns="end"), LENGTHS)
 
 
 def write_bgzip(path, text: str):

@@ -4,6 +4,32 @@
 #include <stdexcept>
 
 namespace vok::regions {
+namespace {
+constexpr std::size_t kBlockValues = std::size_t{1} << 20;
+}  // namespace
+
+template <typename T>
+void SiteTally::Blocks<T>::push(T value) {
+  if (blocks.empty() || blocks.back().size() == kBlockValues) {
+    blocks.emplace_back();
+    blocks.back().reserve(kBlockValues);
+  }
+  blocks.back().push_back(value);
+}
+
+template <typename T>
+std::vector<T> SiteTally::Blocks<T>::take() {
+  std::size_t total = 0;
+  for (const auto& block : blocks) total += block.size();
+  std::vector<T> joined;
+  joined.reserve(total);
+  for (auto& block : blocks) {
+    joined.insert(joined.end(), block.begin(), block.end());
+    std::vector<T>().swap(block);
+  }
+  blocks.clear();
+  return joined;
+}
 
 SiteTally::SiteTally(const TallySettings& settings)
     : settings_(settings),
@@ -12,7 +38,7 @@ SiteTally::SiteTally(const TallySettings& settings)
       positions_(settings.motif_count * settings.position_bins, 0),
       open_counts_(settings.motif_count, 0),
       open_max_(settings.motif_count, 0.0f) {
-  rows_.indptr.push_back(0);
+  indptr_.push_back(0);
 }
 
 void SiteTally::close_record() {
@@ -21,14 +47,15 @@ void SiteTally::close_record() {
     const auto m = static_cast<std::size_t>(motif);
     ++motif_records_[m];
     if (settings_.keep_pairs) {
-      rows_.indices.push_back(motif);
-      rows_.counts.push_back(open_counts_[m]);
-      if (settings_.keep_max_mss) rows_.max_mss.push_back(open_max_[m]);
+      indices_.push(motif);
+      counts_.push(open_counts_[m]);
+      if (settings_.keep_max_mss) max_mss_.push(open_max_[m]);
+      ++pairs_;
     }
     open_counts_[m] = 0;
   }
   touched_.clear();
-  if (settings_.keep_pairs) rows_.indptr.push_back(static_cast<std::int64_t>(rows_.indices.size()));
+  if (settings_.keep_pairs) indptr_.push_back(pairs_);
   ++records_;
 }
 
@@ -74,9 +101,13 @@ void SiteTally::add(const stream::HitBatch& batch, std::size_t record_count, con
 }
 
 SparseRows SiteTally::take_rows() {
-  SparseRows taken = std::move(rows_);
-  rows_ = SparseRows{};
-  rows_.indptr.push_back(0);
+  SparseRows taken;
+  taken.indptr = std::move(indptr_);
+  taken.indices = indices_.take();
+  taken.counts = counts_.take();
+  taken.max_mss = max_mss_.take();
+  indptr_ = {0};
+  pairs_ = 0;
   return taken;
 }
 

@@ -50,12 +50,25 @@ class SiteTally {
  private:
   void close_record();
 
+  // Pairs are kept in blocks of fixed size and joined once when taken: a
+  // vector grown by doubling would hold up to twice the pairs at its peak.
+  template <typename T>
+  struct Blocks {
+    std::vector<std::vector<T>> blocks;
+    void push(T value);
+    std::vector<T> take();  // the values joined, freeing the blocks as they are copied
+  };
+
   TallySettings settings_;
   std::uint64_t records_ = 0;                  // records added
   std::vector<std::uint64_t> motif_sites_;     // per motif: sites
   std::vector<std::uint64_t> motif_records_;   // per motif: records with a site
   std::vector<std::uint64_t> positions_;       // per motif and bin: site centres
-  SparseRows rows_;                            // pairs since the last take
+  std::vector<std::int64_t> indptr_;           // rows since the last take, from 0
+  Blocks<std::int32_t> indices_;               // their pairs' motifs
+  Blocks<std::uint32_t> counts_;               // their pairs' site counts
+  Blocks<float> max_mss_;                      // their pairs' best mss, when kept
+  std::int64_t pairs_ = 0;                     // pairs since the last take
   // The record being added: per motif its sites and best mss, and the motifs touched.
   std::vector<std::uint32_t> open_counts_;
   std::vector<float> open_max_;
