@@ -2,6 +2,8 @@
 
     scan(motifs, sequences, ...)            hits in batches of columns
     scan_to_dataframe(motifs, sequences)    all hits as one table
+    count_sites(motifs, sequences)          sites per record (or region) and motif
+    enrich(motifs, targets, control)        motif enrichment in targets against a control
     read_motifs(path)                       a motif file as vok.PwmMatrix objects
     from_biopython(motif)                   a Bio.motifs motif as a vok.PwmMatrix
     pvalue(matrix, css=, mss=, background=) P(css >= css and mss >= mss) of a random window
@@ -9,7 +11,9 @@
     variant_effects(motifs, genome, variants)  binding sites variants create or break
 """
 
+from .counting import count_sites
 from .cutoffs import CutoffError
+from .enrichment import enrich
 from .motifs import FORMATS, MotifError, from_biopython, read_motifs
 from .pvalues import BackgroundError, pvalue, threshold_for_pvalue
 from .scanning import DEFAULT_CSS, DEFAULT_MSS, scan, scan_to_dataframe
@@ -19,6 +23,8 @@ from .variant_input import VariantError
 __all__ = [
     "scan",
     "scan_to_dataframe",
+    "count_sites",
+    "enrich",
     "read_motifs",
     "from_biopython",
     "pvalue",

@@ -3,13 +3,14 @@
 from __future__ import annotations
 
 import os
-from typing import Dict, Iterator, List, Mapping, Optional, Sequence, Tuple, Union
+from typing import Dict, Iterator, List, Mapping, NamedTuple, Optional, Sequence, Tuple, Union
 
 import numpy as np
 
 from . import cutoffs as cutoff_module
 from . import motifs as motif_module
 from . import pvalues as pvalue_module
+from .indexed_fasta import IndexedFasta
 from .motifs import Motif
 
 #: Default thresholds of the command and the API (see the README for why).
@@ -192,6 +193,37 @@ def engine_batches(prepared: PreparedMotifs, sequences, *, strand="both", mask=F
                        partial_windows=partial_windows, threads=threads, on_scan=on_scan)
 
 
+class RegionBatch(NamedTuple):
+    batch: object         # the engine's HitBatch; hit.sequence indexes `regions`
+    regions: List[str]    # names of the chunk's regions
+    first: int            # index of the chunk's first region among all regions
+
+
+def region_batches(prepared: PreparedMotifs, genome, regions, *, strand="both", mask=False,
+                   partial_windows=False, threads=0, region_column=False) -> Iterator[RegionBatch]:
+    """The hits of each region of `genome` (a FASTA path), region by region in
+    the order given, in genome coordinates, one RegionBatch per chunk of
+    regions. `regions`: a BED path, a DataFrame (chrom, start, end[, name])
+    or loaded Regions. With `region_column` the hits' sequence names are
+    "chrom<TAB>region", the sequence and region columns of the TSV lines."""
+    from .records import region_chunks, scan_chunk
+    from .regions import Regions, load_regions
+
+    _check_strand(strand)
+    if not isinstance(genome, (str, os.PathLike)):
+        raise TypeError("with regions, the sequences are one genome FASTA file, given by its path")
+    indexed = IndexedFasta(os.fspath(genome))
+    if not isinstance(regions, Regions):
+        regions = load_regions(regions, indexed)
+    engine = _engine()
+    for chunk in region_chunks(indexed, regions):
+        labels = ([f"{chrom}\t{name}" for chrom, name in zip(chunk.labels, chunk.names)]
+                  if region_column else None)
+        batch = scan_chunk(engine, prepared, chunk, strand=strand, mask=mask,
+                           partial_windows=partial_windows, threads=threads, labels=labels)
+        yield RegionBatch(batch, chunk.names, chunk.first)
+
+
 def _scan_files(prepared, paths, *, strand, mask, partial_windows, threads, on_scan):
     scan = _engine().FastaScan(prepared.engine_set, paths, strand=strand, mask=mask,
                                partial_windows=partial_windows, threads=threads)
@@ -241,12 +273,13 @@ class _Decoder:
         self.strand_text = np.array(["-", "", "+"])  # indexed by strand + 1
         self.pvalues = prepared.pvalues  # HitPValues, or None: no pvalue column
 
-    def arrays(self, batch) -> Dict[str, np.ndarray]:
+    def arrays(self, batch, regions: Optional[List[str]] = None) -> Dict[str, np.ndarray]:
         raw = batch.columns()
         names = np.array(batch.sequence_names, dtype=object)
         motif = raw["motif"]
         return {
             "sequence": names[raw["sequence"]],
+            **({} if regions is None else {"region": np.array(regions, dtype=object)[raw["sequence"]]}),
             "start": raw["start"],
             "end": raw["end"],
             "motif_id": self.motif_ids[motif],
@@ -261,13 +294,14 @@ class _Decoder:
     def pvalue_column(self, batch) -> Dict[str, np.ndarray]:
         return {} if self.pvalues is None else {"pvalue": self.pvalues.lookup(batch)}
 
-    def frame(self, batch):
+    def frame(self, batch, regions: Optional[List[str]] = None):
         import pandas as pd
 
         raw = batch.columns()
         motif = raw["motif"]
         return pd.DataFrame({
             "sequence": _categorical(batch.sequence_names, raw["sequence"]),
+            **({} if regions is None else {"region": _categorical(regions, raw["sequence"])}),
             "start": raw["start"],
             "end": raw["end"],
             "motif_id": _categorical(list(self.motif_ids), motif),
@@ -297,7 +331,7 @@ def scan(motifs, sequences, *, css: Optional[float] = None, mss: float = DEFAULT
          motif_format: Optional[str] = None, as_frame: Optional[bool] = None,
          pvalue: Optional[float] = None, background="uniform",
          pvalues: bool = False, client=None,
-         block_size: Optional[int] = None) -> Iterator:
+         block_size: Optional[int] = None, regions=None) -> Iterator:
     """Scan sequences with motifs; yield the hits in batches.
 
     motifs: a motif file path, or a list of vok.PwmMatrix / Bio.motifs motifs.
@@ -316,6 +350,11 @@ def scan(motifs, sequences, *, css: Optional[float] = None, mss: float = DEFAULT
       FASTA files, 0 = the worker pool's default.
     client: a ``distributed.Client``: scan the FASTA files on its Dask cluster,
       in blocks of ``block_size`` bases (same hits, same order).
+    regions: scan only these intervals of ``sequences``, then one genome FASTA
+      path (plain or bgzip; indexed when needed): a BED path or a DataFrame
+      with columns chrom, start, end and optionally name. Each region is
+      scanned as a record of its own, in the order given, positions are
+      genome positions, and a ``region`` column follows ``sequence``.
     Each batch is a pandas DataFrame (when pandas is installed, unless
     ``as_frame=False``) or a dict of numpy arrays, with the columns
     sequence, start, end, motif_id, motif_name, strand, css, mss, core
@@ -329,6 +368,12 @@ def scan(motifs, sequences, *, css: Optional[float] = None, mss: float = DEFAULT
     frames = _have_pandas() if as_frame is None else as_frame
     decoder = _Decoder(prepared)
     convert = decoder.frame if frames else decoder.arrays
+    if regions is not None:
+        if client is not None:
+            raise TypeError("regions are scanned locally; leave out client")
+        return (convert(item.batch, item.regions) for item in
+                region_batches(prepared, sequences, regions, strand=strand, mask=mask,
+                               partial_windows=partial_windows, threads=threads) if len(item.batch))
     batches = engine_batches(prepared, sequences, strand=strand, mask=mask,
                              partial_windows=partial_windows, threads=threads,
                              client=client, block_size=block_size)
@@ -361,8 +406,23 @@ def scan_to_dataframe(motifs, sequences, **options):
     names: Dict[str, int] = {}
     parts: Dict[str, List[np.ndarray]] = {key: [] for key in
                                           ("sequence", "start", "end", "motif", "strand",
-                                           "css", "mss", "core", "pvalue")}
-    for batch in engine_batches(prepared, sequences, **options):
+                                           "css", "mss", "core", "pvalue", "region")}
+    regions = options.pop("regions", None)
+    region_names: List[str] = []
+    if regions is not None:
+        if options.get("client") is not None:
+            raise TypeError("regions are scanned locally; leave out client")
+        def region_hits():
+            for item in region_batches(prepared, sequences, regions, **{
+                    key: options[key] for key in ("strand", "mask", "partial_windows", "threads")
+                    if key in options}):
+                region_names.extend(item.regions)
+                parts["region"].append(item.first + item.batch.columns()["sequence"].astype(np.int64))
+                yield item.batch
+        batches = region_hits()
+    else:
+        batches = engine_batches(prepared, sequences, **options)
+    for batch in batches:
         if prepared.pvalues is not None:
             parts["pvalue"].append(prepared.pvalues.lookup(batch))
         raw = batch.columns()
@@ -373,7 +433,7 @@ def scan_to_dataframe(motifs, sequences, **options):
             parts[key].append(raw[key])
     dtypes = {"sequence": np.int64, "start": np.int64, "end": np.int64, "motif": np.int32,
               "strand": np.int8, "css": np.float32, "mss": np.float32, "core": np.int64,
-              "pvalue": np.float32}
+              "pvalue": np.float32, "region": np.int64}
     joined = {key: (np.concatenate(parts[key]) if parts[key] else np.empty(0, dtypes[key]))
               for key in parts}
     sequence_names = list(names)
@@ -385,8 +445,10 @@ def scan_to_dataframe(motifs, sequences, **options):
     if frames:
         import pandas as pd
 
+        region = {} if regions is None else {"region": _categorical(region_names, joined["region"])}
         return pd.DataFrame({
             "sequence": _categorical(sequence_names, joined["sequence"]),
+            **region,
             "start": joined["start"],
             "end": joined["end"],
             "motif_id": _categorical(prepared.ids, joined["motif"]),
@@ -397,8 +459,11 @@ def scan_to_dataframe(motifs, sequences, **options):
             "core": joined["core"],
             **extra,
         })
+    region = ({} if regions is None else
+              {"region": np.array(region_names, dtype=object)[joined["region"]]})
     return {
         "sequence": np.array(sequence_names, dtype=object)[joined["sequence"]],
+        **region,
         "start": joined["start"],
         "end": joined["end"],
         "motif_id": np.array(prepared.ids, dtype=object)[joined["motif"]],

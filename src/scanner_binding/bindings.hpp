@@ -3,8 +3,10 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <cstring>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "stream/block_scan.hpp"
 #include "stream/hit_pvalues.hpp"
@@ -20,6 +22,8 @@ void register_hit_batch(py::module_& module);
 void register_fasta_scan(py::module_& module);
 void register_hit_writer(py::module_& module);
 void register_variant_effects(py::module_& module);
+void register_regions(py::module_& module);
+void register_sequence_tools(py::module_& module);
 
 // The built motif set behind a Python MotifSet; TypeError for anything else.
 std::shared_ptr<const stream::MotifSet> motif_set_of(const py::object& motifs);
@@ -33,6 +37,17 @@ using FloatMatrix = py::array_t<float, py::array::c_style | py::array::forcecast
 
 // The values of an (L, 4) array, already checked for that shape, as a matrix.
 PwmMatrix pwm_from_array(const FloatMatrix& values, std::string name);
+
+// A numpy copy of a vector.
+template <typename T>
+py::array_t<T> to_array(const std::vector<T>& values) {
+  py::array_t<T> array(static_cast<py::ssize_t>(values.size()));
+  if (!values.empty()) std::memcpy(array.mutable_data(), values.data(), values.size() * sizeof(T));
+  return array;
+}
+
+// Python str names as bytes (lone surrogates back to the bytes they stand for); TypeError otherwise.
+std::vector<std::string> names_from_python(const py::iterable& names);
 
 // "both" | "forward" | "reversed"; ValueError otherwise.
 stream::Strand parse_strand(const std::string& text);

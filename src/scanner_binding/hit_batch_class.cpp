@@ -12,13 +12,6 @@ namespace {
 using stream::HitBatch;
 using stream::HitColumns;
 
-template <typename T>
-py::array_t<T> to_array(const std::vector<T>& values) {
-  py::array_t<T> array(static_cast<py::ssize_t>(values.size()));
-  if (!values.empty()) std::memcpy(array.mutable_data(), values.data(), values.size() * sizeof(T));
-  return array;
-}
-
 // Record names are bytes from the input; bytes that are not UTF-8 survive the
 // round trip as lone surrogates.
 py::list names_to_python(const std::vector<std::string>& names) {
@@ -32,17 +25,6 @@ py::list names_to_python(const std::vector<std::string>& names) {
   return list;
 }
 
-std::vector<std::string> names_from_python(const py::iterable& names) {
-  std::vector<std::string> result;
-  for (py::handle name : names) {
-    if (!PyUnicode_Check(name.ptr())) throw py::type_error("sequence names must be str");
-    py::object bytes = py::reinterpret_steal<py::object>(
-        PyUnicode_AsEncodedString(name.ptr(), "utf-8", "surrogateescape"));
-    if (!bytes) throw py::error_already_set();
-    result.emplace_back(PyBytes_AS_STRING(bytes.ptr()), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.ptr())));
-  }
-  return result;
-}
 
 py::dict columns_of(const HitBatch& batch) {
   const HitColumns& hits = batch.columns;
@@ -114,6 +96,18 @@ HitBatch batch_from(const py::dict& columns, const py::iterable& names) {
 }
 
 }  // namespace
+
+std::vector<std::string> names_from_python(const py::iterable& names) {
+  std::vector<std::string> result;
+  for (py::handle name : names) {
+    if (!PyUnicode_Check(name.ptr())) throw py::type_error("names must be str");
+    py::object bytes = py::reinterpret_steal<py::object>(
+        PyUnicode_AsEncodedString(name.ptr(), "utf-8", "surrogateescape"));
+    if (!bytes) throw py::error_already_set();
+    result.emplace_back(PyBytes_AS_STRING(bytes.ptr()), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.ptr())));
+  }
+  return result;
+}
 
 void register_hit_batch(py::module_& module) {
   py::class_<HitBatch>(module, "HitBatch",

@@ -9,5 +9,7 @@ PYBIND11_MODULE(_engine, module) {
   register_fasta_scan(module);
   register_hit_writer(module);
   register_variant_effects(module);
+  register_regions(module);
+  register_sequence_tools(module);
   vok::bind_stats(module);
 }

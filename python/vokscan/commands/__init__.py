@@ -2,6 +2,8 @@
 
     vok-scan [OPTIONS] MOTIFS SEQUENCES...          scan (commands.scan)
     vok-scan thresholds [OPTIONS] MOTIFS [...]      thresholds per motif (commands.thresholds)
+    vok-scan count [OPTIONS] MOTIFS SEQUENCES...    sites per record and motif (commands.count)
+    vok-scan enrich [OPTIONS] MOTIFS TARGETS        motif enrichment against a control (commands.enrich)
     vok-scan variants [OPTIONS] MOTIFS GENOME VARIANTS   variant effects (commands.variants)
 """
 
@@ -16,6 +18,8 @@ from .common import install_stop_signals, stopping_status
 #: Subcommand name -> the module (in this package) whose main(arguments) runs it.
 SUBCOMMANDS = {
     "thresholds": "thresholds",
+    "count": "count",
+    "enrich": "enrich",
     "variants": "variants",
 }
 

@@ -3,20 +3,19 @@
 from __future__ import annotations
 
 import argparse
-import math
 import os
 import sys
 import tempfile
 import threading
 from typing import List, Optional
 
-from .. import pvalues as pvalue_module
 from ..output import AtomicOutput
 from ..progress import Progress
-from ..scanning import engine_batches
+from ..scanning import engine_batches, region_batches
 from .common import (EXIT_OK, EXIT_PIPE, EXIT_USAGE, PROG, Parser, UsageError,
-                     add_motif_options, add_scanning_options, describe, exit_status,
-                     load_prepared_motifs, silence_stdout, stopping_status, say, version)
+                     add_motif_options, add_region_option, add_scanning_options, check_motif_options,
+                     command_main, describe, exit_status, load_prepared_motifs, silence_stdout,
+                     stopping_status, say, version)
 # After Ctrl-C, how long the scan may take to wind down before the process ends anyway.
 STOP_GRACE_SECONDS = 0.25
 
@@ -35,7 +34,8 @@ N and the other ambiguity codes end a segment, so no site spans them."""
 
 EPILOG = """\
 output columns (TSV):
-  sequence start end motif_id motif_name strand css mss core pvalue
+  sequence [region] start end motif_id motif_name strand css mss core pvalue
+  region: the region's name, with --regions only (positions stay genome positions)
   start/end: the matrix window, 0-based, end exclusive; core: the forward
   index of the leftmost base of the five-base core word; pvalue: the
   probability that a random window of the motif's length scores an mss at
@@ -66,12 +66,15 @@ def build_parser() -> argparse.ArgumentParser:
         prog=PROG, description=DESCRIPTION, epilog=EPILOG,
         usage=f"{PROG} [OPTIONS] MOTIFS SEQUENCES...\n       "
               f"{PROG} [OPTIONS] --jaspar RELEASE:COLLECTION:TAXON SEQUENCES...\n       "
-              f"{PROG} thresholds [OPTIONS] MOTIFS [SEQUENCES...]   (see {PROG} thresholds --help)",
+              f"{PROG} [OPTIONS] --regions BED MOTIFS GENOME\n       "
+              f"{PROG} thresholds [OPTIONS] MOTIFS [SEQUENCES...]   (see {PROG} thresholds --help)\n       "
+              f"{PROG} count [OPTIONS] MOTIFS SEQUENCES...           (see {PROG} count --help)\n       "
+              f"{PROG} enrich [OPTIONS] MOTIFS TARGETS               (see {PROG} enrich --help)",
         formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("inputs", nargs="+", metavar="MOTIFS SEQUENCES",
                         help="a motif file, then one or more FASTA files (- = standard input)")
     add_motif_options(parser)
-    add_scanning_options(parser)
+    add_region_option(add_scanning_options(parser))
     group = parser.add_argument_group("output")
     group.add_argument("-o", "--output", metavar="FILE",
                        help="write here instead of standard output; gzip-compressed when the "
@@ -113,20 +116,12 @@ def parse_options(argv: Optional[List[str]]) -> argparse.Namespace:
         options.motifs, options.sequences = options.inputs[0], options.inputs[1:]
     if options.sequences.count("-") > 1:
         raise UsageError("standard input (-) can be read only once")
-    for name in ("css", "mss", "pvalue"):
-        value = getattr(options, name)
-        if value is not None and math.isnan(value):
-            raise UsageError(f"--{name} must be a number, not NaN")
-    if options.pvalue is not None and options.mss is not None:
-        raise UsageError("give either --pvalue or --mss, not both")
-    if options.pvalue is not None and not 0.0 < options.pvalue <= 1.0:
-        raise UsageError("--pvalue must lie in (0, 1]")
-    try:
-        options.background = pvalue_module.parse_background(options.background)
-    except pvalue_module.BackgroundError as exc:
-        raise UsageError(f"--background: {exc}") from None
-    if options.threads < 0:
-        raise UsageError("--threads must be 0 or more")
+    check_motif_options(options)
+    if options.regions is not None:
+        if len(options.sequences) != 1 or options.sequences[0] == "-":
+            raise UsageError("--regions needs exactly one genome FASTA file (not standard input)")
+        if options.dask:
+            raise UsageError("--regions is scanned locally; leave out --dask")
     if options.dask_block_size < 1:
         raise UsageError("--dask-block-size must be 1 or more")
     if options.qvalue and options.format == "bed":
@@ -135,6 +130,36 @@ def parse_options(argv: Optional[List[str]]) -> argparse.Namespace:
         raise UsageError("--qvalue needs the lengths of the records scanned, which a --dask "
                          "scan does not report")
     return options
+
+
+# The TSV header with the region column of --regions.
+REGION_HEADER = b"sequence\tregion\tstart\tend\tmotif_id\tmotif_name\tstrand\tcss\tmss\tcore\tpvalue\n"
+
+
+class HeaderFirst:
+    """A HitWriter whose header line (given) goes out with the first batch or
+    at close, as the writer's own header does."""
+
+    def __init__(self, writer, header: bytes):
+        self.writer = writer
+        self.header = header
+
+    def _flush_header(self) -> None:
+        if self.header:
+            self.writer.write_text(self.header)
+            self.header = b""
+
+    def write(self, batch) -> None:
+        self._flush_header()
+        self.writer.write(batch)
+
+    def write_text(self, lines: bytes) -> None:
+        self._flush_header()
+        self.writer.write_text(lines)
+
+    def close(self) -> None:
+        self._flush_header()
+        self.writer.close()
 
 
 class _Run:
@@ -166,12 +191,19 @@ class _Run:
 
     def _work(self) -> None:
         try:
-            batches = engine_batches(
-                self.prepared, self.options.sequences, strand=self.options.strand,
-                mask=self.options.mask, partial_windows=self.options.partial_windows,
-                threads=self.options.threads, on_scan=self._on_scan,
-                client=self.client, block_size=self.options.dask_block_size, stop=self.stop,
-                output_format=self.options.format, parts_dir=self.parts_dir)
+            if self.options.regions is not None:
+                batches = (item.batch for item in region_batches(
+                    self.prepared, self.options.sequences[0], self.options.regions,
+                    strand=self.options.strand, mask=self.options.mask,
+                    partial_windows=self.options.partial_windows, threads=self.options.threads,
+                    region_column=self.options.format == "tsv"))
+            else:
+                batches = engine_batches(
+                    self.prepared, self.options.sequences, strand=self.options.strand,
+                    mask=self.options.mask, partial_windows=self.options.partial_windows,
+                    threads=self.options.threads, on_scan=self._on_scan,
+                    client=self.client, block_size=self.options.dask_block_size, stop=self.stop,
+                    output_format=self.options.format, parts_dir=self.parts_dir)
             try:
                 for batch in batches:
                     if self.stop.is_set():
@@ -235,10 +267,13 @@ def _run(options, connecting=None) -> int:
             output = AtomicOutput(options.output)
             if options.qvalue:
                 lines = _lines_file(output)
+            region_column = options.regions is not None and options.format == "tsv"
             writer = _engine.HitWriter(output.target, format=options.format,
                                        motifs=prepared.engine_set, compress=output.compress,
-                                       header=not options.no_header, pvalues=prepared.pvalues,
-                                       qvalue_lines=lines)
+                                       header=not options.no_header and not region_column,
+                                       pvalues=prepared.pvalues, qvalue_lines=lines)
+            if region_column and not options.no_header:
+                writer = HeaderFirst(writer, REGION_HEADER)
             client = connecting.client() if connecting is not None else None
         except BaseException as exc:
             if isinstance(exc, KeyboardInterrupt):
@@ -288,11 +323,4 @@ def _run(options, connecting=None) -> int:
 
 def main(arguments: List[str]) -> int:
     """`vok-scan [OPTIONS] MOTIFS SEQUENCES...`; the exit status."""
-    try:
-        options = parse_options(arguments)
-    except UsageError as exc:
-        say(f"error: {exc}")
-        return EXIT_USAGE
-    except SystemExit as exc:  # --help, --version
-        return exc.code if isinstance(exc.code, int) else EXIT_OK
-    return run(options)
+    return command_main(parse_options, run, arguments)
