@@ -7,8 +7,10 @@
 #include <string>
 
 #include "stream/block_scan.hpp"
+#include "stream/hit_format.hpp"
 #include "stream/hit_pvalues.hpp"
 #include "stream/motif_set.hpp"
+#include "stream/text_buffer.hpp"
 
 namespace vok::scanner_binding {
 
@@ -32,6 +34,15 @@ using FloatMatrix = py::array_t<float, py::array::c_style | py::array::forcecast
 
 // The values of an (L, 4) array, already checked for that shape, as a matrix.
 PwmMatrix pwm_from_array(const FloatMatrix& values, std::string name);
+
+// Lines formatted by a scan's workers, as HitWriter writes them (HitLines).
+struct HitLines {
+  stream::TextBuffer text;  // the lines, each ending in '\n'
+  std::size_t hits = 0;     // how many
+};
+
+// "tsv" | "bed" | "bed+"; ValueError otherwise.
+stream::HitFormat parse_format(const std::string& text);
 
 // "both" | "forward" | "reversed"; ValueError otherwise.
 stream::Strand parse_strand(const std::string& text);

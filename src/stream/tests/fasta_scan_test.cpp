@@ -80,7 +80,7 @@ TEST(FastaScan, SameHitsWhateverTheThreadsAndBlocks) {
       options.block_letters = block;
       FastaScan scan(motifs, {file.path()}, options);
       std::vector<Key> got;
-      while (auto batch = scan.next(nullptr)) add_keys(got, *batch);
+      while (auto chunk = scan.next(nullptr)) add_keys(got, chunk->hits);
       EXPECT_EQ(got, expected) << threads << " threads, blocks of " << block;
       EXPECT_EQ(scan.bytes_read(), text.size());
       EXPECT_EQ(scan.bytes_total(), text.size());
