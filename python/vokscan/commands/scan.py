@@ -36,12 +36,14 @@ N and the other ambiguity codes end a segment, so no site spans them."""
 
 EPILOG = """\
 output columns (TSV):
-  sequence start end motif_id motif_name strand css mss core pvalue
+  sequence start end motif_id motif_name strand css mss core pvalue [site]
   start/end: the matrix window, 0-based, end exclusive; core: the forward
   index of the leftmost base of the five-base core word; pvalue: the
   probability that a random window of the motif's length scores an mss at
-  least the hit's own (under --background). BED: chrom, start, end, motif id,
-  round(mss x 1000), strand; bed+ adds css, mss and pvalue.
+  least the hit's own (under --background); site (--site): the window's
+  letters on the hit's strand (the reverse complement for - under --strand
+  both, reversed under --strand reversed). BED: chrom, start, end, motif id,
+  round(mss x 1000), strand; bed+ adds css, mss, pvalue (and site).
 
 thresholds: unless --mss is given, each motif gets the mss threshold at
 which a random window of the background scores at least that high with
@@ -78,6 +80,9 @@ def build_parser() -> argparse.ArgumentParser:
                             "name ends in .gz (default: standard output)")
     group.add_argument("-f", "--format", choices=("tsv", "bed", "bed+"), default="tsv",
                        help="output format (default: tsv)")
+    group.add_argument("--site", action="store_true",
+                       help="add a site column to TSV and BED+: the window's letters on the hit's "
+                            "strand, as cased in the input (default: off)")
     group.add_argument("--no-header", action="store_true",
                        help="leave out the TSV header line (default: header written)")
     group.add_argument("-q", "--quiet", action="store_true",
@@ -122,6 +127,8 @@ def parse_options(argv: Optional[List[str]]) -> argparse.Namespace:
         raise UsageError("--threads must be 0 or more")
     if options.dask_block_size < 1:
         raise UsageError("--dask-block-size must be 1 or more")
+    if options.site and options.format == "bed":
+        raise UsageError("--site needs --format tsv or bed+ (BED has six columns)")
     return options
 
 
@@ -181,7 +188,8 @@ class _Run:
                 mask=self.options.mask, partial_windows=self.options.partial_windows,
                 threads=self.options.threads, on_scan=self.progress.start,
                 client=self.client, block_size=self.options.dask_block_size, stop=self.stop,
-                output_format=self.options.format, parts_dir=self.parts_dir)
+                output_format=self.options.format, parts_dir=self.parts_dir,
+                site=self.options.site)
             try:
                 for batch in batches:
                     if self.stop.is_set():
@@ -241,7 +249,8 @@ def _run(options, connecting=None) -> int:
             output = AtomicOutput(options.output)
             writer = _engine.HitWriter(output.target, format=options.format,
                                        motifs=prepared.engine_set, compress=output.compress,
-                                       header=not options.no_header, pvalues=prepared.pvalues)
+                                       header=not options.no_header, pvalues=prepared.pvalues,
+                                       site=options.site)
             client = connecting.client() if connecting is not None else None
         except BaseException as exc:
             if isinstance(exc, KeyboardInterrupt):

@@ -118,7 +118,7 @@ char* HitLineFormat::put(char* at, const HitFields& hit) const {
   }
   if (pvalues_ != nullptr) {
     *at++ = '\t';
-    at = put_number(at, (*pvalues_)(hit.motif, hit.strand, hit.mss));
+    at = put_number(at, hit.pvalue);
   }
   if (site_) {
     *at++ = '\t';
@@ -142,9 +142,9 @@ void append_hits(TextBuffer& out, const HitBatch& batch, const HitLineFormat& fo
   }
   // In slices, so the room reserved stays in cache.
   constexpr std::size_t kSlice = 1024;
+  std::vector<float> pvalues(kSlice, 1.0f);
   for (std::size_t first = 0; first < count; first += kSlice) {
     const std::size_t last = std::min(count, first + kSlice);
-    char* at = out.room((last - first) * longest_line);
     for (std::size_t i = first; i < last; ++i) {
       const auto sequence = static_cast<std::size_t>(hits.sequence[i]);
       if (hits.sequence[i] < 0 || sequence >= batch.sequence_names.size() || hits.motif[i] < 0 ||
@@ -152,9 +152,18 @@ void append_hits(TextBuffer& out, const HitBatch& batch, const HitLineFormat& fo
         out.commit(out.view().data() + original);
         throw std::out_of_range("a hit refers to a sequence or motif that does not exist");
       }
-      at = format.put(at, {batch.sequence_names[sequence], hits.start[i], hits.end[i], hits.core[i],
-                           hits.motif[i], hits.strand[i], hits.css[i], hits.mss[i],
-                           with_site ? hits.site_of(i) : std::string_view()});
+    }
+    if (format.has_pvalue()) {
+      for (std::size_t i = first; i < last; ++i) {
+        pvalues[i - first] = format.pvalue(hits.motif[i], hits.strand[i], hits.mss[i]);
+      }
+    }
+    char* at = out.room((last - first) * longest_line);
+    for (std::size_t i = first; i < last; ++i) {
+      at = format.put(at, {batch.sequence_names[static_cast<std::size_t>(hits.sequence[i])], hits.start[i],
+                           hits.end[i], hits.core[i], hits.motif[i], hits.strand[i], hits.css[i],
+                           hits.mss[i], with_site ? hits.site_of(i) : std::string_view(),
+                           pvalues[i - first]});
     }
     out.commit(at);
   }

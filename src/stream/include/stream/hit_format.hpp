@@ -34,6 +34,7 @@ struct HitFields {
   float css;                  // core similarity score
   float mss;                  // matrix similarity score
   std::string_view site;      // the window's letters on its strand (site column only)
+  float pvalue = 1;           // P(a random window scores mss or more) (pvalue column only)
 };
 
 // The line layout of one run: format, motif texts, the optional columns.
@@ -46,6 +47,12 @@ class HitLineFormat {
 
   std::size_t motif_count() const { return motif_text_.size(); }
   bool has_site() const { return site_; }
+  bool has_pvalue() const { return pvalues_ != nullptr; }
+  // The p-value column of a hit: looked up apart from the formatting, in a
+  // loop of independent loads, since the tables are larger than the caches.
+  float pvalue(std::int32_t motif, std::int8_t strand, float mss) const {
+    return (*pvalues_)(motif, strand, mss);
+  }
   // The most bytes the line of one hit takes, for a record name of `name_bytes`.
   std::size_t longest_line(std::size_t name_bytes) const { return name_bytes + longest_rest_; }
   // Writes the line of `hit` with its line end at `at`; returns the line's end.

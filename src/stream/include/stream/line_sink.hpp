@@ -2,6 +2,7 @@
 // Hits of a block scan formatted into lines as they are found, by the
 // worker that found them.
 #include <span>
+#include <vector>
 
 #include "stream/block_scan.hpp"
 #include "stream/hit_format.hpp"
@@ -25,6 +26,7 @@ class LineSink final : public HitSink {
   Strand strand_;                // scanned strands, for the site letters
   TextBuffer& out_;              // receives the lines
   std::size_t hits_ = 0;         // lines written
+  std::vector<float> pvalues_;   // p-values of the lines being written
 };
 
 }  // namespace vok::stream
