@@ -57,8 +57,8 @@ py::dict columns_of(const HitBatch& batch) {
   columns["core"] = to_array(hits.core);
   if (hits.site_width > 0) {
     // Fixed-width bytes, NUL-padded: numpy dtype S<width>.
-    py::array site(py::dtype("S" + std::to_string(hits.site_width)),
-                   {static_cast<py::ssize_t>(hits.size())});
+    const std::vector<py::ssize_t> shape{static_cast<py::ssize_t>(hits.size())};
+    py::array site(py::dtype("S" + std::to_string(hits.site_width)), shape);
     if (!hits.site.empty()) std::memcpy(site.mutable_data(), hits.site.data(), hits.site.size());
     columns["site"] = site;
   }
