@@ -26,6 +26,10 @@ class Progress:
 
         self.bar = tqdm(total=scan.bytes_total, unit="B", unit_scale=True, unit_divisor=1024,
                         file=sys.stderr, leave=False, desc="input",
+                        # The rate since the start: input arrives a block at a
+                        # time, and a moving average of so uneven steps would
+                        # make the remaining time jump by a third either way.
+                        smoothing=0,
                         # a terminal that reports no size (0 x 0) would hide the bar
                         ncols=size.columns, nrows=size.lines)
 

@@ -5,6 +5,7 @@ import resource
 import subprocess
 import sys
 import textwrap
+from pathlib import Path
 
 import numpy as np
 import pytest
@@ -138,3 +139,49 @@ def test_memory_stays_bounded_when_every_window_is_a_hit(tmp_path, threads):
     # The largest child so far: a bound, whichever child it was.
     assert peak_mib < 256 or before / 1024 >= 256
     assert peak_mib < 256
+
+
+DATA = Path(__file__).resolve().parents[2] / "examples" / "data"
+
+
+@pytest.mark.parametrize("fmt, site_field", [("tsv", 10), ("bed+", 9)])
+def test_command_site_column(fmt, site_field):
+    command = [sys.executable, "-m", "vokscan", "--quiet", "--site", "--format", fmt,
+               str(DATA / "jaspar_core_vertebrates.transfac"), str(DATA / "lambda_virus.fa")]
+    out = subprocess.run(command, capture_output=True, text=True, timeout=120, check=True).stdout
+    lines = out.splitlines()
+    if fmt == "tsv":
+        assert lines.pop(0).endswith("\tcore\tpvalue\tsite")
+    fields = [line.split("\t") for line in lines]
+    assert len(fields) > 20 and all(len(f) == site_field + 1 for f in fields)
+    assert all(len(f[site_field]) == int(f[2]) - int(f[1]) and set(f[site_field]) <= set("ACGTacgt")
+               for f in fields)
+
+
+def test_command_refuses_a_site_column_in_bed():
+    result = subprocess.run([sys.executable, "-m", "vokscan", "--site", "--format", "bed",
+                             str(DATA / "jaspar_core_vertebrates.transfac"), str(DATA / "lambda_virus.fa")],
+                            capture_output=True, text=True, timeout=120)
+    assert result.returncode == 2 and "--site" in result.stderr and result.stdout == ""
+
+
+@pytest.mark.parametrize("as_frame", [False, True])
+def test_api_site_column_from_files_and_memory(tmp_path, as_frame):
+    if as_frame:
+        pytest.importorskip("pandas")
+    from vokscan import scan_to_dataframe
+    text = (DATA / "lambda_virus.fa").read_text().split("\n", 1)[1].replace("\n", "")
+    text = text[:20000].lower() + text[20000:]
+    path = tmp_path / "lambda.fa"
+    path.write_text(">lambda\n" + text + "\n")
+    motifs = DATA / "jaspar_core_vertebrates.transfac"
+    tables = [scan_to_dataframe(motifs, source, site=True, as_frame=as_frame, mss=0.85)
+              for source in (path, {"lambda": text})]
+    for table in tables:
+        assert list(table.keys())[-1] == "site"
+        sites = list(table["site"])
+        assert len(sites) > 20 and any(site.islower() for site in sites)
+        for start, end, strand, site in zip(table["start"], table["end"], table["strand"], sites):
+            window = text[start:end]
+            assert site == (window if strand == "+" else window[::-1].translate(COMPLEMENT))
+    assert list(tables[0]["site"]) == list(tables[1]["site"])

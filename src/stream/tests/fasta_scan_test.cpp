@@ -134,7 +134,7 @@ TEST(FastaScan, LinesOnTheWorkersAreTheColumnsFormatted) {
     }
     ASSERT_GT(expected.size(), 1u << 20);
     for (std::size_t threads : {1u, 3u}) {
-      for (std::size_t budget : {std::size_t{1} << 16, std::size_t{64} << 20}) {
+      for (std::size_t budget : {std::size_t{1} << 16, std::size_t{1} << 22, std::size_t{64} << 20}) {
         FastaScanOptions lines = options;
         lines.threads = threads;
         lines.block_letters = 5000;
