@@ -30,7 +30,11 @@ class Progress:
         self.scan = scan
         if not self.enabled:
             return
-        self.bar = terminal_bar(total=scan.bytes_total, unit="B", unit_divisor=1024, desc="input")
+        # The rate since the start (smoothing=0): input arrives a block at a
+        # time, and a moving average of so uneven steps would make the
+        # remaining time jump by a third either way.
+        self.bar = terminal_bar(total=scan.bytes_total, unit="B", unit_divisor=1024, desc="input",
+                                smoothing=0)
 
     def update(self, force: bool = False) -> None:
         if self.bar is None:

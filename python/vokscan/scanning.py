@@ -143,7 +143,7 @@ def _split_sequences(sequences) -> Tuple[List[str], List[Record]]:
 
 
 def _scan_records(prepared: PreparedMotifs, records: Sequence[Record], *, strand, mask,
-                  partial_windows) -> Iterator:
+                  partial_windows, site=False) -> Iterator:
     """Engine batches of in-memory records, one per block of each record."""
     engine = _engine()
     context = max(prepared.engine_set.max_length - 1, 0)
@@ -156,22 +156,26 @@ def _scan_records(prepared: PreparedMotifs, records: Sequence[Record], *, strand
                 prepared.engine_set, name, text[lo:hi], offset=lo,
                 owned_start=owned_start, owned_end=owned_end,
                 at_record_start=lo == 0, at_record_end=hi == n,
-                strand=strand, mask=mask, partial_windows=partial_windows)
+                strand=strand, mask=mask, partial_windows=partial_windows, site=site)
             if len(batch):
                 yield batch
 
 
 def engine_batches(prepared: PreparedMotifs, sequences, *, strand="both", mask=False,
                    partial_windows=False, threads=0, on_scan=None, client=None,
-                   block_size=None, stop=None, output_format=None, parts_dir=None) -> Iterator:
+                   block_size=None, stop=None, output_format=None, parts_dir=None,
+                   site=False) -> Iterator:
     """The engine's hit batches for FASTA paths or in-memory records.
 
     ``on_scan`` is called with the running FastaScan (for progress figures).
-    With a Dask ``client`` the FASTA files are scanned on its cluster in
-    blocks of ``block_size`` bases; ``stop`` (an Event) ends that scan early;
-    with ``output_format`` the cluster's workers format the lines and the
-    batches are bytes for ``HitWriter.write_text`` (left by the workers in
-    ``parts_dir`` when they can reach it).
+    With ``site`` the hits carry their window's letters. With a Dask
+    ``client`` the FASTA files are scanned on its cluster in blocks of
+    ``block_size`` bases; ``stop`` (an Event) ends that scan early. With
+    ``output_format`` ('tsv', 'bed' or 'bed+') the lines are formatted where
+    the hits are found, with a pvalue column when ``prepared`` has p-value
+    tables: a local scan of FASTA files yields ``HitLines`` for
+    ``HitWriter.write``, a cluster scan bytes for ``HitWriter.write_text``
+    (left by the workers in ``parts_dir`` when they can reach it).
     """
     _check_strand(strand)
     paths, records = _split_sequences(sequences)
@@ -183,14 +187,15 @@ def engine_batches(prepared: PreparedMotifs, sequences, *, strand="both", mask=F
         return cluster_batches(client, prepared, paths, on_scan=on_scan, block_size=block_size,
                                stop=stop, output_format=output_format, parts_dir=parts_dir,
                                strand=strand, mask=mask,
-                               partial_windows=partial_windows)
+                               partial_windows=partial_windows, site=site)
     if records:
         return _scan_records(prepared, records, strand=strand, mask=mask,
-                             partial_windows=partial_windows)
+                             partial_windows=partial_windows, site=site)
     if not paths:
         raise ValueError("no sequences given")
     return _scan_files(prepared, paths, strand=strand, mask=mask,
-                       partial_windows=partial_windows, threads=threads, on_scan=on_scan)
+                       partial_windows=partial_windows, threads=threads, on_scan=on_scan,
+                       site=site, output_format=output_format)
 
 
 class RegionBatch(NamedTuple):
@@ -224,9 +229,13 @@ def region_batches(prepared: PreparedMotifs, genome, regions, *, strand="both", 
         yield RegionBatch(batch, chunk.names, chunk.first)
 
 
-def _scan_files(prepared, paths, *, strand, mask, partial_windows, threads, on_scan):
+def _scan_files(prepared, paths, *, strand, mask, partial_windows, threads, on_scan, site,
+                output_format):
+    lines = {} if output_format is None else {"format": output_format,
+                                               "pvalues": prepared.pvalues}
     scan = _engine().FastaScan(prepared.engine_set, paths, strand=strand, mask=mask,
-                               partial_windows=partial_windows, threads=threads)
+                               partial_windows=partial_windows, threads=threads, site=site,
+                               **lines)
     try:
         if on_scan is not None:
             on_scan(scan)
@@ -289,6 +298,7 @@ class _Decoder:
             "mss": raw["mss"],
             "core": raw["core"],
             **self.pvalue_column(batch),
+            **_site_column(raw),
         }
 
     def pvalue_column(self, batch) -> Dict[str, np.ndarray]:
@@ -311,7 +321,16 @@ class _Decoder:
             "mss": raw["mss"],
             "core": raw["core"],
             **self.pvalue_column(batch),
+            **_site_column(raw, as_objects=True),
         })
+
+
+def _site_column(raw, as_objects=False) -> Dict[str, np.ndarray]:
+    """The site letters as text (numpy str, or Python str objects for pandas)."""
+    if "site" not in raw:
+        return {}
+    sites = raw["site"].astype(str)
+    return {"site": sites.astype(object) if as_objects else sites}
 
 
 def _categorical(categories: List[str], codes: np.ndarray):
@@ -331,7 +350,7 @@ def scan(motifs, sequences, *, css: Optional[float] = None, mss: float = DEFAULT
          motif_format: Optional[str] = None, as_frame: Optional[bool] = None,
          pvalue: Optional[float] = None, background="uniform",
          pvalues: bool = False, client=None,
-         block_size: Optional[int] = None, regions=None) -> Iterator:
+         block_size: Optional[int] = None, regions=None, site: bool = False) -> Iterator:
     """Scan sequences with motifs; yield the hits in batches.
 
     motifs: a motif file path, or a list of vok.PwmMatrix / Bio.motifs motifs.
@@ -348,6 +367,9 @@ def scan(motifs, sequences, *, css: Optional[float] = None, mss: float = DEFAULT
     strand: "both", "forward" or "reversed"; mask: skip lower-case letters;
       partial_windows: keep windows cut short by a segment end; threads: for
       FASTA files, 0 = the worker pool's default.
+    site: add a ``site`` column, the window's letters on the hit's strand
+      (reverse complement for "-" hits of "both", reversed for "reversed")
+      in the input's case; a window cut short has the letters there are.
     client: a ``distributed.Client``: scan the FASTA files on its Dask cluster,
       in blocks of ``block_size`` bases (same hits, same order).
     regions: scan only these intervals of ``sequences``, then one genome FASTA
@@ -358,7 +380,7 @@ def scan(motifs, sequences, *, css: Optional[float] = None, mss: float = DEFAULT
     Each batch is a pandas DataFrame (when pandas is installed, unless
     ``as_frame=False``) or a dict of numpy arrays, with the columns
     sequence, start, end, motif_id, motif_name, strand, css, mss, core
-    (and pvalue).
+    (and pvalue, site).
     """
     # Motifs, cut-offs and options are checked here, before the first batch is asked for.
     _check_strand(strand)
@@ -371,12 +393,14 @@ def scan(motifs, sequences, *, css: Optional[float] = None, mss: float = DEFAULT
     if regions is not None:
         if client is not None:
             raise TypeError("regions are scanned locally; leave out client")
+        if site:
+            raise TypeError("a site column is not available for regions")
         return (convert(item.batch, item.regions) for item in
                 region_batches(prepared, sequences, regions, strand=strand, mask=mask,
                                partial_windows=partial_windows, threads=threads) if len(item.batch))
     batches = engine_batches(prepared, sequences, strand=strand, mask=mask,
                              partial_windows=partial_windows, threads=threads,
-                             client=client, block_size=block_size)
+                             client=client, block_size=block_size, site=site)
     return (convert(batch) for batch in batches)
 
 
@@ -404,14 +428,17 @@ def scan_to_dataframe(motifs, sequences, **options):
                               pvalues=options.pop("pvalues", False) or qvalues)
     record_lengths = _record_lengths(sequences, options) if qvalues else None
     names: Dict[str, int] = {}
+    site = options.get("site", False)
     parts: Dict[str, List[np.ndarray]] = {key: [] for key in
                                           ("sequence", "start", "end", "motif", "strand",
-                                           "css", "mss", "core", "pvalue", "region")}
+                                           "css", "mss", "core", "pvalue", "region", "site")}
     regions = options.pop("regions", None)
     region_names: List[str] = []
     if regions is not None:
         if options.get("client") is not None:
             raise TypeError("regions are scanned locally; leave out client")
+        if site:
+            raise TypeError("a site column is not available for regions")
         def region_hits():
             for item in region_batches(prepared, sequences, regions, **{
                     key: options[key] for key in ("strand", "mask", "partial_windows", "threads")
@@ -431,9 +458,11 @@ def scan_to_dataframe(motifs, sequences, **options):
         parts["sequence"].append(local[raw["sequence"]] if len(local) else raw["sequence"])
         for key in ("start", "end", "motif", "strand", "css", "mss", "core"):
             parts[key].append(raw[key])
+        if site:
+            parts["site"].append(raw["site"].astype(str))
     dtypes = {"sequence": np.int64, "start": np.int64, "end": np.int64, "motif": np.int32,
               "strand": np.int8, "css": np.float32, "mss": np.float32, "core": np.int64,
-              "pvalue": np.float32, "region": np.int64}
+              "pvalue": np.float32, "region": np.int64, "site": str}
     joined = {key: (np.concatenate(parts[key]) if parts[key] else np.empty(0, dtypes[key]))
               for key in parts}
     sequence_names = list(names)
@@ -442,6 +471,8 @@ def scan_to_dataframe(motifs, sequences, **options):
         windows = np.asarray(prepared.windows_scanned(record_lengths(), options.get("strand", "both")),
                              dtype=np.uint64)
         extra["qvalue"] = _engine().hit_qvalues(joined["motif"], joined["pvalue"], windows)
+    if site:
+        extra["site"] = joined["site"].astype(object) if frames else joined["site"]
     if frames:
         import pandas as pd
 

@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "stream/block_scan.hpp"
+#include "stream/hit_format.hpp"
 #include "stream/hit_pvalues.hpp"
 #include "stream/motif_set.hpp"
+#include "stream/text_buffer.hpp"
 
 namespace vok::scanner_binding {
 
@@ -48,6 +50,15 @@ py::array_t<T> to_array(const std::vector<T>& values) {
 
 // Python str names as bytes (lone surrogates back to the bytes they stand for); TypeError otherwise.
 std::vector<std::string> names_from_python(const py::iterable& names);
+
+// Lines formatted by a scan's workers, as HitWriter writes them (HitLines).
+struct HitLines {
+  stream::TextBuffer text;  // the lines, each ending in '\n'
+  std::size_t hits = 0;     // how many
+};
+
+// "tsv" | "bed" | "bed+"; ValueError otherwise.
+stream::HitFormat parse_format(const std::string& text);
 
 // "both" | "forward" | "reversed"; ValueError otherwise.
 stream::Strand parse_strand(const std::string& text);

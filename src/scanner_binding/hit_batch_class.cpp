@@ -37,7 +37,27 @@ py::dict columns_of(const HitBatch& batch) {
   columns["css"] = to_array(hits.css);
   columns["mss"] = to_array(hits.mss);
   columns["core"] = to_array(hits.core);
+  if (hits.site_width > 0) {
+    // Fixed-width bytes, NUL-padded: numpy dtype S<width>.
+    const std::vector<py::ssize_t> shape{static_cast<py::ssize_t>(hits.size())};
+    py::array site(py::dtype("S" + std::to_string(hits.site_width)), shape);
+    if (!hits.site.empty()) std::memcpy(site.mutable_data(), hits.site.data(), hits.site.size());
+    columns["site"] = site;
+  }
   return columns;
+}
+
+// The optional site column: a one-dimensional array of dtype S<width>.
+void site_from(const py::dict& columns, HitColumns& hits) {
+  if (!columns.contains("site")) return;
+  py::array array = py::array::ensure(columns["site"]);
+  if (!array || array.dtype().kind() != 'S' || array.ndim() != 1 || array.itemsize() < 1) {
+    throw py::value_error("column 'site' must be a 1-D array of dtype S<width>");
+  }
+  hits.site_width = static_cast<std::size_t>(array.itemsize());
+  auto contiguous = py::array::ensure(array, py::array::c_style);
+  hits.site.resize(static_cast<std::size_t>(contiguous.size()) * hits.site_width);
+  if (!hits.site.empty()) std::memcpy(hits.site.data(), contiguous.data(), hits.site.size());
 }
 
 // One column of a dict: a one-dimensional array of exactly dtype T.
@@ -73,10 +93,14 @@ HitBatch batch_from(const py::dict& columns, const py::iterable& names) {
   hits.css = column_from<float>(columns, "css");
   hits.mss = column_from<float>(columns, "mss");
   hits.core = column_from<std::int64_t>(columns, "core");
+  site_from(columns, hits);
   const std::size_t count = hits.start.size();
   for (std::size_t size : {hits.sequence.size(), hits.end.size(), hits.motif.size(),
                            hits.strand.size(), hits.css.size(), hits.mss.size(), hits.core.size()}) {
     if (size != count) throw py::value_error("the columns must have equal lengths");
+  }
+  if (hits.site_width > 0 && hits.site.size() != count * hits.site_width) {
+    throw py::value_error("the columns must have equal lengths");
   }
   const auto sequences = static_cast<std::int64_t>(batch.sequence_names.size());
   for (std::size_t i = 0; i < count; ++i) {
@@ -114,7 +138,8 @@ void register_hit_batch(py::module_& module) {
                        "Hits as columns, in output order; sequence indexes sequence_names.")
       .def("__len__", &HitBatch::size)
       .def("columns", &columns_of,
-           "A dict of numpy arrays: sequence, start, end, motif, strand, css, mss, core.")
+           "A dict of numpy arrays: sequence, start, end, motif, strand, css, mss, core, and "
+           "site (bytes, dtype S<width>) when the scan kept sites.")
       .def_property_readonly("sequence_names",
                              [](const HitBatch& batch) { return names_to_python(batch.sequence_names); })
       .def_static("from_columns", &batch_from, py::arg("columns"), py::arg("sequence_names"),

@@ -34,14 +34,16 @@ N and the other ambiguity codes end a segment, so no site spans them."""
 
 EPILOG = """\
 output columns (TSV):
-  sequence [region] start end motif_id motif_name strand css mss core pvalue
+  sequence [region] start end motif_id motif_name strand css mss core pvalue [qvalue] [site]
   region: the region's name, with --regions only (positions stay genome positions)
   start/end: the matrix window, 0-based, end exclusive; core: the forward
   index of the leftmost base of the five-base core word; pvalue: the
   probability that a random window of the motif's length scores an mss at
-  least the hit's own (under --background); with --qvalue a qvalue column
-  follows. BED: chrom, start, end, motif id, round(mss x 1000), strand; bed+
-  adds css, mss and pvalue (and qvalue).
+  least the hit's own (under --background); qvalue: with --qvalue; site
+  (--site): the window's letters on the hit's strand (the reverse complement
+  for - under --strand both, reversed under --strand reversed). BED: chrom,
+  start, end, motif id, round(mss x 1000), strand; bed+ adds css, mss, pvalue
+  (and qvalue, site).
 
 thresholds: unless --mss is given, each motif gets the mss threshold at
 which a random window of the background scores at least that high with
@@ -81,6 +83,9 @@ def build_parser() -> argparse.ArgumentParser:
                             "name ends in .gz (default: standard output)")
     group.add_argument("-f", "--format", choices=("tsv", "bed", "bed+"), default="tsv",
                        help="output format (default: tsv)")
+    group.add_argument("--site", action="store_true",
+                       help="add a site column to TSV and BED+: the window's letters on the hit's "
+                            "strand, as cased in the input (default: off)")
     group.add_argument("--no-header", action="store_true",
                        help="leave out the TSV header line (default: header written)")
     group.add_argument("--qvalue", action="store_true",
@@ -129,6 +134,10 @@ def parse_options(argv: Optional[List[str]]) -> argparse.Namespace:
     if options.qvalue and options.dask:
         raise UsageError("--qvalue needs the lengths of the records scanned, which a --dask "
                          "scan does not report")
+    if options.site and options.format == "bed":
+        raise UsageError("--site needs --format tsv or bed+ (BED has six columns)")
+    if options.regions is not None and (options.site or options.qvalue):
+        raise UsageError("--site and --qvalue are not available with --regions")
     return options
 
 
@@ -203,7 +212,8 @@ class _Run:
                     mask=self.options.mask, partial_windows=self.options.partial_windows,
                     threads=self.options.threads, on_scan=self._on_scan,
                     client=self.client, block_size=self.options.dask_block_size, stop=self.stop,
-                    output_format=self.options.format, parts_dir=self.parts_dir)
+                    output_format=self.options.format, parts_dir=self.parts_dir,
+                    site=self.options.site)
             try:
                 for batch in batches:
                     if self.stop.is_set():
@@ -271,7 +281,8 @@ def _run(options, connecting=None) -> int:
             writer = _engine.HitWriter(output.target, format=options.format,
                                        motifs=prepared.engine_set, compress=output.compress,
                                        header=not options.no_header and not region_column,
-                                       pvalues=prepared.pvalues, qvalue_lines=lines)
+                                       pvalues=prepared.pvalues, site=options.site,
+                                       qvalue_lines=lines)
             if region_column and not options.no_header:
                 writer = HeaderFirst(writer, REGION_HEADER)
             client = connecting.client() if connecting is not None else None

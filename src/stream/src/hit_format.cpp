@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <stdexcept>
+#include <string_view>
 
 namespace vok::stream {
 namespace {
@@ -45,7 +46,7 @@ char* put_number(char* at, std::int64_t value) {
   return at + length;
 }
 
-char* put_text(char* at, const std::string& text) {
+char* put_text(char* at, std::string_view text) {
   std::memcpy(at, text.data(), text.size());
   return at + text.size();
 }
@@ -59,83 +60,121 @@ long bed_score(float mss) {
 
 }  // namespace
 
-std::string hit_header(HitFormat format, bool with_pvalue) {
+std::string hit_header(HitFormat format, bool with_pvalue, bool with_site) {
   if (format != HitFormat::kTsv) return {};
-  return with_pvalue ? "sequence\tstart\tend\tmotif_id\tmotif_name\tstrand\tcss\tmss\tcore\tpvalue\n"
-                     : "sequence\tstart\tend\tmotif_id\tmotif_name\tstrand\tcss\tmss\tcore\n";
+  std::string header = "sequence\tstart\tend\tmotif_id\tmotif_name\tstrand\tcss\tmss\tcore";
+  if (with_pvalue) header += "\tpvalue";
+  if (with_site) header += "\tsite";
+  return header + "\n";
 }
 
-void append_hits(std::string& out, const HitBatch& batch, const MotifSet& motifs, HitFormat format,
-                 const HitPValues* pvalues) {
+HitLineFormat::HitLineFormat(const MotifSet& motifs, HitFormat format, const HitPValues* pvalues,
+                             bool site)
+    : format_(format),
+      pvalues_(format == HitFormat::kBed ? nullptr : pvalues),
+      site_(site && format != HitFormat::kBed) {
   if (pvalues && pvalues->size() != motifs.size()) {
     throw std::out_of_range("the p-value tables belong to another motif set");
   }
-  const bool with_pvalue = pvalues && format != HitFormat::kBed;
+  std::size_t longest_motif = 0;
+  motif_text_.reserve(motifs.size());
+  for (std::size_t k = 0; k < motifs.size(); ++k) {
+    const MotifSpec& spec = motifs.spec(k);
+    motif_text_.push_back(format == HitFormat::kTsv ? spec.id + '\t' + spec.name : spec.id);
+    longest_motif = std::max(longest_motif, motif_text_.back().size());
+  }
+  // Seven number fields at most, the separators and the line end, the site.
+  longest_rest_ = longest_motif + 7 * kNumberField + 17 + (site_ ? motifs.max_length() + 1 : 0);
+}
+
+char* HitLineFormat::put(char* at, const HitFields& hit) const {
+  at = put_text(at, hit.sequence);
+  *at++ = '\t';
+  at = put_number(at, hit.start);
+  *at++ = '\t';
+  at = put_number(at, hit.end);
+  *at++ = '\t';
+  at = put_text(at, motif_text_[static_cast<std::size_t>(hit.motif)]);
+  *at++ = '\t';
+  const char strand = hit.strand < 0 ? '-' : '+';
+  if (format_ == HitFormat::kTsv) {
+    *at++ = strand;
+    *at++ = '\t';
+    at = put_number(at, hit.css);
+    *at++ = '\t';
+    at = put_number(at, hit.mss);
+    *at++ = '\t';
+    at = put_number(at, hit.core);
+  } else {
+    at = put_number(at, static_cast<std::int64_t>(bed_score(hit.mss)));
+    *at++ = '\t';
+    *at++ = strand;
+    if (format_ == HitFormat::kBedPlus) {
+      *at++ = '\t';
+      at = put_number(at, hit.css);
+      *at++ = '\t';
+      at = put_number(at, hit.mss);
+    }
+  }
+  if (pvalues_ != nullptr) {
+    *at++ = '\t';
+    at = put_number(at, hit.pvalue);
+  }
+  if (site_) {
+    *at++ = '\t';
+    at = put_text(at, hit.site);
+  }
+  *at++ = '\n';
+  return at;
+}
+
+void append_hits(TextBuffer& out, const HitBatch& batch, const HitLineFormat& format) {
   const HitColumns& hits = batch.columns;
   const std::size_t count = hits.size();
   if (count == 0) return;
-  std::size_t longest_name = 0, longest_motif = 0;
+  std::size_t longest_name = 0;
   for (const std::string& name : batch.sequence_names) longest_name = std::max(longest_name, name.size());
-  for (std::size_t k = 0; k < motifs.size(); ++k) {
-    longest_motif = std::max(longest_motif, motifs.spec(k).id.size() + motifs.spec(k).name.size());
-  }
-  const std::size_t longest_line = longest_name + longest_motif + 7 * kNumberField + 17;
-
+  const std::size_t longest_line = format.longest_line(longest_name);
   const std::size_t original = out.size();
-  // In slices, so the space reserved (and zeroed by resize) stays in cache.
+  const bool with_site = format.has_site();
+  if (with_site && (hits.site_width == 0 || hits.site.size() != count * hits.site_width)) {
+    throw std::invalid_argument("the hits carry no site column");
+  }
+  // In slices, so the room reserved stays in cache.
   constexpr std::size_t kSlice = 1024;
+  std::vector<float> pvalues(kSlice, 1.0f);
   for (std::size_t first = 0; first < count; first += kSlice) {
     const std::size_t last = std::min(count, first + kSlice);
-    const std::size_t before = out.size();
-    out.resize(before + (last - first) * longest_line);
-    char* at = out.data() + before;
     for (std::size_t i = first; i < last; ++i) {
       const auto sequence = static_cast<std::size_t>(hits.sequence[i]);
-      const auto motif = static_cast<std::size_t>(hits.motif[i]);
       if (hits.sequence[i] < 0 || sequence >= batch.sequence_names.size() || hits.motif[i] < 0 ||
-          motif >= motifs.size()) {
-        out.resize(original);
+          static_cast<std::size_t>(hits.motif[i]) >= format.motif_count()) {
+        out.commit(out.view().data() + original);
         throw std::out_of_range("a hit refers to a sequence or motif that does not exist");
       }
-      const MotifSpec& spec = motifs.spec(motif);
-      at = put_text(at, batch.sequence_names[sequence]);
-      *at++ = '\t';
-      at = put_number(at, hits.start[i]);
-      *at++ = '\t';
-      at = put_number(at, hits.end[i]);
-      *at++ = '\t';
-      at = put_text(at, spec.id);
-      *at++ = '\t';
-      const char strand = hits.strand[i] < 0 ? '-' : '+';
-      if (format == HitFormat::kTsv) {
-        at = put_text(at, spec.name);
-        *at++ = '\t';
-        *at++ = strand;
-        *at++ = '\t';
-        at = put_number(at, hits.css[i]);
-        *at++ = '\t';
-        at = put_number(at, hits.mss[i]);
-        *at++ = '\t';
-        at = put_number(at, hits.core[i]);
-      } else {
-        at = put_number(at, static_cast<std::int64_t>(bed_score(hits.mss[i])));
-        *at++ = '\t';
-        *at++ = strand;
-        if (format == HitFormat::kBedPlus) {
-          *at++ = '\t';
-          at = put_number(at, hits.css[i]);
-          *at++ = '\t';
-          at = put_number(at, hits.mss[i]);
-        }
-      }
-      if (with_pvalue) {
-        *at++ = '\t';
-        at = put_number(at, (*pvalues)(hits.motif[i], hits.strand[i], hits.mss[i]));
-      }
-      *at++ = '\n';
     }
-    out.resize(static_cast<std::size_t>(at - out.data()));
+    if (format.has_pvalue()) {
+      for (std::size_t i = first; i < last; ++i) {
+        pvalues[i - first] = format.pvalue(hits.motif[i], hits.strand[i], hits.mss[i]);
+      }
+    }
+    char* at = out.room((last - first) * longest_line);
+    for (std::size_t i = first; i < last; ++i) {
+      at = format.put(at, {batch.sequence_names[static_cast<std::size_t>(hits.sequence[i])], hits.start[i],
+                           hits.end[i], hits.core[i], hits.motif[i], hits.strand[i], hits.css[i],
+                           hits.mss[i], with_site ? hits.site_of(i) : std::string_view(),
+                           pvalues[i - first]});
+    }
+    out.commit(at);
   }
+}
+
+void append_hits(std::string& out, const HitBatch& batch, const MotifSet& motifs, HitFormat format,
+                 const HitPValues* pvalues, bool site) {
+  const HitLineFormat layout(motifs, format, pvalues, site);
+  TextBuffer text;
+  append_hits(text, batch, layout);
+  out.append(text.view());
 }
 
 }  // namespace vok::stream
