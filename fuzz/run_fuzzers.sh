@@ -16,12 +16,21 @@ seconds="${1:-30}"
 build_dir=build/fuzz
 jobs="${VOK_BUILD_JOBS:-2}"
 
-if ! command -v clang++ >/dev/null; then
+# libFuzzer and the sanitizer runtimes come in their own package on Debian
+# (libclang-rt-<version>-dev), which clang does not pull in.
+has_fuzzer_runtime() {
+  command -v clang++ >/dev/null &&
+    [ -e "$(clang++ -print-resource-dir)/lib/linux/libclang_rt.fuzzer-x86_64.a" ]
+}
+if ! has_fuzzer_runtime; then
   if [ "$(id -u)" -eq 0 ] && command -v apt-get >/dev/null; then
-    echo "== apt-get install clang"
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends clang >/dev/null
-  else
-    echo "clang is missing; install it first: sudo apt-get install clang" >&2
+    echo "== apt-get install clang libclang-rt-dev"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends clang libclang-rt-dev >/dev/null
+  fi
+  if ! has_fuzzer_runtime; then
+    echo "clang with libFuzzer is missing; install it first: sudo apt-get install clang libclang-rt-dev" >&2
     exit 1
   fi
 fi
@@ -33,7 +42,12 @@ harnesses=()
 for source in fuzz/fuzz_*.cpp; do
   harnesses+=("$(basename "$source" .cpp)")
 done
-cmake --build "$build_dir" --parallel "$jobs" --target "${harnesses[@]}" >/dev/null
+# Only a failed build's output is shown.
+if ! build_log=$(cmake --build "$build_dir" --parallel "$jobs" --target "${harnesses[@]}" 2>&1); then
+  echo "$build_log" | grep -v '^\[' | tail -40
+  echo "building the fuzz harnesses failed"
+  exit 1
+fi
 
 failed=()
 for harness in "${harnesses[@]}"; do
