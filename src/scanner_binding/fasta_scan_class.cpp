@@ -39,7 +39,7 @@ class PyFastaScan {
     options.block_letters = block_size;
     auto set = motif_set_of(motifs);
     auto paths = source_paths(sources);
-    py::gil_scoped_release release;
+    GilRelease release;
     scan_ = std::make_unique<stream::FastaScan>(std::move(set), std::move(paths), options);
   }
 
@@ -47,8 +47,10 @@ class PyFastaScan {
     if (!scan_) throw py::stop_iteration();
     std::optional<stream::HitBatch> batch;
     {
-      py::gil_scoped_release release;
+      GilRelease release;
       batch = scan_->next(signal_check());
+      // At exit this thread never returns to Python: end the scan's threads first.
+      if (interpreter_exiting()) scan_->close();
     }
     if (!batch) throw py::stop_iteration();
     return std::move(*batch);
@@ -56,7 +58,7 @@ class PyFastaScan {
 
   void close() {
     if (!scan_) return;
-    py::gil_scoped_release release;
+    GilRelease release;
     scan_->close();
   }
 
@@ -100,7 +102,7 @@ stream::HitBatch scan_text(const py::object& motifs, const std::string& name,
   const std::size_t pool_size = thread_count(threads);
   auto set = motif_set_of(motifs);
 
-  py::gil_scoped_release release;
+  GilRelease release;
   return stream::scan_text(*set, name, std::string_view(data, static_cast<std::size_t>(size)),
                            range, options, mask, pool_size, signal_check());
 }

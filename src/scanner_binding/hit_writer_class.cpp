@@ -34,13 +34,13 @@ class PyHitWriter {
       target = py::str(py::module_::import("os").attr("fspath")(path)).cast<std::string>();
     }
     if (header) pending_header_ = stream::hit_header(format_, pvalues_ != nullptr);
-    py::gil_scoped_release release;
+    GilRelease release;
     sink_ = std::make_unique<stream::OutputSink>(target, compress);
   }
 
   void write(const stream::HitBatch& batch) {
     if (!sink_ || sink_->closed()) throw py::value_error("write to a closed HitWriter");
-    py::gil_scoped_release release;
+    GilRelease release;
     text_.clear();
     text_.swap(pending_header_);
     stream::append_hits(text_, batch, *motifs_, format_, pvalues_.get());
@@ -52,7 +52,7 @@ class PyHitWriter {
   void write_text(const py::bytes& lines) {
     if (!sink_ || sink_->closed()) throw py::value_error("write to a closed HitWriter");
     const std::string_view view = lines;
-    py::gil_scoped_release release;
+    GilRelease release;
     if (!pending_header_.empty()) {
       sink_->write(pending_header_);
       pending_header_.clear();
@@ -62,7 +62,7 @@ class PyHitWriter {
 
   void close() {
     if (!sink_ || sink_->closed()) return;
-    py::gil_scoped_release release;
+    GilRelease release;
     if (!pending_header_.empty()) sink_->write(pending_header_);
     pending_header_.clear();
     sink_->close();
@@ -87,7 +87,7 @@ py::bytes format_hits(const stream::HitBatch& batch, const std::string& format, 
   const auto tables = hit_pvalues_of(pvalues);
   std::string text;
   {
-    py::gil_scoped_release release;
+    GilRelease release;
     stream::append_hits(text, batch, *motif_set, parsed, tables.get());
   }
   return py::bytes(text);
@@ -109,7 +109,7 @@ py::bytes merge_lines(const std::vector<py::bytes>& texts, const std::vector<Key
   }
   std::string merged;
   {
-    py::gil_scoped_release release;
+    GilRelease release;
     merged = stream::merge_sorted_lines(runs);
   }
   return py::bytes(merged);
