@@ -369,7 +369,8 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     parser.add_argument("--sample", type=int, default=50, help="mutants drawn (default 50; 0: all)")
     parser.add_argument("--seed", type=int, default=1, help="seed of the draw (default 1)")
     parser.add_argument("--files", nargs="+", help="only these files (path suffixes)")
-    parser.add_argument("--functions", nargs="+", help="Python: only these functions")
+    parser.add_argument("--functions", nargs="+",
+                        help="Python: only these functions, in the files that define them")
     parser.add_argument("--tests", nargs="+", help="these pytest files instead of the library's")
     parser.add_argument("--list", action="store_true", help="list the drawn mutants and stop")
     parser.add_argument("--rerun", type=Path,

@@ -108,8 +108,17 @@ def _removable_statement(code_line: str, previous: str) -> bool:
     return bool(head) and re.fullmatch(r"[\w:.>\-*&]+", head) is not None and "=" not in head
 
 
+def _blank_static_asserts(code: str) -> str:
+    """Compile-time checks: a fault there fails the build or changes nothing."""
+    for match in reversed(list(re.finditer(r"\bstatic_assert\s*\(", code))):
+        close = _matching_paren(code, match.end() - 1)
+        if close > 0:
+            code = code[:match.start()] + re.sub(r"[^\n]", " ", code[match.start():close + 1]) + code[close + 1:]
+    return code
+
+
 def cxx_mutants(path: str, text: str) -> List[Mutant]:
-    code = blank_non_code(text)
+    code = _blank_static_asserts(blank_non_code(text))
     found: List[Mutant] = []
     for match in _CXX_BINARY.finditer(code):
         op = match.group(1)
@@ -178,13 +187,12 @@ def _offsets(text: str) -> List[int]:
 
 
 def _in_functions(tree: ast.AST, functions: Optional[Sequence[str]]) -> Optional[List[Tuple[int, int]]]:
-    if not functions:
-        return None
+    """Line spans of the named functions; None (the whole file) when it defines none."""
     spans = []
     for node in ast.walk(tree):
-        if isinstance(node, (ast.FunctionDef, ast.AsyncFunctionDef)) and node.name in functions:
+        if isinstance(node, (ast.FunctionDef, ast.AsyncFunctionDef)) and node.name in (functions or ()):
             spans.append((node.lineno, node.end_lineno or node.lineno))
-    return spans
+    return spans or None
 
 
 def python_mutants(path: str, text: str, functions: Optional[Sequence[str]] = None) -> List[Mutant]:
