@@ -11,7 +11,8 @@ For each library the tool enumerates every site where such a fault can be
 planted, draws a seeded sample, and for each mutant in turn:
   1. plants it in a private copy of the source tree (build/mutation/tree by
      default; the working tree is never touched) and rebuilds incrementally
-     (CMake + Ninja; ccache is used when installed);
+     (CMake + Ninja, with the standard library's bounds checks on, so an
+     index out of range fails at once; ccache is used when installed);
   2. runs the tests that cover the library: its C++ unit tests, the unit tests
      of the libraries built on it, and the pytest files that exercise it
      through the modules, cheapest first, stopping at the first failure;
@@ -177,15 +178,18 @@ class Workspace:
 
     def prepare(self, targets: Sequence[str]) -> None:
         self._sync_tree()
-        if not (self.build / "build.ninja").exists():
-            cmake_dir = subprocess.run([self.python, "-m", "pybind11", "--cmakedir"],
-                                       capture_output=True, text=True, check=True).stdout.strip()
-            command = ["cmake", "-S", str(self.tree), "-B", str(self.build), "-G", "Ninja",
-                       "-DCMAKE_BUILD_TYPE=Release", "-DVOK_BUILD_TESTS=ON", "-DVOK_BUILD_MODULE=ON",
-                       f"-DPython_EXECUTABLE={self.python}", f"-Dpybind11_DIR={cmake_dir}"]
-            if shutil.which("ccache"):
-                command.append("-DCMAKE_CXX_COMPILER_LAUNCHER=ccache")
-            subprocess.run(command, check=True, stdout=subprocess.DEVNULL)
+        cmake_dir = subprocess.run([self.python, "-m", "pybind11", "--cmakedir"],
+                                   capture_output=True, text=True, check=True).stdout.strip()
+        # The standard library's bounds checks make an index out of range (an
+        # array one too short, a loop one too long) fail at once, as the
+        # sanitizer pass of the test suite would.
+        command = ["cmake", "-S", str(self.tree), "-B", str(self.build), "-G", "Ninja",
+                   "-DCMAKE_BUILD_TYPE=Release", "-DCMAKE_CXX_FLAGS=-D_GLIBCXX_ASSERTIONS",
+                   "-DVOK_BUILD_TESTS=ON", "-DVOK_BUILD_MODULE=ON",
+                   f"-DPython_EXECUTABLE={self.python}", f"-Dpybind11_DIR={cmake_dir}"]
+        if shutil.which("ccache"):
+            command.append("-DCMAKE_CXX_COMPILER_LAUNCHER=ccache")
+        subprocess.run(command, check=True, stdout=subprocess.DEVNULL)
         if not self.build_targets(targets):
             raise SystemExit(f"the unmutated tree does not build: cmake --build {self.build}")
         self._stage_modules()
@@ -249,21 +253,24 @@ def run_with_limit(command: Sequence[str], cwd: Path, env: Dict[str, str], limit
 
 
 class TestPlan:
-    """The library's test commands, each with a time limit from its unmutated run."""
+    """The library's test commands, each with the targets it needs and a time
+    limit from its unmutated run. Targets are built just before their tests
+    run, so a mutant killed by the first tests costs only their build."""
 
     def __init__(self, workspace: Workspace, library: Library):
         self.workspace = workspace
-        self.commands: List[Tuple[str, List[str]]] = []
+        self.commands: List[Tuple[str, List[str], List[str]]] = []
         for target in library.binaries:
-            self.commands.append((target, [str(workspace.binary(target)), "--gtest_brief=1"]))
+            self.commands.append((target, [target], [str(workspace.binary(target)), "--gtest_brief=1"]))
         for test_file in library.pytest:
-            self.commands.append((test_file, [workspace.python, "-m", "pytest", "-x", "-q",
-                                              "-p", "no:cacheprovider", test_file]))
+            self.commands.append((test_file, list(library.modules),
+                                  [workspace.python, "-m", "pytest", "-x", "-q", "-p", "no:cacheprovider",
+                                   test_file]))
         self.limits: Dict[str, float] = {}
 
     def calibrate(self) -> None:
         env = self.workspace.environment()
-        for name, command in self.commands:
+        for name, _, command in self.commands:
             began = time.monotonic()
             outcome = run_with_limit(command, self.workspace.tree, env, 1800)
             if outcome != "pass":
@@ -272,10 +279,17 @@ class TestPlan:
             self.limits[name] = max(60.0, 3 * took)
             print(f"   {name}: {took:.1f} s", flush=True)
 
-    def run(self) -> Tuple[str, str]:
-        """('killed', by what) or ('survived', '')."""
+    def run(self, compiled: bool) -> Tuple[str, str]:
+        """('killed', by what), ('survived', '') or ('excluded', why); `compiled`:
+        C++ code is mutated, so each command's targets are built first."""
         env = self.workspace.environment()
-        for name, command in self.commands:
+        built: set = set()
+        for name, targets, command in self.commands:
+            wanted = [target for target in targets if target not in built]
+            if compiled and wanted:
+                if not self.workspace.build_targets(wanted):
+                    return "excluded", "does not compile"
+                built.update(wanted)
             outcome = run_with_limit(command, self.workspace.tree, env, self.limits[name])
             if outcome != "pass":
                 return "killed", f"{name}{' (time limit)' if outcome == 'timeout' else ''}"
@@ -322,10 +336,7 @@ def sweep(name: str, library: Library, mutants: List[Mutant], workspace: Workspa
         original = file_path.read_text(encoding="utf-8")
         try:
             file_path.write_text(mutant.apply(original), encoding="utf-8")
-            if not mutant.path.endswith(".py") and not workspace.build_targets(targets):
-                outcome, by = "excluded", "does not compile"
-            else:
-                outcome, by = plan.run()
+            outcome, by = plan.run(compiled=not mutant.path.endswith(".py"))
         finally:
             file_path.write_text(original, encoding="utf-8")
         entry = {"path": mutant.path, "line": mutant.line, "mutation": mutant.description,
