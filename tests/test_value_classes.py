@@ -14,6 +14,7 @@ SHAPE = "Unable to copy from a matrix with a different shape."
      "argument 'name': 'int' object cannot be converted to 'PyString'"),
     ("x", {"a": 1}, TypeError, "argument 'm': 'dict' object cannot be converted to 'Sequence'"),
     ("x", [[1], [2], [3]], ValueError, "expected a sequence of length 4 (got 3)"),
+    ("x", [], ValueError, "expected a sequence of length 4 (got 0)"),
     ("x", "ACG", ValueError, "expected a sequence of length 4 (got 3)"),
     ("x", "ACGT", ValueError, "Can't extract `str` to `Vec`"),
     ("x", [[1], "2", {3}, [4]], ValueError, "Can't extract `str` to `Vec`"),
