@@ -14,6 +14,7 @@ SHAPE = "Unable to copy from a matrix with a different shape."
      "argument 'name': 'int' object cannot be converted to 'PyString'"),
     ("x", {"a": 1}, TypeError, "argument 'm': 'dict' object cannot be converted to 'Sequence'"),
     ("x", [[1], [2], [3]], ValueError, "expected a sequence of length 4 (got 3)"),
+    ("x", [], ValueError, "expected a sequence of length 4 (got 0)"),
     ("x", "ACG", ValueError, "expected a sequence of length 4 (got 3)"),
     ("x", "ACGT", ValueError, "Can't extract `str` to `Vec`"),
     ("x", [[1], "2", {3}, [4]], ValueError, "Can't extract `str` to `Vec`"),
@@ -144,3 +145,26 @@ def test_hit_attributes_and_text(hit):
     hit.css = -0.0
     assert repr(hit) == ("Vok (sequence: chr1, matrix: M1, pos: 18446744073709551615,"
                          " strand: -, css: -0, mss: 0.8765, len: 12)")
+
+
+def _fresh_objects():
+    fasta = vok.parse_fasta(">record name\nACGTACGT\n")[0]
+    profile = vok.parse_profile("1 0.75 0.5 ACC matrix_one\n")[0]
+    pwm = vok.PwmMatrix("matrix_two", [[1.5], [2.5], [3.5], [4.5]])
+    calc = vok.VokCalculator()
+    calc.default_css_threshold, calc.default_mss_threshold = 0.25, 0.75
+    return {"fasta": fasta, "profile": profile, "pwm": pwm, "calc": calc}
+
+
+@pytest.mark.parametrize("owner, attribute", [
+    ("fasta", "name"), ("fasta", "seq"), ("profile", "id"), ("profile", "css"),
+    ("profile", "mss"), ("pwm", "name"), ("pwm", "matrix"), ("calc", "default_css_threshold"),
+    ("calc", "default_mss_threshold"), ("hit", "sequence"), ("hit", "matrix"), ("hit", "pos"),
+    ("hit", "css"), ("hit", "mss"), ("hit", "len"),
+])
+def test_every_read_returns_a_fresh_object(hit, owner, attribute):
+    hit.pos, hit.len = 10**12, 10**12 + 1  # beyond the interpreter's cache of small ints
+    obj = hit if owner == "hit" else _fresh_objects()[owner]
+    first, second = getattr(obj, attribute), getattr(obj, attribute)
+    assert first == second and first is not second
+

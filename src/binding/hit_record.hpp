@@ -1,8 +1,9 @@
 #pragma once
 // The record of the hit class Vok. An evaluation makes one per site, often
 // millions, so the record is kept small: the sequence and matrix names are
-// str objects shared by every hit that carries them (str is immutable, so
-// sharing cannot be observed), and the fields are ordered to avoid padding.
+// str objects shared by every hit that carries them (the getters build a
+// fresh str, so sharing cannot be observed), and the fields are ordered to
+// avoid padding.
 #include <cstdint>
 #include <string_view>
 
@@ -20,7 +21,6 @@ class SharedText {
   SharedText& operator=(SharedText&&) noexcept = default;
   SharedText& operator=(const SharedText& other) { return *this = SharedText(other); }
 
-  PyObject* object() const { return text_.get(); }
   std::string_view view() const { return text_in_place(text_.get()); }
 
  private:
@@ -38,9 +38,10 @@ struct HitRecord {
   bool strand = true;     // true: forward record; false: reverse record
 };
 
-// Conversions of the generic getter and setter: the getter hands out the shared
-// str; the setter converts as for any text and keeps an exact str of it.
-inline PyRef to_python(const SharedText& text) { return PyRef::borrow(text.object()); }
+// Conversions of the generic getter and setter: the getter builds a fresh str
+// (each read returns a new object); the setter converts as for any text and
+// keeps an exact str of it.
+inline PyRef to_python(const SharedText& text) { return to_python(text.view()); }
 template <>
 inline SharedText from_python<SharedText>(PyObject* object) {
   const std::string_view text = text_in_place(object);  // the text conversion's errors

@@ -37,6 +37,7 @@ class ObjectSlabs {
 
   void* allocate();  // object_size bytes, 8-byte aligned; nullptr when memory is exhausted
   void release(void* object);
+  std::size_t retained_bytes() const { return empty_count_ * kSlabBytes; }  // empty slabs kept
 
  private:
   struct Slab;

@@ -65,8 +65,30 @@ stream::Strand parse_strand(const std::string& text);
 
 // Checks for a pending signal (Ctrl-C) with the interpreter lock taken for a
 // moment; called by threads that released it. A true answer leaves the
-// signal's exception set, to be raised when the scan unwinds.
+// signal's exception set, to be raised when the scan unwinds; it is also true
+// once the interpreter exits, without the lock.
 std::function<bool()> signal_check();
+
+// Releases the interpreter lock for its lifetime, as py::gil_scoped_release
+// does, but safe at interpreter exit: once the exit has begun, the thread
+// (a daemon thread, since the exiting thread is exempt) never takes the lock
+// back and sleeps until the process ends.
+class GilRelease {
+ public:
+  GilRelease();
+  ~GilRelease();
+  GilRelease(const GilRelease&) = delete;
+  GilRelease& operator=(const GilRelease&) = delete;
+
+ private:
+  PyThreadState* state_;  // the released thread's state
+};
+
+// True once the interpreter exits, for every thread but the exiting one.
+bool interpreter_exiting();
+
+// Closes the gate of GilRelease and signal_check at exit (an atexit callback).
+void register_exit_gate();
 
 }  // namespace vok::scanner_binding
 

@@ -83,11 +83,4 @@ stream::Strand parse_strand(const std::string& text) {
   throw py::value_error("strand must be 'both', 'forward' or 'reversed', not '" + text + "'");
 }
 
-std::function<bool()> signal_check() {
-  return [] {
-    py::gil_scoped_acquire gil;
-    return PyErr_CheckSignals() != 0;
-  };
-}
-
 }  // namespace vok::scanner_binding

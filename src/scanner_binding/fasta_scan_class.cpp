@@ -49,7 +49,7 @@ class PyFastaScan {
       throw py::value_error("pvalues are written into lines: give a format too");
     }
     auto paths = source_paths(sources);
-    py::gil_scoped_release release;
+    scanner_binding::GilRelease release;
     lines_ = options.lines.has_value();
     scan_ = std::make_unique<stream::FastaScan>(std::move(set), std::move(paths), options);
   }
@@ -59,8 +59,10 @@ class PyFastaScan {
     if (!scan_) throw py::stop_iteration();
     std::optional<stream::ScanChunk> chunk;
     {
-      py::gil_scoped_release release;
+      scanner_binding::GilRelease release;
       chunk = scan_->next(signal_check());
+      // At exit this thread never returns to Python: end the scan's threads first.
+      if (interpreter_exiting()) scan_->close();
     }
     if (!chunk) throw py::stop_iteration();
     if (lines_) return py::cast(HitLines{std::move(chunk->text), chunk->hit_count});
@@ -69,7 +71,7 @@ class PyFastaScan {
 
   void close() {
     if (!scan_) return;
-    py::gil_scoped_release release;
+    GilRelease release;
     scan_->close();
   }
 
@@ -115,7 +117,7 @@ stream::HitBatch scan_text(const py::object& motifs, const std::string& name,
   const std::size_t pool_size = thread_count(threads);
   auto set = motif_set_of(motifs);
 
-  py::gil_scoped_release release;
+  GilRelease release;
   return stream::scan_text(*set, name, std::string_view(data, static_cast<std::size_t>(size)),
                            range, options, mask, pool_size, signal_check());
 }

@@ -43,7 +43,7 @@ class PyHitWriter {
       qvalue_lines_ = fspath(qvalue_lines);
     }
     if (header) pending_header_ = stream::hit_header(format_, pvalues_ != nullptr, site);
-    py::gil_scoped_release release;
+    scanner_binding::GilRelease release;
     // With q-values the lines wait in their own file until the scan ends.
     sink_ = std::make_unique<stream::OutputSink>(qvalue_lines_ ? qvalue_lines_ : target_,
                                                  qvalue_lines_ ? false : compress);
@@ -54,7 +54,7 @@ class PyHitWriter {
     if (layout_->has_site() && batch.columns.site_width == 0 && batch.size() > 0) {
       throw py::value_error("the writer has a site column but the batch carries no sites");
     }
-    py::gil_scoped_release release;
+    scanner_binding::GilRelease release;
     text_.clear();
     text_.append(pending_header_);
     pending_header_.clear();
@@ -70,7 +70,7 @@ class PyHitWriter {
   // file only (the windows scanned are not known there).
   void close_on_exit() {
     if (!qvalue_lines_) return close(std::nullopt);
-    py::gil_scoped_release release;
+    scanner_binding::GilRelease release;
     if (sink_) sink_->close();
   }
 
@@ -84,7 +84,7 @@ class PyHitWriter {
  private:
   void write_view(std::string_view view) {
     if (!sink_ || sink_->closed()) throw py::value_error("write to a closed HitWriter");
-    py::gil_scoped_release release;
+    scanner_binding::GilRelease release;
     if (!pending_header_.empty()) {
       sink_->write(pending_header_);
       pending_header_.clear();
@@ -97,7 +97,7 @@ class PyHitWriter {
   void close(const std::optional<std::vector<std::pair<std::string, std::uint64_t>>>& windows) {
     if (!sink_ || sink_->closed()) return;
     if (qvalue_lines_ && !windows) throw py::value_error("a HitWriter with q-values closes with the windows scanned");
-    py::gil_scoped_release release;
+    scanner_binding::GilRelease release;
     if (!pending_header_.empty()) sink_->write(pending_header_);
     pending_header_.clear();
     sink_->close();
@@ -135,7 +135,7 @@ py::bytes format_hits(const stream::HitBatch& batch, const std::string& format, 
   }
   stream::TextBuffer text;
   {
-    py::gil_scoped_release release;
+    scanner_binding::GilRelease release;
     stream::append_hits(text, batch, layout);
   }
   return py::bytes(text.view().data(), text.size());
@@ -157,7 +157,7 @@ py::bytes merge_lines(const std::vector<py::bytes>& texts, const std::vector<Key
   }
   std::string merged;
   {
-    py::gil_scoped_release release;
+    GilRelease release;
     merged = stream::merge_sorted_lines(runs);
   }
   return py::bytes(merged);

@@ -4,6 +4,7 @@ PYBIND11_MODULE(_engine, module) {
   using namespace vok::scanner_binding;
   module.doc() = "Streaming scan engine of vokscan: FASTA in, hits as columns or text out.";
   register_errors(module);
+  register_exit_gate();
   register_motif_set(module);
   register_hit_batch(module);
   register_fasta_scan(module);

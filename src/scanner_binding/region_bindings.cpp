@@ -43,7 +43,7 @@ stream::HitBatch scan_records(const py::object& motifs, const py::iterable& name
   options.strand = parse_strand(strand);
   options.partial_windows = partial_windows;
   auto set = motif_set_of(motifs);
-  py::gil_scoped_release release;
+  scanner_binding::GilRelease release;
   return regions::scan_records(*set, records, label_names ? &*label_names : nullptr, options, mask,
                                static_cast<std::size_t>(threads), signal_check());
 }
@@ -92,7 +92,7 @@ void register_regions(py::module_& module) {
         const std::vector<std::string> row_names = names_from_python(names);
         std::string text;
         {
-          py::gil_scoped_release release;
+          scanner_binding::GilRelease release;
           regions::append_wide_rows(text, self, row_names, motif_count, cell);
         }
         return py::bytes(text);
@@ -102,7 +102,7 @@ void register_regions(py::module_& module) {
         const regions::CellValue cell = parse_value(value);
         std::string text;
         {
-          py::gil_scoped_release release;
+          scanner_binding::GilRelease release;
           regions::append_matrix_market_entries(text, self, first_row, cell);
         }
         return py::bytes(text);
@@ -130,7 +130,7 @@ void register_regions(py::module_& module) {
         }
         const std::uint64_t* first = starts ? starts->data() : nullptr;
         const std::uint64_t* last = ends ? ends->data() : nullptr;
-        py::gil_scoped_release release;
+        scanner_binding::GilRelease release;
         self.add(batch, record_count, first, last);
       }, py::arg("batch"), py::arg("record_count"), py::arg("starts") = py::none(), py::arg("ends") = py::none(),
            "Adds the hits of `record_count` records (hit.sequence = the record's index in the batch); "

@@ -46,7 +46,7 @@ py::list shuffle_records(const py::iterable& texts, std::size_t k, std::size_t t
   const std::vector<std::string_view> views = text_views(texts, owners);
   std::vector<std::string> shuffled(views.size() * times);
   {
-    py::gil_scoped_release release;
+    scanner_binding::GilRelease release;
     sequence::KmerShuffler shuffler(k);
     for (std::size_t r = 0; r < views.size(); ++r) {
       for (std::size_t copy = 0; copy < times; ++copy) {
@@ -67,7 +67,7 @@ py::tuple scannable_run_lengths(const py::iterable& texts, bool mask) {
   const std::vector<std::string_view> views = text_views(texts, owners);
   sequence::RunLengthHistogram histogram;
   {
-    py::gil_scoped_release release;
+    scanner_binding::GilRelease release;
     for (const std::string_view view : views) sequence::add_run_lengths(view, mask, histogram);
   }
   std::vector<std::uint64_t> lengths, counts;
@@ -82,7 +82,7 @@ py::dict draw_regions(GenomeComposition& composition, std::uint64_t length, std:
                       RandomStream& random) {
   sequence::DrawnRegions drawn;
   {
-    py::gil_scoped_release release;
+    scanner_binding::GilRelease release;
     drawn = composition.draw(length, count, random);
   }
   py::dict result;
@@ -112,7 +112,7 @@ void register_sequence_tools(py::module_& module) {
       .def("add_chromosome", &GenomeComposition::add_chromosome)
       .def("append", [](GenomeComposition& self, const py::bytes& letters) {
         const std::string_view view = letters;
-        py::gil_scoped_release release;
+        scanner_binding::GilRelease release;
         self.append(view);
       }, py::arg("letters"), "Appends letters to the chromosome added last.")
       .def("__len__", &GenomeComposition::chromosome_count)

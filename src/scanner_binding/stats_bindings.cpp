@@ -76,7 +76,7 @@ void bind_stats(py::module_& module) {
              const auto set = scanner_binding::motif_set_of(motifs);
              const Background base = background_from_python(background);
              const bool complement_minus = scanner_binding::parse_strand(strand) == stream::Strand::kBoth;
-             py::gil_scoped_release unlocked;
+             scanner_binding::GilRelease unlocked;
              return std::make_shared<stream::HitPValues>(*set, base, complement_minus);
            }),
            py::arg("motifs"), py::arg("background") = std::vector<double>{0.25, 0.25, 0.25, 0.25},
@@ -87,7 +87,7 @@ void bind_stats(py::module_& module) {
           [](const stream::HitPValues& tables, const stream::HitBatch& batch) {
             std::vector<float> values;
             {
-              py::gil_scoped_release unlocked;
+              scanner_binding::GilRelease unlocked;
               tables.fill(batch.columns, values);
             }
             py::array_t<float> out(static_cast<py::ssize_t>(values.size()));
@@ -105,7 +105,7 @@ void bind_stats(py::module_& module) {
         if (motif.size() != pvalue.size()) throw py::value_error("one p-value per hit");
         std::vector<float> values;
         {
-          py::gil_scoped_release unlocked;
+          scanner_binding::GilRelease unlocked;
           values = stream::hit_qvalues({motif.data(), static_cast<std::size_t>(motif.size())},
                                        {pvalue.data(), static_cast<std::size_t>(pvalue.size())},
                                        {windows.data(), static_cast<std::size_t>(windows.size())});
@@ -123,7 +123,7 @@ void bind_stats(py::module_& module) {
       .def(py::init([](const FloatMatrix& matrix, const std::vector<double>& background, const std::string& name) {
              const ScoringMatrix model = model_from_array(matrix, name);
              const Background base = background_from_python(background);
-             py::gil_scoped_release unlocked;
+             scanner_binding::GilRelease unlocked;
              return MatrixStatistics(model, base);
            }),
            py::arg("matrix"), py::arg("background") = std::vector<double>{0.25, 0.25, 0.25, 0.25},
@@ -157,7 +157,7 @@ void bind_stats(py::module_& module) {
           },
           py::arg("css"), py::arg("mss"), "(lower, upper) bounds on P(css >= css and mss >= mss).")
       .def("pvalue", &MatrixStatistics::pvalue, py::arg("css"), py::arg("mss"),
-           py::call_guard<py::gil_scoped_release>(),
+           py::call_guard<scanner_binding::GilRelease>(),
            "Upper bound on P(css >= css and mss >= mss) of a random window, within 1% of the exact value "
            "unless pvalue_bounds() says otherwise.")
       .def(
@@ -165,7 +165,7 @@ void bind_stats(py::module_& module) {
           [](const MatrixStatistics& s, float css, float mss) {
             TailBounds bounds{};
             {
-              py::gil_scoped_release unlocked;
+              scanner_binding::GilRelease unlocked;
               bounds = s.pvalue_bounds(css, mss);
             }
             return py::make_tuple(bounds.lower, bounds.upper);
@@ -174,7 +174,7 @@ void bind_stats(py::module_& module) {
           "(lower, upper) bounds behind pvalue(): within 0.25% of each other unless every refinement ran "
           "out of budget.")
       .def("threshold_for_pvalue", &MatrixStatistics::threshold_for_pvalue, py::arg("p"), py::arg("css") = 0.0f,
-           py::call_guard<py::gil_scoped_release>(),
+           py::call_guard<scanner_binding::GilRelease>(),
            "The smallest mss threshold whose rate (with css >= css) is at most p.")
       .def("css_threshold_keeping", &MatrixStatistics::css_threshold_keeping, py::arg("mss"),
            "The highest css threshold that rejects no window reaching the mss threshold.")
@@ -185,7 +185,7 @@ void bind_stats(py::module_& module) {
             const float* in = mss.data();
             float* result = out.mutable_data();
             const auto count = static_cast<std::size_t>(mss.size());
-            py::gil_scoped_release unlocked;
+            scanner_binding::GilRelease unlocked;
             float floor = 1.0f;  // the table covers the lowest positive score asked for
             for (std::size_t k = 0; k < count; ++k) {
               if (in[k] > 0.0f && in[k] < floor) floor = in[k];

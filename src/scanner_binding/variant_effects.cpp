@@ -94,7 +94,7 @@ EffectRows score_variants(const py::object& motifs, const py::object& pvalues, c
   options.all = all;
   options.threads = static_cast<std::size_t>(threads);
   const variants::VariantBatch batch = batch_from(letters, slices);
-  py::gil_scoped_release release;
+  scanner_binding::GilRelease release;
   return variants::scan_effects(*set, *tables, batch, options, signal_check());
 }
 
@@ -102,7 +102,7 @@ py::bytes effect_lines(const EffectRows& rows, const std::vector<std::string>& l
   const auto set = motif_set_of(motifs);
   std::string text;
   {
-    py::gil_scoped_release release;
+    scanner_binding::GilRelease release;
     variants::append_effect_lines(text, rows, labels, *set);
   }
   return py::bytes(text);

@@ -86,6 +86,18 @@ def test_owned_ranges_of_scan_text_partition_the_record(seed):
     assert engine_hits(pieces) == whole
 
 
+@pytest.mark.parametrize("offset", [2500, 10**9])
+def test_scan_text_at_an_offset_owns_the_whole_text_by_default(offset):
+    matrices, css, mss, _ = random_case(301)
+    motifs = motif_set(matrices, css, mss)
+    text = random_record(np.random.default_rng(301), 2000)
+    at_zero = engine_hits([_engine.scan_text(motifs, "r", text)])
+    shifted = engine_hits([_engine.scan_text(motifs, "r", text, offset=offset)])
+    assert len(at_zero) > 50
+    assert shifted == [(name, start + offset, end + offset, motif, strand, css, mss, core + offset)
+                       for name, start, end, motif, strand, css, mss, core in at_zero]
+
+
 def test_scan_text_refuses_an_owned_range_without_context():
     matrices, css, mss, _ = random_case(300)
     motifs = motif_set(matrices, css, mss)

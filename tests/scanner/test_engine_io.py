@@ -264,6 +264,21 @@ def test_writer_lines(tmp_path, motifs, fmt, compress):
             assert len(fields) == 6
 
 
+@pytest.mark.parametrize("fmt, header, with_pvalues, expected", [
+    ("tsv", True, False, "sequence\tstart\tend\tmotif_id\tmotif_name\tstrand\tcss\tmss\tcore\n"),
+    ("tsv", True, True, "sequence\tstart\tend\tmotif_id\tmotif_name\tstrand\tcss\tmss\tcore\tpvalue\n"),
+    ("tsv", False, False, ""),
+    ("bed", True, False, ""),
+    ("bed+", True, True, ""),
+])
+def test_writer_closed_without_hits_writes_the_header(tmp_path, motifs, fmt, header, with_pvalues,
+                                                       expected):
+    path = tmp_path / "out"
+    pvalues = _engine.HitPValues(motifs) if with_pvalues else None
+    _engine.HitWriter(str(path), fmt, motifs=motifs, header=header, pvalues=pvalues).close()
+    assert path.read_text() == expected
+
+
 def test_writer_reports_a_closed_pipe(motifs):
     read_end, write_end = os.pipe()
     os.close(read_end)

@@ -95,5 +95,21 @@ TEST(ObjectSlabs, ReleasedMemoryIsUsedBeforeNewSlabs) {
   for (void* object : objects) slabs.release(object);
 }
 
+// Emptied slabs are kept for the next objects up to kRetainedBytes; the
+// rest go back to the system.
+TEST(ObjectSlabs, KeepsAtMostTheRetainedBytesOfEmptySlabs) {
+  if (!ObjectSlabs::kPooled) GTEST_SKIP() << "objects come from malloc in sanitizer builds";
+  ObjectSlabs slabs(kSize);
+  const std::size_t slab_count = ObjectSlabs::kRetainedBytes / ObjectSlabs::kSlabBytes + 8;
+  std::vector<void*> objects;
+  for (std::size_t i = 0; i < slab_count * (ObjectSlabs::kSlabBytes / kSize); ++i) {
+    objects.push_back(slabs.allocate());
+  }
+  for (std::size_t i = 0; i < objects.size() / 2; ++i) slabs.release(objects[i]);
+  EXPECT_LT(slabs.retained_bytes(), ObjectSlabs::kRetainedBytes);
+  for (std::size_t i = objects.size() / 2; i < objects.size(); ++i) slabs.release(objects[i]);
+  EXPECT_EQ(slabs.retained_bytes(), ObjectSlabs::kRetainedBytes);
+}
+
 }  // namespace
 }  // namespace vok::binding

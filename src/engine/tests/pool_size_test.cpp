@@ -65,6 +65,8 @@ INSTANTIATE_TEST_SUITE_P(
                       CpuMaxCase{"100001 100000", 2}, CpuMaxCase{"50000 100000", 1},
                       CpuMaxCase{"400000 100000", 4}, CpuMaxCase{"", std::nullopt},
                       CpuMaxCase{"many 100000", std::nullopt},
+                      CpuMaxCase{"150000x 100000", std::nullopt},
+                      CpuMaxCase{"150000 100000s", std::nullopt},
                       // The largest quotas the kernel accepts round up without overflow.
                       CpuMaxCase{"9223372036854775807 100000", 92233720368548u},
                       CpuMaxCase{"9223372036854775807 1", 9223372036854775807u},
@@ -87,6 +89,15 @@ TEST(CgroupDirectory, JoinsMountPointAndPathRelativeToTheMountRoot) {
   EXPECT_TRUE(found->version2);
   // A cgroup outside the mounted subtree cannot be reached through it.
   EXPECT_FALSE(vok::find_cgroup_cpu_directory("0::/other\n", mountinfo).has_value());
+}
+
+TEST(CgroupDirectory, MountPointsEndingInASlashJoinWithOne) {
+  for (const char* point : {"/", "/cg/"}) {
+    const std::string mountinfo = std::string("30 22 0:26 / ") + point + " rw - cgroup2 cgroup2 rw\n";
+    const auto found = vok::find_cgroup_cpu_directory("0::/job/\n", mountinfo);
+    ASSERT_TRUE(found.has_value());
+    EXPECT_EQ(found->path, std::string(point) == "/" ? "/job" : "/cg/job");
+  }
 }
 
 TEST(CgroupDirectory, PrefersAVersion1CpuHierarchy) {

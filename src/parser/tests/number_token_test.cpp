@@ -77,7 +77,11 @@ INSTANTIATE_TEST_SUITE_P(
         NumberCase{"-1e-50", NumberMatch::kNumber, -0.0f, 6},
         NumberCase{"100000000000000000000000000000000000000000e-99999999999",
                    NumberMatch::kNumber, 0.0f, 55},
-        NumberCase{"0e999999", NumberMatch::kNumber, 0.0f, 8}));
+        NumberCase{"0e999999", NumberMatch::kNumber, 0.0f, 8},
+        // Out of range or not is decided by the first non-zero digit plus the exponent.
+        NumberCase{std::string(50, '1') + "e-10", NumberMatch::kNumber, kInf, 54},
+        NumberCase{"0.1" + std::string(45, '0') + "1e40", NumberMatch::kNumber, kInf, 52},
+        NumberCase{"0." + std::string(50, '0') + "1e5", NumberMatch::kNumber, 0.0f, 55}));
 
 INSTANTIATE_TEST_SUITE_P(
     Words, NumberTokenTest,

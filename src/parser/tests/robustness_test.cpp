@@ -1,5 +1,6 @@
-// Random byte edits of valid texts: the readers must not crash, their
-// remainders must be tails of the input, and the loads must agree with them.
+// Random byte edits of valid texts: the readers must not crash or read past
+// the text, their remainders must be tails of the input, and the loads must
+// agree with them.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "parser/fasta_reader.hpp"
+#include "parser/number_token.hpp"
 #include "parser/profile_reader.hpp"
 #include "parser/transfac_reader.hpp"
 #include "scoring/internal_failure.hpp"
@@ -64,7 +66,8 @@ bool small_rows(const TransfacReadResult& read) {
 TEST(Robustness, TransfacMutations) {
   std::mt19937 rng(kSeed);
   for (int v = 0; v < kVariants; ++v) {
-    const std::string text = mutate(kTransfac, rng);
+    const test::TextAtPageEnd placed(mutate(kTransfac, rng));
+    const std::string_view text = placed.view();
     const TransfacReadResult read = read_transfac(text);
     ASSERT_TRUE(test::is_tail_view(text, read.remainder)) << "seed " << kSeed << " variant " << v;
     for (const auto& record : read.records) ASSERT_FALSE(record.lines.empty());
@@ -91,7 +94,8 @@ TEST(Robustness, TransfacMutations) {
 TEST(Robustness, ProfileMutations) {
   std::mt19937 rng(kSeed + 1);
   for (int v = 0; v < kVariants; ++v) {
-    const std::string text = mutate(kProfile, rng);
+    const test::TextAtPageEnd placed(mutate(kProfile, rng));
+    const std::string_view text = placed.view();
     const ProfileReadResult read = read_profile(text);
     ASSERT_TRUE(test::is_tail_view(text, read.remainder)) << "seed " << kSeed + 1 << " variant " << v;
     for (const auto& [id, cutoffs] : read.cutoffs) {
@@ -110,7 +114,8 @@ TEST(Robustness, ProfileMutations) {
 TEST(Robustness, FastaMutations) {
   std::mt19937 rng(kSeed + 2);
   for (int v = 0; v < kVariants; ++v) {
-    const std::string text = mutate(kFasta, rng);
+    const test::TextAtPageEnd placed(mutate(kFasta, rng));
+    const std::string_view text = placed.view();
     const FastaReadResult read = read_fasta(text);
     ASSERT_TRUE(test::is_tail_view(text, read.remainder)) << "seed " << kSeed + 2 << " variant " << v;
     // Either nothing is read or everything is.
@@ -126,6 +131,20 @@ TEST(Robustness, FastaMutations) {
       ASSERT_EQ(std::get<std::vector<FastaRecord>>(loaded).size(), read.records.size());
     } else {
       ASSERT_EQ(std::get<ReaderError>(loaded).message, incomplete_parse_message(read.remainder));
+    }
+  }
+}
+
+// Every cut of the valid texts, ending where readable memory ends.
+TEST(Robustness, NoReaderReadsPastTheText) {
+  for (const std::string& text : {kTransfac, kProfile, kFasta}) {
+    for (std::size_t length = 0; length <= text.size(); ++length) {
+      const test::TextAtPageEnd placed(std::string_view(text).substr(0, length));
+      const std::string_view cut = placed.view();
+      EXPECT_TRUE(test::is_tail_view(cut, read_transfac(cut).remainder));
+      EXPECT_TRUE(test::is_tail_view(cut, read_profile(cut).remainder));
+      EXPECT_TRUE(test::is_tail_view(cut, read_fasta(cut).remainder));
+      for (std::size_t from = 0; from <= length; ++from) read_number(cut.substr(from));
     }
   }
 }

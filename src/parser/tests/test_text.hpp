@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+#include "text_at_page_end.hpp"
+
 namespace vok::test {
 
 // The same text with every LF written as CR LF.

@@ -233,9 +233,16 @@ INSTANTIATE_TEST_SUITE_P(
                 "Multiplication resulted in NaN"}));
 
 TEST(BuildScoringMatrix, RefusesValuesOfTheWrongShape) {
-  PwmMatrix matrix("M", 5);
-  matrix.values.pop_back();
-  EXPECT_THROW(build_scoring_matrix(matrix, {}), InternalFailure);
+  for (const std::size_t size : {19, 21, 0}) {
+    PwmMatrix matrix("M", 5);
+    matrix.values.assign(size, 1.0f);
+    try {
+      build_scoring_matrix(matrix, {});
+      ADD_FAILURE() << size << " values for 5 rows were accepted";
+    } catch (const InternalFailure& failure) {
+      EXPECT_STREQ(failure.what(), "Unable to copy from a matrix with a different shape.");
+    }
+  }
 }
 
 }  // namespace

@@ -98,15 +98,13 @@ void FastaBlockReader::start_record(Block& block) {
 }
 
 void FastaBlockReader::fail_letter(const char* line, std::size_t length) const {
+  const std::string where = source_->display_name() + ": record '" + quote_excerpt(record_name_) +
+                            "', line " + std::to_string(line_) + ": ";
   for (std::size_t i = 0; i < length; ++i) {
     const auto byte = static_cast<unsigned char>(line[i]);
-    if (table_[byte] == kInvalid) {
-      throw InputError(source_->display_name() + ": record '" + record_name_ + "', line " +
-                       std::to_string(line_) + ": " + describe_invalid_byte(byte));
-    }
+    if (table_[byte] == kInvalid) throw InputError(where + describe_invalid_byte(byte));
   }
-  throw InputError(source_->display_name() + ": record '" + record_name_ + "', line " +
-                   std::to_string(line_) + ": invalid letter");
+  throw InputError(where + "invalid letter");
 }
 
 // Converts letters of the current line up to the line end, the buffer end

@@ -16,7 +16,7 @@ MotifSet::MotifSet(std::vector<MotifSpec> motifs) : specs_(std::move(motifs)) {
     try {
       built = build_scoring_matrix(spec.matrix, spec.thresholds);
     } catch (const InternalFailure& failure) {
-      throw InputError("motif '" + spec.id + "': cannot be scored: " + failure.what());
+      throw InputError("motif '" + quote_excerpt(spec.id) + "': cannot be scored: " + failure.what());
     }
     if (auto* model = std::get_if<ScoringMatrix>(&built)) {
       models_.push_back(std::move(*model));

@@ -18,8 +18,8 @@ void check_letters(const std::string& name, std::string_view text, std::uint64_t
   for (std::uint64_t position = from; position < to; ++position) {
     const auto byte = static_cast<unsigned char>(text[position - text_offset]);
     if (table[byte] == kInvalid) {
-      throw InputError("record '" + name + "', offset " + std::to_string(position) + ": " +
-                           describe_invalid_byte(byte),
+      throw InputError("record '" + quote_excerpt(name) + "', offset " + std::to_string(position) +
+                           ": " + describe_invalid_byte(byte),
                        name, position);
     }
   }

@@ -126,7 +126,11 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{">a\r\nAC-T\r\n", "record 'a', line 2: invalid character '-'"},
         BadInput{">a\nAC\xc3\xa9T\n", "record 'a', line 2: invalid byte 0xC3"},
         BadInput{">a\nAC\x01T\n", "record 'a', line 2: invalid byte 0x01"},
-        BadInput{"\nACGT\n>a\n", "line 2: sequence before the first '>' header"}));
+        BadInput{"\nACGT\n>a\n", "line 2: sequence before the first '>' header"},
+        // A sequence line taken for a header is quoted as a name: short, on one line.
+        BadInput{">" + std::string(3000, 'C') + "\nAC*T\n",
+                 "record '" + std::string(77, 'C') + "...', line 2: invalid character '*'"},
+        BadInput{">a\x01" "b\nAC*T\n", "record 'a?b', line 2: invalid character '*'"}));
 
 TEST(FastaBlocks, RecordsContinueAcrossInputsOnlyByName) {
   TempFile first(">a\nACGT\n");

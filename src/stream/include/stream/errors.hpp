@@ -1,9 +1,11 @@
 #pragma once
 // The failures of the streaming scanner, each with a one-line message.
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace vok::stream {
 
@@ -37,5 +39,12 @@ class ScanInterrupted : public std::runtime_error {
 
 // "invalid character 'x'" for printable ASCII, else "invalid byte 0xHH".
 std::string describe_invalid_byte(unsigned char byte);
+
+// Text from the input (a record name, a motif id) as a message quotes it: on
+// one line (control characters become '?') and at most kQuoteLimit bytes, a
+// longer text cut at a character boundary and ended with "...". A damaged
+// file can make a whole sequence line a record's name.
+inline constexpr std::size_t kQuoteLimit = 80;
+std::string quote_excerpt(std::string_view text);
 
 }  // namespace vok::stream
