@@ -18,6 +18,7 @@ import numpy as np
 import vok
 
 from .motifs import Motif
+from .quoting import quote
 
 PREFIX = "Could not parse completly. "
 
@@ -36,7 +37,7 @@ def parse_cutoffs(text: str, source: str = "<text>") -> Dict[str, Tuple[float, f
             remainder = message[len(PREFIX):]
             line_number = text[: len(text) - len(remainder)].count("\n") + 1
             bad = remainder.splitlines()[0] if remainder.splitlines() else remainder
-            what = f"'{bad}'" if bad.strip() else "an empty line"
+            what = quote(bad) if bad.strip() else "an empty line"
             raise CutoffError(
                 f"{source}: line {line_number}: {what} is not a cut-off line "
                 f"('1 <css> <mss> <accession> <identifier>')") from None
