@@ -12,7 +12,9 @@ from . import motifs as motif_module
 from . import pvalues as pvalue_module
 from .motifs import Motif
 
-#: Default thresholds of the command and the API (see the README for why).
+#: Fixed thresholds of the command and the API: css alone when mss is given,
+#: and the pair that the README's figures use (see the README for why). By
+#: default both take thresholds for a rate instead (pvalues.DEFAULT_PVALUE).
 DEFAULT_CSS = 0.95
 DEFAULT_MSS = 0.90
 
@@ -65,16 +67,22 @@ def motif_records(motifs, motif_format: Optional[str] = None) -> List[Motif]:
     return records
 
 
-def prepare_motifs(motifs, *, css: Optional[float] = None, mss: float = DEFAULT_MSS,
+def prepare_motifs(motifs, *, css: Optional[float] = None, mss: Optional[float] = None,
                    cutoffs=None, motif_format: Optional[str] = None, pvalue: Optional[float] = None,
                    background="uniform", strand: str = "both",
                    pvalues: bool = False) -> PreparedMotifs:
-    """Read or convert the motifs and attach each one's thresholds: css and
-    mss, or with ``pvalue`` the thresholds for that rate per window under
-    ``background`` (css as given, or None for the one costing no
-    sensitivity). With ``pvalues``, hits carry a pvalue column."""
+    """Read or convert the motifs and attach each one's thresholds, as the
+    command chooses them: with ``mss``, that fixed mss threshold and css
+    (default 0.95); otherwise the thresholds for the rate ``pvalue`` per
+    window under ``background`` (default 1e-4): the mss threshold of that
+    rate and css as given, or None for the highest costing no sensitivity.
+    Cut-off lines override both. With ``pvalues``, hits carry a pvalue column."""
     if isinstance(motifs, PreparedMotifs):
         return motifs
+    if pvalue is not None and mss is not None:
+        raise ValueError("give either pvalue or mss, not both")
+    if css is not None:
+        cutoff_module.check_threshold(css, "the css threshold")
     records = motif_records(motifs, motif_format)
     if isinstance(cutoffs, (str, os.PathLike)):
         cutoffs = cutoff_module.load_cutoffs(cutoffs)
@@ -83,8 +91,9 @@ def prepare_motifs(motifs, *, css: Optional[float] = None, mss: float = DEFAULT_
         raise pvalue_module.BackgroundError(
             "background 'auto' needs sequences: pass "
             "vokscan.pvalues.background_from_sequences(paths) instead")
-    if pvalue is not None:
-        chosen = pvalue_module.MotifThresholds(records, pvalue, background, css=css,
+    if mss is None:
+        rate = pvalue_module.DEFAULT_PVALUE if pvalue is None else pvalue
+        chosen = pvalue_module.MotifThresholds(records, rate, background, css=css,
                                                strand=strand, cutoffs=cutoffs)
         css_values, mss_values = chosen.css, chosen.mss
     else:
@@ -260,7 +269,7 @@ def _categorical(categories: List[str], codes: np.ndarray):
     return pd.Categorical.from_codes(codes, categories=list(unique))
 
 
-def scan(motifs, sequences, *, css: Optional[float] = None, mss: float = DEFAULT_MSS,
+def scan(motifs, sequences, *, css: Optional[float] = None, mss: Optional[float] = None,
          cutoffs=None, strand: str = "both", mask: bool = False,
          partial_windows: bool = False, threads: int = 0,
          motif_format: Optional[str] = None, as_frame: Optional[bool] = None,
@@ -273,13 +282,15 @@ def scan(motifs, sequences, *, css: Optional[float] = None, mss: float = DEFAULT
     sequences: a FASTA path ("-" = standard input), a list of paths, or
       in-memory records: a dict name -> sequence, (name, sequence) pairs or
       objects with ``name`` and ``seq`` (vok.Fasta).
-    css, mss: thresholds for motifs without a cut-off line (css None: 0.95);
-      cutoffs: a cut-off file path or a dict id -> (css, mss).
-    pvalue: instead of mss, each motif's mss threshold for this rate per
-      window and strand on random sequence of ``background`` ("uniform" or
-      A, C, G, T frequencies); css as given, or None for the highest css
-      that loses no window reaching that mss. pvalues: add a ``pvalue``
-      column, P(a random window's mss >= the hit's) under ``background``.
+    Thresholds are chosen as the command chooses them. By default each
+      motif gets the mss threshold for the rate ``pvalue`` (default 1e-4)
+      per window and strand on random sequence of ``background``
+      ("uniform" or A, C, G, T frequencies), and css as given, or None for
+      the highest css that loses no window reaching that mss.
+    mss: instead, one fixed mss threshold (css None: 0.95); not with pvalue.
+    cutoffs: a cut-off file path or a dict id -> (css, mss), overriding both.
+    pvalues: add a ``pvalue`` column, P(a random window's mss >= the hit's)
+      under ``background``.
     strand: "both", "forward" or "reversed"; mask: skip lower-case letters;
       partial_windows: keep windows cut short by a segment end; threads: for
       FASTA files, 0 = the worker pool's default.
@@ -310,7 +321,7 @@ def scan_to_dataframe(motifs, sequences, **options):
     as_frame = options.pop("as_frame", None)
     frames = _have_pandas() if as_frame is None else as_frame
     prepared = prepare_motifs(motifs, css=options.pop("css", None),
-                              mss=options.pop("mss", DEFAULT_MSS),
+                              mss=options.pop("mss", None),
                               cutoffs=options.pop("cutoffs", None),
                               motif_format=options.pop("motif_format", None),
                               pvalue=options.pop("pvalue", None),
