@@ -43,7 +43,9 @@ class PyHitWriter {
     py::gil_scoped_release release;
     text_.clear();
     text_.swap(pending_header_);
-    stream::append_hits(text_, batch, *motifs_, format_, pvalues_.get());
+    const stream::NameNotes notes = stream::append_hits(text_, batch, *motifs_, format_, pvalues_.get());
+    notes_.control_characters |= notes.control_characters;
+    notes_.bed_comment |= notes.bed_comment;
     sink_->write(text_);
     if (text_.capacity() > (std::size_t{1} << 24)) std::string().swap(text_);
   }
@@ -68,6 +70,8 @@ class PyHitWriter {
     sink_->close();
   }
 
+  const stream::NameNotes& notes() const { return notes_; }
+
  private:
   stream::HitFormat format_;                        // line format
   std::shared_ptr<const stream::MotifSet> motifs_;  // ids and names of the motifs
@@ -77,6 +81,7 @@ class PyHitWriter {
   // The header goes out with the first batch or at close, so a run that fails
   // before its first hit leaves nothing that reads as an empty result.
   std::string pending_header_;
+  stream::NameNotes notes_;  // what the sequence names written so far met
 };
 
 // The lines HitWriter would write for `batch`, without a header.
@@ -132,6 +137,12 @@ void register_hit_writer(py::module_& module) {
       .def("write_text", &PyHitWriter::write_text, py::arg("lines"),
            "Writes lines already formatted (by format_hits) in this writer's format.")
       .def("close", &PyHitWriter::close)
+      .def_property_readonly(
+          "names_cleaned", [](const PyHitWriter& self) { return self.notes().control_characters; },
+          "Whether a sequence name written so far held control characters (written as '_').")
+      .def_property_readonly(
+          "names_read_as_comments", [](const PyHitWriter& self) { return self.notes().bed_comment; },
+          "Whether a BED line written so far starts with '#', 'track' or 'browser'.")
       .def("__enter__", [](py::object self) { return self; })
       .def("__exit__", [](PyHitWriter& self, py::args) { self.close(); });
   module.def("format_hits", &format_hits, py::arg("batch"), py::arg("format") = "tsv", py::kw_only(),

@@ -1,25 +1,16 @@
-"""What every `vok-scan` subcommand shares: exit statuses, the one-line
-messages on standard error, the argument parser and the option groups for
-motifs, thresholds and scanning."""
+"""What every `vok-scan` subcommand shares: the argument parser and the
+option groups for motifs, thresholds and scanning; exit statuses and the
+one-line messages (from `status`)."""
 
 from __future__ import annotations
 
 import argparse
-import errno
-import signal
-import sys
 
-from .. import cutoffs as cutoff_module
 from .. import motifs as motif_module
 from .. import pvalues as pvalue_module
 from ..scanning import DEFAULT_CSS, STRANDS
-
-PROG = "vok-scan"
-EXIT_OK, EXIT_FAILURE, EXIT_USAGE, EXIT_INTERRUPTED, EXIT_PIPE = 0, 1, 2, 130, 141
-
-
-class UsageError(Exception):
-    """A bad option or input: exit status 2."""
+from .status import (EXIT_FAILURE, EXIT_INTERRUPTED, EXIT_OK, EXIT_PIPE, EXIT_USAGE,  # noqa: F401
+                     PROG, UsageError, describe, exit_status, say)
 
 
 class Parser(argparse.ArgumentParser):
@@ -37,43 +28,6 @@ def version() -> str:
         return distribution_version("vok")
     except Exception:
         return "unknown"
-
-
-def say(message: str) -> None:
-    """One line on standard error, prefixed with the command's name."""
-    try:
-        sys.stderr.write(f"{PROG}: {message}\n")
-        sys.stderr.flush()
-    except (OSError, ValueError):
-        pass
-
-
-def describe(exc: BaseException) -> str:
-    """The one-line message of an error."""
-    if isinstance(exc, OSError) and exc.strerror:
-        return f"{exc.filename}: {exc.strerror}" if exc.filename is not None else exc.strerror
-    text = str(exc) or type(exc).__name__
-    return text.splitlines()[0] if text.strip() else type(exc).__name__
-
-
-# A name that does not lead to a usable file is a bad argument; a full disk or
-# a failing device is not.
-_BAD_NAME_ERRNOS = {errno.ENOENT, errno.ENOTDIR, errno.EISDIR, errno.EACCES, errno.EPERM,
-                    errno.ENAMETOOLONG, errno.ELOOP, errno.EROFS, None}
-
-
-def exit_status(exc: BaseException, write_failed: bool = False) -> int:
-    """The exit status for an error; `write_failed`: it came from writing the output."""
-    if isinstance(exc, BrokenPipeError) and write_failed:
-        return EXIT_PIPE
-    if isinstance(exc, (UsageError, motif_module.MotifError, cutoff_module.CutoffError,
-                        pvalue_module.BackgroundError)):
-        return EXIT_USAGE
-    if isinstance(exc, OSError):
-        return EXIT_USAGE if exc.errno in _BAD_NAME_ERRNOS and not write_failed else EXIT_FAILURE
-    if isinstance(exc, ValueError):  # the engine's InputError and bad motifs
-        return EXIT_USAGE
-    return EXIT_FAILURE
 
 
 def add_motif_options(parser: argparse.ArgumentParser, *, fixed_thresholds: bool = True):
@@ -144,24 +98,3 @@ def load_motif_records(options):
         return motif_module.jaspar_motifs(options.jaspar)
     fmt = None if options.motif_format == "auto" else options.motif_format
     return motif_module.load_motifs(options.motifs, fmt)
-
-
-_received = [signal.SIGINT]  # the last stopping signal, for the exit status
-
-
-def _interrupt(signum, frame):
-    _received[0] = signum
-    raise KeyboardInterrupt
-
-
-def install_stop_signals() -> None:
-    """Ctrl-C and SIGTERM raise KeyboardInterrupt in the main thread. Installed
-    explicitly: a job started in the background inherits SIGINT ignored, and
-    Python then leaves it so."""
-    signal.signal(signal.SIGINT, _interrupt)
-    signal.signal(signal.SIGTERM, _interrupt)
-
-
-def stopping_status() -> int:
-    """The exit status of a run stopped by a signal: 128 + its number."""
-    return 128 + _received[0]

@@ -3,23 +3,26 @@
 from __future__ import annotations
 
 import argparse
+import contextlib
 import math
-import os
-import sys
-import threading
 from typing import List, Optional
 
 from .. import cutoffs as cutoff_module
 from .. import pvalues as pvalue_module
-from ..output import AtomicOutput
 from ..progress import Progress
+from ..quoting import has_control_characters, printable, quote
 from ..scanning import DEFAULT_CSS, PreparedMotifs, engine_batches
-from .common import (EXIT_OK, EXIT_PIPE, EXIT_USAGE, PROG, Parser, UsageError,
-                     add_motif_options, add_scanning_options, describe, exit_status,
-                     stopping_status,
-                     load_motif_records, resolve_background, say, version)
-# After Ctrl-C, how long the scan may take to wind down before the process ends anyway.
-STOP_GRACE_SECONDS = 0.25
+from . import running
+from .common import (EXIT_OK, EXIT_USAGE, PROG, Parser, UsageError, add_motif_options,
+                     add_scanning_options, describe, load_motif_records, resolve_background, say,
+                     version)
+from .running import Job
+
+# How long a stopped cluster run may take to cancel its tasks and close its
+# cluster (a local one takes a second or two); a second Ctrl-C ends it sooner.
+CLUSTER_STOP_GRACE_SECONDS = 30
+# Line starts that BED tools take for a comment, a track or a browser line.
+BED_COMMENT_STARTS = ("#", "track", "browser")
 
 DESCRIPTION = """\
 Scan DNA sequences for transcription-factor binding sites with position
@@ -58,7 +61,8 @@ examples:
 
 exit status: 0 done; 1 failure (e.g. writing the output); 2 bad input or
 options; 130 interrupted (Ctrl-C; 143 for SIGTERM); 141 the reader of standard output went
-away (e.g. head). An interrupted or failed run leaves no file at -o."""
+away (e.g. head). An interrupted or failed run leaves no file at -o (unless
+-o names a device, FIFO or socket, which is written to as the run goes)."""
 
 
 def build_parser() -> argparse.ArgumentParser:
@@ -75,7 +79,9 @@ def build_parser() -> argparse.ArgumentParser:
     group = parser.add_argument_group("output")
     group.add_argument("-o", "--output", metavar="FILE",
                        help="write here instead of standard output; gzip-compressed when the "
-                            "name ends in .gz (default: standard output)")
+                            "name ends in .gz. A file appears only once complete; a device, FIFO "
+                            "or socket (or /dev/stdout) is written to directly, which cannot be "
+                            "atomic (default: standard output)")
     group.add_argument("-f", "--format", choices=("tsv", "bed", "bed+"), default="tsv",
                        help="output format (default: tsv)")
     group.add_argument("--no-header", action="store_true",
@@ -84,7 +90,8 @@ def build_parser() -> argparse.ArgumentParser:
                        help="no progress bar and no warnings (default: a progress bar when "
                             "standard error is a terminal)")
     group.add_argument("--version", action="version", version=f"{PROG} {version()}")
-    group = parser.add_argument_group("cluster (needs the dask extra: pip install 'vok[dask]')")
+    group = parser.add_argument_group("cluster (needs dask and distributed: "
+                                      "python -m pip install dask distributed)")
     group.add_argument("--dask", metavar="SCHEDULER",
                        help="scan on a Dask cluster: a scheduler address (tcp://host:8786) or "
                             "local:N to start N worker processes here; FASTA files are read by "
@@ -140,7 +147,7 @@ def _load(options) -> PreparedMotifs:
         unreachable = [motif.id for motif, threshold in zip(records, mss)
                        if threshold > 1.0 and motif.matrix.shape[0] >= 5]
         if unreachable and not options.quiet:
-            shown = ", ".join(unreachable[:5]) + (f" and {len(unreachable) - 5} more"
+            shown = ", ".join(map(printable, unreachable[:5])) + (f" and {len(unreachable) - 5} more"
                                                   if len(unreachable) > 5 else "")
             say(f"warning: {len(unreachable)} motif(s) report no hits: even their best window "
                  f"is more likely than the rate asked for ({shown}); a larger --pvalue admits them")
@@ -152,136 +159,115 @@ def _load(options) -> PreparedMotifs:
     return prepared
 
 
-class _Run:
-    """The scan and the writing, on a thread of its own so that the main
-    thread stays free to take Ctrl-C at once."""
+class _NameWarnings:
+    """Says once what writing the names changed (control characters written
+    as '_') or risks (BED lines that BED tools read as comments)."""
 
-    def __init__(self, prepared, options, writer, progress, client=None, parts_dir=None):
-        self.client = client  # a Dask client when scanning on a cluster
-        self.parts_dir = parts_dir  # where cluster workers may leave their lines: the output's folder
-        self.prepared = prepared
-        self.options = options
-        self.writer = writer
-        self.progress = progress
-        self.stop = threading.Event()  # set by the main thread on Ctrl-C
-        self.error: Optional[BaseException] = None  # what ended the run early
-        self.write_failed = False  # the error came from writing, not reading
-        self.done = threading.Event()  # set when the thread is about to end
+    def __init__(self, options, prepared: PreparedMotifs):
+        self.quiet = options.quiet
+        self.bed = options.format != "tsv"
+        self.said = set()
+        for motif in prepared.records:
+            if has_control_characters(motif.id) or has_control_characters(motif.name):
+                self.say("motif", f"motif {quote(motif.id)} (and any other such motif): tabs, line "
+                                  f"breaks and other control characters in names are written as '_'")
+                break
 
-    def __call__(self) -> None:
-        try:
-            self._work()
-        finally:
-            self.done.set()
+    def say(self, kind: str, message: str) -> None:
+        if not self.quiet and kind not in self.said:
+            self.said.add(kind)
+            say(f"warning: {message}")
 
-    def _work(self) -> None:
-        try:
-            batches = engine_batches(
-                self.prepared, self.options.sequences, strand=self.options.strand,
-                mask=self.options.mask, partial_windows=self.options.partial_windows,
-                threads=self.options.threads, on_scan=self.progress.start,
-                client=self.client, block_size=self.options.dask_block_size, stop=self.stop,
-                output_format=self.options.format, parts_dir=self.parts_dir)
-            try:
-                for batch in batches:
-                    if self.stop.is_set():
-                        break
-                    self.write_failed = True
-                    if isinstance(batch, bytes):  # lines formatted by cluster workers
-                        self.writer.write_text(batch)
-                    else:
-                        self.writer.write(batch)
-                    self.write_failed = False
-                    self.progress.update()
-            finally:
-                batches.close()
-            if not self.stop.is_set():
-                self.write_failed = True
-                self.writer.close()
-                self.write_failed = False
-        except BaseException as exc:  # carried to the main thread
-            self.error = exc
+    def check(self, cleaned: bool, read_as_comments: bool) -> None:
+        if cleaned:
+            self.say("sequence", "sequence names with tabs, line breaks or other control "
+                                 "characters are written with '_' in their place")
+        if read_as_comments and self.bed:
+            self.say("comment", "sequence names starting with '#', 'track' or 'browser' begin "
+                                "BED lines that BED tools skip as comments")
+
+    def check_writer(self, writer) -> None:
+        self.check(writer.names_cleaned, writer.names_read_as_comments)
+
+    def check_names(self, names) -> None:
+        """For lines formatted elsewhere (by cluster workers): the record names."""
+        for name in names:
+            self.check(has_control_characters(name), name.startswith(BED_COMMENT_STARTS))
 
 
-def _silence_stdout() -> None:
-    """After a closed pipe, point standard output at /dev/null so that no
-    later flush reports the same error again."""
-    try:
-        devnull = os.open(os.devnull, os.O_WRONLY)
-        os.dup2(devnull, sys.stdout.fileno())
-        os.close(devnull)
-    except (OSError, ValueError):
-        pass
-
-
-def run(options) -> int:
-    if not options.dask:
-        return _run(options)
-    from ..cluster import ClientStart
-
-    try:
-        # Connects (or starts the local cluster) while the motifs are loaded.
-        start = ClientStart(options.dask)
-    except (ImportError, ValueError) as exc:
-        say(f"error: {describe(exc)}")
-        return EXIT_USAGE
-    with start:
-        return _run(options, start)
-
-
-def _run(options, connecting=None) -> int:
-    output = None
+def _scan(options, job: Job) -> None:
+    """The work of a run: load the motifs, scan, write the lines to job.output."""
     progress = Progress(not options.quiet)
-    worker = None
+    job.on_stop.append(progress.abandon)
     try:
-        try:
+        with _cluster(options, job) as connecting:
             prepared = _load(options)
             from .. import _engine
 
-            output = AtomicOutput(options.output)
+            output = job.output
             writer = _engine.HitWriter(output.target, format=options.format,
                                        motifs=prepared.engine_set, compress=output.compress,
                                        header=not options.no_header, pvalues=prepared.pvalues)
             client = connecting.client() if connecting is not None else None
-        except BaseException as exc:
-            if isinstance(exc, KeyboardInterrupt):
-                raise
-            say(f"error: {describe(exc)}")
-            return exit_status(exc, False)
-        parts_dir = os.path.dirname(output.target) if output.target else None
-        task = _Run(prepared, options, writer, progress, client, parts_dir)
-        worker = threading.Thread(target=task, name="vok-scan", daemon=True)
-        worker.start()
-        # Waiting on an event, not on join(): a join cut short by Ctrl-C can
-        # leave the thread marked as ended while it still runs.
-        while not task.done.wait(0.1):
-            pass
-        progress.close()
-        if task.error is not None:
-            status = exit_status(task.error, task.write_failed)
-            if status == EXIT_PIPE:
-                _silence_stdout()
-            else:
-                say(f"error: {describe(task.error)}")
-            return status
-        output.commit()
-        return EXIT_OK
-    except KeyboardInterrupt:
-        if output is not None:
-            output.discard()
-        progress.enabled = False
-        say("interrupted")
-        if worker is not None and not task.done.is_set():
-            task.stop.set()
-            if not task.done.wait(STOP_GRACE_SECONDS):
-                # A long batch is still being scanned or written: end without
-                # waiting for it (the unfinished file is already gone).
-                sys.stderr.flush()
-                os._exit(stopping_status())
-        return stopping_status()
+            # Cluster workers may leave their lines beside a file being made.
+            parts_dir = output.folder_beside() if client is not None else None
+            names = _NameWarnings(options, prepared)
+
+            def started(scan) -> None:
+                progress.start(scan)
+                if client is not None:
+                    names.check_names(scan.record_names())
+
+            batches = engine_batches(
+                prepared, options.sequences, strand=options.strand, mask=options.mask,
+                partial_windows=options.partial_windows, threads=options.threads,
+                on_scan=started, client=client, block_size=options.dask_block_size,
+                stop=job.stop, output_format=options.format, parts_dir=parts_dir)
+            try:
+                for batch in batches:
+                    if job.stop.is_set():
+                        return
+                    job.write_failed = True
+                    if isinstance(batch, bytes):  # lines formatted by cluster workers
+                        writer.write_text(batch)
+                    else:
+                        writer.write(batch)
+                        names.check_writer(writer)
+                    job.write_failed = False
+                    progress.update()
+            finally:
+                batches.close()
+            if job.stop.is_set():
+                return
+            job.write_failed = True
+            writer.close()
+            job.write_failed = False
     finally:
-        if output is not None:
-            output.discard()
+        progress.close()
+
+
+@contextlib.contextmanager
+def _cluster(options, job: Job):
+    """The Dask client being made for --dask (None without it); it connects,
+    or starts the local cluster, while the motifs are loaded."""
+    if not options.dask:
+        yield None
+        return
+    from ..cluster import ClientStart
+
+    # A stopped run closes its cluster before the process ends: ended
+    # midway, a local cluster's processes report leaked semaphores.
+    job.grace = CLUSTER_STOP_GRACE_SECONDS
+    try:
+        start = ClientStart(options.dask)
+    except ImportError as exc:  # dask or distributed missing
+        raise UsageError(describe(exc)) from None
+    with start:
+        yield start
+
+
+def run(options) -> int:
+    return running.run(lambda job: _scan(options, job), output=options.output)
 
 
 def main(arguments: List[str]) -> int:

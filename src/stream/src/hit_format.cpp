@@ -2,10 +2,13 @@
 // line of the batch, so no field grows the string on its own.
 #include "stream/hit_format.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 #include <stdexcept>
+#include <string_view>
+#include <vector>
 
 namespace vok::stream {
 namespace {
@@ -50,6 +53,38 @@ char* put_text(char* at, const std::string& text) {
   return at + text.size();
 }
 
+// Tabs, line breaks and the other control characters in a name would add
+// fields or lines; they are written as '_'.
+bool is_control(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return byte < 0x20 || byte == 0x7f;
+}
+
+bool has_control(const std::string& text) { return std::any_of(text.begin(), text.end(), is_control); }
+
+// The names as written: the originals, or cleaned copies in `cleaned` when
+// one of them needs it.
+std::vector<const std::string*> names_to_write(const std::vector<const std::string*>& names,
+                                               std::vector<std::string>& cleaned) {
+  if (std::none_of(names.begin(), names.end(), [](const std::string* name) { return has_control(*name); })) {
+    return names;
+  }
+  cleaned.reserve(names.size());
+  std::vector<const std::string*> written;
+  for (const std::string* name : names) {
+    std::string copy = *name;
+    std::replace_if(copy.begin(), copy.end(), is_control, '_');
+    cleaned.push_back(std::move(copy));
+    written.push_back(&cleaned.back());
+  }
+  return written;
+}
+
+// BED tools skip lines that start like a comment, a track or a browser line.
+bool read_as_bed_comment(std::string_view name) {
+  return name.starts_with('#') || name.starts_with("track") || name.starts_with("browser");
+}
+
 // BED scores run from 0 to 1000; halves round up.
 long bed_score(float mss) {
   const double scaled = std::round(static_cast<double>(mss) * 1000.0);
@@ -65,19 +100,35 @@ std::string hit_header(HitFormat format, bool with_pvalue) {
                      : "sequence\tstart\tend\tmotif_id\tmotif_name\tstrand\tcss\tmss\tcore\n";
 }
 
-void append_hits(std::string& out, const HitBatch& batch, const MotifSet& motifs, HitFormat format,
-                 const HitPValues* pvalues) {
+NameNotes append_hits(std::string& out, const HitBatch& batch, const MotifSet& motifs, HitFormat format,
+                      const HitPValues* pvalues) {
   if (pvalues && pvalues->size() != motifs.size()) {
     throw std::out_of_range("the p-value tables belong to another motif set");
   }
   const bool with_pvalue = pvalues && format != HitFormat::kBed;
   const HitColumns& hits = batch.columns;
   const std::size_t count = hits.size();
-  if (count == 0) return;
-  std::size_t longest_name = 0, longest_motif = 0;
-  for (const std::string& name : batch.sequence_names) longest_name = std::max(longest_name, name.size());
+  NameNotes notes;
+  if (count == 0) return notes;
+  std::vector<const std::string*> given;
+  for (const std::string& name : batch.sequence_names) given.push_back(&name);
+  std::vector<std::string> cleaned_sequences;
+  const std::vector<const std::string*> sequence_names = names_to_write(given, cleaned_sequences);
+  notes.control_characters = !cleaned_sequences.empty();
+  given.clear();
   for (std::size_t k = 0; k < motifs.size(); ++k) {
-    longest_motif = std::max(longest_motif, motifs.spec(k).id.size() + motifs.spec(k).name.size());
+    given.push_back(&motifs.spec(k).id);
+    given.push_back(&motifs.spec(k).name);
+  }
+  std::vector<std::string> cleaned_motifs;
+  const std::vector<const std::string*> motif_names = names_to_write(given, cleaned_motifs);
+  std::size_t longest_name = 0, longest_motif = 0;
+  for (const std::string* name : sequence_names) {
+    longest_name = std::max(longest_name, name->size());
+    if (format != HitFormat::kTsv && read_as_bed_comment(*name)) notes.bed_comment = true;
+  }
+  for (std::size_t k = 0; k < motifs.size(); ++k) {
+    longest_motif = std::max(longest_motif, motif_names[2 * k]->size() + motif_names[2 * k + 1]->size());
   }
   const std::size_t longest_line = longest_name + longest_motif + 7 * kNumberField + 17;
 
@@ -97,18 +148,17 @@ void append_hits(std::string& out, const HitBatch& batch, const MotifSet& motifs
         out.resize(original);
         throw std::out_of_range("a hit refers to a sequence or motif that does not exist");
       }
-      const MotifSpec& spec = motifs.spec(motif);
-      at = put_text(at, batch.sequence_names[sequence]);
+      at = put_text(at, *sequence_names[sequence]);
       *at++ = '\t';
       at = put_number(at, hits.start[i]);
       *at++ = '\t';
       at = put_number(at, hits.end[i]);
       *at++ = '\t';
-      at = put_text(at, spec.id);
+      at = put_text(at, *motif_names[2 * motif]);
       *at++ = '\t';
       const char strand = hits.strand[i] < 0 ? '-' : '+';
       if (format == HitFormat::kTsv) {
-        at = put_text(at, spec.name);
+        at = put_text(at, *motif_names[2 * motif + 1]);
         *at++ = '\t';
         *at++ = strand;
         *at++ = '\t';
@@ -136,6 +186,7 @@ void append_hits(std::string& out, const HitBatch& batch, const MotifSet& motifs
     }
     out.resize(static_cast<std::size_t>(at - out.data()));
   }
+  return notes;
 }
 
 }  // namespace vok::stream

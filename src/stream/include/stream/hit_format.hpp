@@ -18,11 +18,19 @@ enum class HitFormat {
 // with_pvalue; empty for the BED formats.
 std::string hit_header(HitFormat format, bool with_pvalue = false);
 
+// What append_hits did to the sequence names of a batch.
+struct NameNotes {
+  bool control_characters = false;  // tabs, line breaks or other control characters written as '_'
+  bool bed_comment = false;  // a BED line starts like a comment: '#', "track" or "browser"
+};
+
 // Appends one line per hit. Scores are written as the shortest decimal text
 // that reads back as the same 32-bit float. Throws std::out_of_range when a
 // hit refers to a sequence or motif that does not exist. With `pvalues`, TSV
 // and BED+ lines end in the hit's p-value (plain BED6 stays six columns).
-void append_hits(std::string& out, const HitBatch& batch, const MotifSet& motifs, HitFormat format,
-                 const HitPValues* pvalues = nullptr);
+// Control characters in sequence and motif names are written as '_', so a
+// name never adds fields or lines; the notes say what the sequence names met.
+NameNotes append_hits(std::string& out, const HitBatch& batch, const MotifSet& motifs, HitFormat format,
+                      const HitPValues* pvalues = nullptr);
 
 }  // namespace vok::stream
