@@ -17,10 +17,10 @@ import re
 import shutil
 import stat
 import tempfile
-from typing import List, Optional
+from typing import List, Optional, Tuple
 
 # The folder of a process's file descriptors, as a link chain resolves it.
-_DESCRIPTOR_FOLDER = re.compile(r"/proc/[^/]+(?:/task/[^/]+)?/fd")
+_DESCRIPTOR_FOLDER = re.compile(r"/proc/(\d+)(?:/task/\d+)?/fd")
 # More links than this in one chain: the kernel gives up too (ELOOP).
 _MAX_LINKS = 40
 
@@ -31,23 +31,32 @@ def _umask() -> int:
     return mask
 
 
-def _through_descriptor(path: str) -> bool:
-    """Whether following `path`'s links leads through a process's file
-    descriptor (/dev/stdout, /dev/fd/N, /proc/self/fd/N)."""
+def _descriptor(path: str) -> Optional[Tuple[int, int]]:
+    """(process id, descriptor) when following `path`'s links leads through
+    a process's file descriptor (/dev/stdout, /dev/fd/N, /proc/self/fd/N)."""
     current = os.path.abspath(path)
     for _ in range(_MAX_LINKS):
-        if _DESCRIPTOR_FOLDER.fullmatch(os.path.realpath(os.path.dirname(current))):
-            return True
+        folder = _DESCRIPTOR_FOLDER.fullmatch(os.path.realpath(os.path.dirname(current)))
+        if folder and os.path.basename(current).isdigit():
+            return int(folder.group(1)), int(os.path.basename(current))
         if not os.path.islink(current):
-            return False
+            return None
         current = os.path.join(os.path.dirname(current), os.readlink(current))
-    return False
+    return None
+
+
+def is_own_stdout(path: str) -> bool:
+    """Whether `path` names this process's standard output (/dev/stdout):
+    written through the descriptor itself, not opened anew, so that output
+    appended to (>>) stays appended to."""
+    return _descriptor(path) == (os.getpid(), 1)
 
 
 def writes_in_place(path: str) -> bool:
     """Whether output to `path` must go to it directly (it cannot be replaced
-    atomically): an existing target that is not a regular file."""
-    if _through_descriptor(path):
+    atomically): an existing target that is not a regular file, or a
+    process's file descriptor."""
+    if _descriptor(path) is not None:
         return True
     try:
         mode = os.stat(path).st_mode
@@ -61,6 +70,8 @@ class AtomicOutput:
     device, FIFO or socket written in place."""
 
     def __init__(self, path: Optional[str]):
+        if path not in (None, "-") and is_own_stdout(os.fspath(path)):
+            path = None
         self.path = None if path in (None, "-") else os.fspath(path)  # name given; None = stdout
         self.compress = bool(self.path and self.path.endswith(".gz"))  # gzip by name
         self.temporary: Optional[str] = None  # the name written to until commit

@@ -254,8 +254,9 @@ def test_output_onto_what_is_not_a_regular_file(tmp_path, kind):
         target.symlink_to(real)
     else:
         target.symlink_to("/proc/self/fd/1")
-    if kind.endswith("of a file"):  # standard output a regular file: still written through
-        with open(real, "w") as stdout:
+    if kind.endswith("of a file"):  # standard output appends to a file (>>): it still does
+        real.write_text("old\n")
+        with open(real, "a") as stdout:
             result = run(MOTIFS, LAMBDA, "-o", target, stdout=stdout, stderr=subprocess.PIPE)
         result.stdout = real.read_text()
     else:
@@ -270,7 +271,8 @@ def test_output_onto_what_is_not_a_regular_file(tmp_path, kind):
     elif kind == "link to a file":
         assert os.readlink(target) == str(real) and real.read_text() == expected
     else:
-        assert os.readlink(target) == "/proc/self/fd/1" and result.stdout == expected
+        appended = "old\n" if kind.endswith("of a file") else ""
+        assert os.readlink(target) == "/proc/self/fd/1" and result.stdout == appended + expected
     assert sorted(p.name for p in tmp_path.iterdir()) == sorted(
         ["target"] + (["real.tsv"] if kind.endswith("file") else []))
 

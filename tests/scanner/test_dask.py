@@ -321,14 +321,15 @@ def test_ctrl_c_stops_the_client(tmp_path, cluster, records, where):
 
 def test_names_with_control_characters_warned_as_in_the_local_run(run, tmp_path, cluster, records):
     fasta = tmp_path / "names.fa"
-    fasta.write_text(fasta_text([("r\x01one", records[0][1]), ("track2", records[3][1])]))
+    fasta.write_text(fasta_text([("r\x01one", records[0][1]), ("track2", records[3][1]),
+                                 ("r\x02two", records[4][1])]))
     outputs = []
     for extra in ([], ["--dask", cluster.scheduler_address, "--dask-block-size", BLOCK]):
         out = tmp_path / f"out{len(outputs)}.bed"
         status, err = run(*THRESHOLDS, "-f", "bed", MOTIFS, fasta, "-o", out, *extra)
         outputs.append((status, err, out.read_bytes()))
     assert outputs[0] == outputs[1]
-    assert outputs[0][1].count("warning:") == 2 and b"r_one\t" in outputs[0][2]
+    assert outputs[0][1].count("warning:") == 2 and b"r_one\t" in outputs[0][2] and b"r_two\t" in outputs[0][2]
 
 
 PALINDROME = [[0, 9, 0, 1], [9, 0, 1, 0], [0, 9, 0, 1], [1, 0, 9, 0], [0, 1, 0, 9], [1, 0, 9, 0]]  # CACGTG

@@ -162,6 +162,8 @@ def test_forced_format_and_gzip(tmp_path):
     assert [m.id for m in motifs.load_motifs(path, "jaspar")] == ["MA0004.1", "MA0004.1b"]
     with pytest.raises(MotifError, match="not readable as transfac|no motifs found"):
         motifs.load_motifs(path, "transfac")
+    with pytest.raises(MotifError, match=r"no motifs found \(read as transfac\)"):
+        motifs.parse_motifs("hello\n", "transfac")
 
 
 def test_meme_keeps_probabilities_times_nsites_exactly():
