@@ -11,6 +11,7 @@ SIGTERM at any moment.
 from __future__ import annotations
 
 import importlib
+import signal
 import sys
 from typing import List, Optional
 
@@ -42,7 +43,7 @@ def main(argv: Optional[List[str]] = None) -> int:
             rest = arguments[1:]
         status = importlib.import_module(f".{module}", __name__).main(rest)
     except KeyboardInterrupt:  # Python's own SIGINT handler, before ours was in place
-        signals.received = signals.received or 2
+        signals.received = signals.received or signal.SIGINT
     finally:
         if argv is not None:
             signals.restore()

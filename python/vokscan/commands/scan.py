@@ -60,9 +60,10 @@ examples:
   zcat reads.fa.gz | vok-scan --mask --cutoffs cutoffs.prf --quiet motifs.meme - | head
 
 exit status: 0 done; 1 failure (e.g. writing the output); 2 bad input or
-options; 130 interrupted (Ctrl-C; 143 for SIGTERM); 141 the reader of standard output went
-away (e.g. head). An interrupted or failed run leaves no file at -o (unless
--o names a device, FIFO or socket, which is written to as the run goes)."""
+options; 130 interrupted (Ctrl-C; 143 for SIGTERM; a second Ctrl-C ends a
+run winding down at once); 141 the reader of standard output went away
+(e.g. head). An interrupted or failed run leaves no file at -o (unless -o
+names a device, FIFO or socket, which is written to as the run goes)."""
 
 
 def build_parser() -> argparse.ArgumentParser:
