@@ -216,9 +216,8 @@ def test_stop_signal_at_any_moment(tmp_path, moment, number):
     assert sorted(p.name for p in tmp_path.iterdir()) == ["fifo", "m.jaspar", "s.fa"]
 
 
-@pytest.mark.parametrize("to_file,number", [(True, signal.SIGINT), (False, signal.SIGINT),
-                                            (True, signal.SIGTERM)],
-                         ids=["-o file", "stdout", "-o file, SIGTERM"])
+@pytest.mark.parametrize("to_file,number", [(True, signal.SIGINT), (False, signal.SIGTERM)],
+                         ids=["-o file, SIGINT", "stdout, SIGTERM"])
 def test_stop_signal_while_hits_are_written(big_fasta, tmp_path, to_file, number):
     out = tmp_path / "hits.tsv"
     # Started with SIGINT ignored, as a background job is: the command must
