@@ -151,6 +151,8 @@ def _homer_shaped(header: str, rows: List[str]) -> bool:
     consensus = fields[0].strip()
     if len(fields) > 1 and _CONSENSUS.fullmatch(consensus) and len(consensus) == len(rows):
         return True
+    if not all(_NUMBER_ROW.match(row) for row in rows):
+        return False  # not numbers: the reader names the fault
     values = np.array([[float(v) for v in row.replace(",", " ").split()] for row in rows])
     lines_are_frequencies = np.all(np.abs(values.sum(axis=1) - 1.0) <= FREQUENCY_ROW_TOLERANCE)
     columns_are_frequencies = np.all(np.abs(values.sum(axis=0) - 1.0) <= FREQUENCY_ROW_TOLERANCE)
