@@ -1,7 +1,11 @@
 // The multi-model scan against the one-model site scan, on real matrices
 // (a TRANSFAC file) and random bases, both strands, one thread:
 //
-//   bench_multi_scan MATRICES.transfac [MBP=10] [ROUNDS=3] [SETS=1,10,100,all]
+//   bench_multi_scan MATRICES.transfac [MBP=10] [ROUNDS=3] [SETS=1,10,100,all] [CUTOFFS=both] [quick]
+//
+// CUTOFFS is both, core or mss-only. "quick" checks the old scan on at most
+// 0.2 Mbp, once, and leaves out the one-strand-after-the-other rows and the
+// cost model.
 //
 // Sets of 1, 10, 100 and all matrices (spread evenly over the file), at two
 // kinds of cut-offs: "core" (css passed by the two best of the 1024 core
@@ -12,7 +16,9 @@
 // with the scalar and the AVX2 kernel, matrix-positions per second, hits and
 // candidates per position. The old scan of large sets runs on a tenth of the
 // bases (its cost is linear in them); the new scan's sites are checked
-// against it there, bit for bit. Last, a cost model of the new scan.
+// against it there, bit for bit. "words" rows find every model's candidates
+// by its core word (no deficit filter), to show what the filter adds. Last,
+// a cost model of the new scan.
 #include <algorithm>
 #include <bit>
 #include <ctime>
@@ -28,6 +34,7 @@
 #include <vector>
 
 #include "parser/transfac_reader.hpp"
+#include "scan_state.hpp"
 #include "scan/multi_scan.hpp"
 #include "scoring/scoring_matrix.hpp"
 #include "scoring/site_scan.hpp"
@@ -209,6 +216,10 @@ int main(int argc, char** argv) {
       sets.push_back(item == "all" ? all.size() : std::min<std::size_t>(all.size(), std::stoul(item)));
     }
   }
+  const std::string kinds = argc > 5 ? argv[5] : "both";
+  const bool quick = argc > 6 && std::string(argv[6]) == "quick";
+  // VOK_BENCH_AVX2_ONLY=1 leaves out the scalar rows (for profiles).
+  const bool avx2_only = std::getenv("VOK_BENCH_AVX2_ONLY") != nullptr;
   const Record record = random_record(static_cast<std::size_t>(mbp * 1e6), 20261207);
   const Record sample = random_record(200'000, 7);
   std::printf("%zu matrices, %.1f Mbp random, both strands, %d rounds (median), one thread\n",
@@ -224,6 +235,7 @@ int main(int argc, char** argv) {
               "Gmpos/s", "hits", "cand/mpos", "vs old", "check");
   for (const std::size_t count : sets) {
     for (const bool mss_only : {false, true}) {
+      if (kinds != "both" && (kinds == "mss-only") != mss_only) continue;
       std::vector<vok::ScoringMatrix> models;
       for (std::size_t j = 0; j < count; ++j) {
         const std::size_t k = j * all.size() / count;
@@ -233,12 +245,14 @@ int main(int argc, char** argv) {
       }
       const vok::MultiScanner scanner(models);
       // The old scan of large sets on a tenth of the bases; both scans there for the check.
-      const std::size_t old_bases = count <= 10 ? record.forward.size() : record.forward.size() / 10;
+      const std::size_t old_bases = quick ? std::min<std::size_t>(record.forward.size(), 200'000)
+                                    : count <= 10 ? record.forward.size()
+                                                  : record.forward.size() / 10;
       Record part;
       part.forward.assign(record.forward.begin(), record.forward.begin() + old_bases);
       part.reverse.assign(part.forward.rbegin(), part.forward.rend());
       Sites old_sites, new_sites;
-      const Run old_run = run_old(models, part, rounds, &old_sites);
+      const Run old_run = run_old(models, part, quick ? 1 : rounds, &old_sites);
       run_new(scanner, part, 1, &new_sites);
       const bool same = same_sites(old_sites, new_sites);
       const char* cutoffs = mss_only ? "mss-only" : "core";
@@ -252,12 +266,35 @@ int main(int argc, char** argv) {
       const bool same_two_pass = same_sites(old_sites, two_pass_sites);
       for (const vok::SumKernel kernel : {vok::SumKernel::kScalar, vok::SumKernel::kAvx2}) {
         if (vok::force_sum_kernel(kernel) != kernel) continue;
-        // "2p": one strand after the other; the one-pass scan's gain over it shows as "vs 2p".
-        const Run two = run_new(scanner, record, rounds, nullptr, false);
+        if (avx2_only && kernel == vok::SumKernel::kScalar) continue;
+        const std::string name = kernel == vok::SumKernel::kAvx2 ? "avx2" : "scalar";
+        // Every model by its words, or every one through the filter, then as the cost model chooses.
+        const auto forced = [&](vok::detail::FilterUse use, const char* label) {
+          vok::detail::force_filter_use(use);
+          const Run forced_run = run_new(scanner, record, rounds);
+          vok::detail::force_filter_use(vok::detail::FilterUse::kAuto);
+          const double forced_rate = rate(count, record.forward.size(), forced_run.seconds);
+          std::printf("%-5zu %-8s %-7s %9.3f %10.3f %10llu %12.5f %8.1fx\n", count, cutoffs,
+                      (name + label).c_str(), forced_run.seconds, forced_rate,
+                      static_cast<unsigned long long>(forced_run.hits),
+                      static_cast<double>(forced_run.candidates) / (2.0 * count * record.forward.size()),
+                      forced_rate / old_rate);
+          return forced_rate;
+        };
+        const double words_rate = forced(vok::detail::FilterUse::kNever, " words");
         const Run run = run_new(scanner, record, rounds);
         const double new_rate = rate(count, record.forward.size(), run.seconds);
+        if (quick) {
+          forced(vok::detail::FilterUse::kAlways, " filter");
+          std::printf("%-5zu %-8s %-7s %9.3f %10.3f %10llu %12.5f %8.1fx vs words %.2fx\n", count, cutoffs,
+                      name.c_str(), run.seconds, new_rate, static_cast<unsigned long long>(run.hits),
+                      static_cast<double>(run.candidates) / (2.0 * count * record.forward.size()),
+                      new_rate / old_rate, new_rate / words_rate);
+          continue;
+        }
+        // "2p": one strand after the other; the one-pass scan's gain over it shows as "vs 2p".
+        const Run two = run_new(scanner, record, rounds, nullptr, false);
         const double two_rate = rate(count, record.forward.size(), two.seconds);
-        const std::string name = kernel == vok::SumKernel::kAvx2 ? "avx2" : "scalar";
         std::printf("%-5zu %-8s %-7s %9.3f %10.3f %10llu %12.5f %8.1fx %s\n", count, cutoffs,
                     (name + " 2p").c_str(), two.seconds, two_rate, static_cast<unsigned long long>(two.hits),
                     static_cast<double>(two.candidates) / (2.0 * count * record.forward.size()),
@@ -271,6 +308,7 @@ int main(int argc, char** argv) {
     }
   }
 
+  if (quick) return 0;
   // Cost model of the new scan (auto kernel), from three runs on the same
   // positions: core cut-offs; the same with every candidate a hit; only the
   // best core word passing.

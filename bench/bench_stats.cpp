@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <random>
 #include <sstream>
 #include <string>
@@ -80,30 +81,44 @@ std::vector<vok::ScoringMatrix> build_models(const std::vector<vok::PwmMatrix>& 
   return models;
 }
 
-// Formatting hits as TSV lines with and without the pvalue column.
+// Formatting hits as TSV lines with and without the pvalue column: the hits
+// of 64 matrices (thresholds for 1e-4) on random bases, repeated to 1 M.
 void formatting(const std::vector<vok::PwmMatrix>& matrices) {
   std::vector<vok::stream::MotifSpec> specs;
-  for (std::size_t k = 0; k < std::min<std::size_t>(64, matrices.size()); ++k) {
-    specs.push_back(vok::stream::MotifSpec{matrices[k].name, "", matrices[k], {0.0f, 0.0f}});
+  for (std::size_t k = 0; k < matrices.size() && specs.size() < 64; ++k) {
+    auto built = vok::build_scoring_matrix(matrices[k], vok::Thresholds{});
+    const auto* model = std::get_if<vok::ScoringMatrix>(&built);
+    if (!model) continue;
+    const vok::MatrixStatistics stats(*model, vok::uniform_background());
+    const float mss = stats.threshold_for_pvalue(1e-4, 0.0f);
+    specs.push_back(vok::stream::MotifSpec{matrices[k].name, "", matrices[k], {stats.css_threshold_keeping(mss), mss}});
   }
   const vok::stream::MotifSet motifs(std::move(specs));
   const vok::stream::HitPValues tables(motifs, vok::uniform_background(), true);
+  std::mt19937_64 rng(3);
+  std::vector<vok::BaseCode> bases(2'000'000);
+  for (auto& base : bases) base = static_cast<vok::BaseCode>(rng() & 3);
   vok::stream::HitBatch batch;
   batch.sequence_names = {"chr1"};
-  std::mt19937_64 rng(3);
-  std::uniform_real_distribution<float> hit_mss(0.75f, 1.0f);
-  const std::size_t hits = 1'000'000;
-  vok::stream::HitColumns& h = batch.columns;
-  for (std::size_t i = 0; i < hits; ++i) {
-    h.sequence.push_back(0);
-    h.start.push_back(static_cast<std::int64_t>(37 * i));
-    h.end.push_back(static_cast<std::int64_t>(37 * i + 12));
-    h.motif.push_back(static_cast<std::int32_t>(rng() % motifs.size()));
-    h.strand.push_back(rng() & 1 ? 1 : -1);
-    h.css.push_back(hit_mss(rng));
-    h.mss.push_back(hit_mss(rng));
-    h.core.push_back(static_cast<std::int64_t>(37 * i + 3));
+  vok::stream::HitColumns found;
+  std::vector<vok::SiteMatch> sites;
+  for (std::size_t k = 0; k < motifs.scanned_count(); ++k) {
+    sites.clear();
+    vok::scan_sites(motifs.model(k), bases, sites);
+    for (const auto& site : sites) {
+      found.sequence.push_back(0);
+      found.start.push_back(static_cast<std::int64_t>(site.pos));
+      found.end.push_back(static_cast<std::int64_t>(site.pos + 12));
+      found.motif.push_back(static_cast<std::int32_t>(motifs.motif_of(k)));
+      found.strand.push_back(rng() & 1 ? 1 : -1);
+      found.css.push_back(site.css);
+      found.mss.push_back(site.mss);
+      found.core.push_back(static_cast<std::int64_t>(site.pos));
+    }
   }
+  const std::size_t hits = 1'000'000;
+  while (batch.size() < hits && found.size() > 0) batch.columns.append(found, 0);
+  keep(tables(0, 1, 0.9f));
   std::string text;
   const double plain = median_seconds(5, [&] {
     text.clear();
@@ -115,9 +130,9 @@ void formatting(const std::vector<vok::PwmMatrix>& matrices) {
     vok::stream::append_hits(text, batch, motifs, vok::stream::HitFormat::kTsv, &tables);
     keep(text.data());
   });
+  const double count = static_cast<double>(batch.size());
   std::printf("TSV formatting: %.1f ns per hit, %.1f ns with the pvalue column (%zu hits, %zu motifs)\n",
-              plain / static_cast<double>(hits) * 1e9, with_pvalue / static_cast<double>(hits) * 1e9, hits,
-              motifs.size());
+              plain / count * 1e9, with_pvalue / count * 1e9, batch.size(), motifs.size());
 }
 
 // Counted rate against prediction for every matrix at (css, mss for `rate`).
@@ -166,6 +181,113 @@ void agreement(const std::vector<vok::ScoringMatrix>& models, const vok::Backgro
               name, css, rate, models.size(), bases_count, outside, z, worst_z, counted_total, expected_total);
 }
 
+// For every matrix: is the threshold for p tight (its rate within 0.5% of p,
+// or the next lower float already above p), and pvalue() there at most p?
+// Judged by the refined bounds.
+void thresholds_tightness(const std::vector<vok::ScoringMatrix>& models, const vok::Background& background,
+                          const char* name, double p) {
+  std::size_t tight = 0, unproven = 0, above = 0;
+  std::vector<double> ratio;
+  for (const auto& model : models) {
+    const vok::MatrixStatistics stats(model, background);
+    const float threshold = stats.threshold_for_pvalue(p, 0.0f);
+    if (threshold > 1.0f || threshold <= 0.0f) continue;
+    const vok::TailBounds at = stats.pvalue_bounds(0.0f, threshold);
+    const vok::TailBounds below = stats.pvalue_bounds(0.0f, std::nextafter(threshold, -1.0f));
+    above += at.upper > p;
+    ratio.push_back(at.lower / p);
+    if (at.lower >= 0.995 * p || below.lower > p) {
+      ++tight;
+    } else {
+      ++unproven;
+    }
+  }
+  std::sort(ratio.begin(), ratio.end());
+  std::printf("thresholds %-8s p=%.0e: %zu matrices, tight %zu, not shown tight %zu, pvalue() above p %zu; "
+              "lower bound of the rate / p: min %.4f median %.4f\n",
+              name, p, ratio.size(), tight, unproven, above, ratio.empty() ? 0.0 : ratio.front(),
+              ratio.empty() ? 0.0 : ratio[ratio.size() / 2]);
+}
+
+// The per-hit p-values of all matrices with thresholds for `rate`, on the
+// hits of every matrix on 1 Mbp of random bases (both strands), interleaved
+// by position as a genome scan writes them: the first pass (loose scores
+// counted exactly and cached) and later passes, in CPU ns per hit; the
+// share of hits a whole genome would send to an exact count; accuracy
+// against the refined p-value.
+void per_hit(const std::vector<vok::PwmMatrix>& matrices, const std::vector<vok::ScoringMatrix>& models,
+             const vok::Background& background, double rate) {
+  std::vector<vok::stream::MotifSpec> specs;
+  for (const auto& matrix : matrices) {
+    auto built = vok::build_scoring_matrix(matrix, vok::Thresholds{});
+    auto* model = std::get_if<vok::ScoringMatrix>(&built);
+    if (!model) continue;
+    const vok::MatrixStatistics stats(*model, background);
+    const float mss = stats.threshold_for_pvalue(rate, 0.0f);
+    specs.push_back(vok::stream::MotifSpec{matrix.name, "", matrix, {stats.css_threshold_keeping(mss), mss}});
+  }
+  const vok::stream::MotifSet motifs(std::move(specs));
+  double build_seconds = 0.0;
+  std::unique_ptr<vok::stream::HitPValues> tables;
+  build_seconds = median_seconds(1, [&] {
+    tables = std::make_unique<vok::stream::HitPValues>(motifs, background, true);
+  });
+  // Hits of a scan of random bases, in position order.
+  std::mt19937_64 rng(5);
+  std::vector<vok::BaseCode> bases(1'000'000);
+  for (auto& base : bases) base = static_cast<vok::BaseCode>(rng() & 3);
+  struct Hit {
+    std::size_t position;
+    std::int32_t motif;
+    std::int8_t strand;
+    float mss;
+  };
+  std::vector<Hit> hits;
+  std::vector<vok::SiteMatch> sites;
+  std::vector<vok::BaseCode> reverse(bases.rbegin(), bases.rend());
+  for (auto& base : reverse) base = static_cast<vok::BaseCode>(3 - base);
+  for (std::size_t k = 0; k < motifs.scanned_count(); ++k) {
+    for (int strand : {1, -1}) {
+      sites.clear();
+      vok::scan_sites(motifs.model(k), strand > 0 ? bases : reverse, sites);
+      for (const auto& site : sites) {
+        hits.push_back(Hit{strand > 0 ? site.pos : bases.size() - site.pos,
+                           static_cast<std::int32_t>(motifs.motif_of(k)), static_cast<std::int8_t>(strand), site.mss});
+      }
+    }
+  }
+  std::sort(hits.begin(), hits.end(), [](const Hit& a, const Hit& b) { return a.position < b.position; });
+  std::vector<float> out(hits.size());
+  const auto pass = [&] {
+    for (std::size_t h = 0; h < hits.size(); ++h) out[h] = (*tables)(hits[h].motif, hits[h].strand, hits[h].mss);
+    keep(out.data());
+  };
+  const double first = median_seconds(1, pass);
+  const double later = median_seconds(7, pass);
+  const double count = static_cast<double>(hits.size());
+  std::printf("per-hit p-values, %zu matrices at p=%.0e: tables built in %.2f s CPU, %.1f MiB; %zu hits: "
+              "first pass %.1f ns per hit, later passes %.2f ns per hit; loose share %.2e\n",
+              motifs.scanned_count(), rate, build_seconds,
+              static_cast<double>(tables->memory_bytes()) / (1 << 20), hits.size(), first / count * 1e9,
+              later / count * 1e9, tables->loose_share());
+  // Accuracy: every 101st hit against the refined bounds of its score.
+  std::vector<double> excess;
+  std::size_t below = 0;
+  for (std::size_t h = 0; h < hits.size(); h += 101) {
+    const auto& model = motifs.model(static_cast<std::size_t>(hits[h].motif));
+    const vok::MatrixStatistics stats(model, hits[h].strand < 0 ? vok::complement(background) : background);
+    const vok::TailBounds bounds = stats.pvalue_bounds(-1.0f, hits[h].mss);
+    below += static_cast<double>(out[h]) < bounds.lower;
+    if (bounds.lower > 0) excess.push_back(static_cast<double>(out[h]) / bounds.lower - 1.0);
+  }
+  std::sort(excess.begin(), excess.end());
+  if (!excess.empty()) {
+    std::printf("per-hit accuracy on %zu hits: (value / lower bound - 1) median %.2e, 99th pct %.2e, max %.2e; "
+                "below the lower bound: %zu\n",
+                excess.size(), excess[excess.size() / 2], excess[excess.size() * 99 / 100], excess.back(), below);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -180,95 +302,27 @@ int main(int argc, char** argv) {
     if (option == "--agreement") agreement_bases = std::strtoull(argv[k + 1], nullptr, 10);
     if (option == "--rate") rate = std::strtod(argv[k + 1], nullptr);
   }
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
   const auto matrices = load_matrices(argv[1]);
   const auto models = build_models(matrices);
   const vok::Background uniform = vok::uniform_background();
 
-  // 1. Everything per matrix: distributions, tail table, two thresholds.
+  // 1. Distributions and two thresholds per matrix.
   std::vector<float> thresholds(models.size());
-  const double all_seconds = median_seconds(5, [&] {
+  const double all_seconds = median_seconds(3, [&] {
     for (std::size_t k = 0; k < models.size(); ++k) {
       const vok::MatrixStatistics stats(models[k], uniform);
       thresholds[k] = stats.threshold_for_pvalue(rate, 0.0f);
       keep(stats.threshold_for_pvalue(rate, 0.9f));
     }
   });
-  std::printf("statistics: %zu matrices, distributions + tail table + 2 thresholds: %.3f s (%.0f us per matrix)\n",
+  std::printf("statistics: %zu matrices, distributions + 2 thresholds: %.3f s CPU (%.0f us per matrix)\n",
               models.size(), all_seconds, all_seconds / static_cast<double>(models.size()) * 1e6);
+  thresholds_tightness(models, uniform, "uniform", rate);
+  thresholds_tightness(models, vok::Background{{0.325, 0.175, 0.175, 0.325}}, "65% AT", 1e-5);
 
-  // How close the grid bounds are at the chosen thresholds, before refinement.
-  std::vector<double> gaps;
-  std::size_t table_bytes = 0;
-  for (std::size_t k = 0; k < models.size(); ++k) {
-    const vok::MatrixStatistics stats(models[k], uniform);
-    const vok::TailBounds bounds = stats.tail_bounds(0.0f, thresholds[k]);
-    if (bounds.lower > 0) gaps.push_back(bounds.upper / bounds.lower - 1.0);
-    table_bytes += stats.hit_table().size() * sizeof(float);
-  }
-  // The per-hit table against the refined p-value, at the mss of real hits:
-  // every 10th matrix, hits of a threshold for 1e-3 on 1 Mbp of random bases.
-  {
-    std::mt19937_64 rng(7);
-    std::vector<vok::BaseCode> bases(1'000'000);
-    for (auto& base : bases) base = static_cast<vok::BaseCode>(rng() & 3);
-    std::vector<double> excess;
-    std::vector<vok::SiteMatch> sites;
-    for (std::size_t k = 0; k < models.size(); k += 10) {
-      vok::ScoringMatrix model = models[k];
-      const vok::MatrixStatistics stats(model, uniform);
-      model.thresholds = vok::Thresholds{0.0f, stats.threshold_for_pvalue(1e-3, 0.0f)};
-      sites.clear();
-      vok::scan_sites(model, bases, sites);
-      std::vector<float> scores;
-      for (const auto& site : sites) scores.push_back(site.mss);
-      std::sort(scores.begin(), scores.end());
-      scores.erase(std::unique(scores.begin(), scores.end()), scores.end());
-      for (std::size_t j = 0; j < scores.size(); j += std::max<std::size_t>(1, scores.size() / 10)) {
-        const double refined = stats.pvalue(0.0f, scores[j]);
-        if (refined > 0) excess.push_back(stats.hit_table()(scores[j]) / refined - 1.0);
-        if (refined > 0 && excess.back() > 0.1 && std::getenv("VOK_BENCH_VERBOSE")) {
-          std::printf("  %s L=%zu mss %.9g p %.4g table %.4g\n", model.name.c_str(), model.length, scores[j],
-                      refined, static_cast<double>(stats.hit_table()(scores[j])));
-        }
-      }
-    }
-    std::sort(excess.begin(), excess.end());
-    if (!excess.empty()) {
-      std::printf("per-hit table on %zu hit scores of %zu matrices: (table / p-value - 1) median %.2e, "
-                  "90th pct %.2e, 99th pct %.2e, max %.2e, min %.2e\n",
-                  excess.size(), (models.size() + 9) / 10, excess[excess.size() / 2],
-                  excess[excess.size() * 9 / 10], excess[excess.size() * 99 / 100], excess.back(), excess.front());
-    }
-  }
-  std::sort(gaps.begin(), gaps.end());
-  if (!gaps.empty()) {
-    std::printf("grid bounds at p=%.0e: (upper/lower - 1) median %.2e, 99th pct %.2e, max %.2e; "
-                "tail tables %.1f MiB in all\n",
-                rate, gaps[gaps.size() / 2], gaps[gaps.size() * 99 / 100], gaps.back(),
-                static_cast<double>(table_bytes) / (1 << 20));
-  }
-
-  // 2. Per-hit lookups: mss values of hits scattered over 64 tables.
-  {
-    std::vector<vok::MatrixStatistics> some;
-    for (std::size_t k = 0; k < std::min<std::size_t>(64, models.size()); ++k) some.emplace_back(models[k], uniform);
-    std::mt19937_64 rng(1);
-    std::uniform_real_distribution<float> hit_mss(0.75f, 1.0f);
-    const std::size_t hits = 4'000'000;
-    std::vector<float> mss(hits);
-    std::vector<std::uint8_t> motif(hits);
-    for (std::size_t h = 0; h < hits; ++h) {
-      mss[h] = hit_mss(rng);
-      motif[h] = static_cast<std::uint8_t>(rng() % some.size());
-    }
-    std::vector<float> out(hits);
-    const double seconds = median_seconds(7, [&] {
-      for (std::size_t h = 0; h < hits; ++h) out[h] = some[motif[h]].hit_table()(mss[h]);
-      keep(out.data());
-    });
-    std::printf("per-hit p-value lookup: %.2f ns per hit (%zu hits over %zu tables)\n",
-                seconds / static_cast<double>(hits) * 1e9, hits, some.size());
-  }
+  // 2. Per-hit p-values of all matrices at once, on the hits of a real scan.
+  per_hit(matrices, models, uniform, rate);
 
   formatting(matrices);
 

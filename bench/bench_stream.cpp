@@ -182,9 +182,9 @@ int main(int argc, char** argv) {
     vok::stream::FastaScan scan(motifs, {gzipped}, options);
     hits = 0;
     batches.clear();
-    while (auto batch = scan.next(nullptr)) {
-      hits += batch->size();
-      batches.push_back(std::move(*batch));
+    while (auto chunk = scan.next(nullptr)) {
+      hits += chunk->hit_count;
+      batches.push_back(std::move(chunk->hits));
     }
   });
   std::string text;

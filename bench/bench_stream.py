@@ -4,6 +4,7 @@ peak memory against input size, and throughput on gzipped FASTA.
     python bench/bench_stream.py speed  [--megabases 20] [--rounds 3]
     python bench/bench_stream.py memory [--sizes 10,250]
     python bench/bench_stream.py gzip   [--megabases 20]
+    python bench/bench_stream.py lines  [--megabases 10] [--matrices 879]
 
 Matrices: the first 100 JASPAR 2024 CORE vertebrate matrices (written by
 bench/jaspar_matrices.py, which needs pyjaspar) at css 0.9 / mss 0.85. The
@@ -146,15 +147,62 @@ def gzip_throughput(args):
               f"{hits} hits, peak RSS {peak / 1024:.0f} MiB")
 
 
+LINES_CHILD = """
+import resource, sys, time
+from vokscan import _engine
+from vokscan.scanning import prepare_motifs
+prepared = prepare_motifs({motifs!r}, pvalue=1e-4, pvalues=True)
+if {count} < len(prepared.ids):
+    prepared = prepare_motifs(prepared.records[:{count}], pvalue=1e-4, pvalues=True)
+def cpu():
+    usage = resource.getrusage(resource.RUSAGE_SELF)
+    return usage.ru_utime + usage.ru_stime
+def run(**lines):
+    start = cpu()
+    hits = size = 0
+    with _engine.FastaScan(prepared.engine_set, [{path!r}], threads=1, **lines) as scan:
+        for chunk in scan:
+            hits += len(chunk)
+            size += getattr(chunk, "nbytes", 0)
+    return cpu() - start, hits, size
+run()  # warm: tables, pages
+plain, hits, _ = run()
+tsv, _, size = run(format="tsv", pvalues=prepared.pvalues)
+print(plain, tsv, hits, size)
+"""
+
+
+def lines(args):
+    """CPU per hit of formatting TSV lines with the pvalue column on the
+    workers: one thread, the same scan with and without lines."""
+    motifs = HERE.parent / "build" / "jaspar2024_core_vertebrates.transfac"
+    if not motifs.exists():
+        subprocess.run([sys.executable, str(HERE / "jaspar_matrices.py"), str(motifs)], check=True)
+    with tempfile.TemporaryDirectory() as tmp:
+        path = Path(tmp) / "in.fa"
+        write_fasta(path, random_letters(args.megabases * 1_000_000, 7, lower=0.3))
+        code = LINES_CHILD.format(motifs=str(motifs), count=args.matrices, path=str(path))
+        out = subprocess.run([sys.executable, "-c", code], check=True, capture_output=True, text=True)
+    plain, tsv, hits, size = (float(v) for v in out.stdout.split())
+    print(f"{args.megabases} Mbp x {args.matrices} JASPAR matrices at p = 1e-4, one thread: "
+          f"{hits:.0f} hits, {size / 1e6:.0f} MB of TSV")
+    print(f"  scan, columns:              {plain:7.2f} s CPU")
+    print(f"  scan, TSV lines with pvalue: {tsv:7.2f} s CPU")
+    print(f"  formatting:                 {(tsv - plain) * 1e9 / hits:7.1f} ns CPU per hit "
+          f"(beyond making columns)")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("case", choices=["speed", "memory", "gzip"])
+    parser.add_argument("case", choices=["speed", "memory", "gzip", "lines"])
     parser.add_argument("--megabases", type=int, default=20)
     parser.add_argument("--rounds", type=int, default=3)
     parser.add_argument("--sizes", default="10,250")
-    parser.add_argument("--matrices", type=int, default=10)
+    parser.add_argument("--matrices", type=int, default=None, help="(10 for memory, 879 for lines)")
     args = parser.parse_args()
-    {"speed": speed, "memory": memory, "gzip": gzip_throughput}[args.case](args)
+    if args.matrices is None:
+        args.matrices = 879 if args.case == "lines" else 10
+    {"speed": speed, "memory": memory, "gzip": gzip_throughput, "lines": lines}[args.case](args)
 
 
 if __name__ == "__main__":

@@ -3,6 +3,7 @@
 size, and throughput on gzipped FASTA with where the time goes.
 
     python bench/bench_vok_scan.py [--sizes 10,250] [--gzip-size 50] [--motifs FILE]
+    python bench/bench_vok_scan.py --scaling 100 [--motifs FILE] [--rounds 3]
 
 Input is random sequence written to build/bench_scan/ (upper case with
 lower-case stretches and N runs, 60 bases per line). Each run is a child
@@ -11,6 +12,11 @@ decompression (zlib alone), reading and the core-word scan with no
 candidate passing (--css 2), and the same at the default thresholds, which
 adds the full scores of passing candidates and formatting the hits (to
 /dev/null). Medians of --rounds runs; on a loaded machine use more rounds.
+
+--scaling N: wall time of N Mbp at the default thresholds with --threads 1,
+2 and 0 (all cores), rounds rotated, and the speed-up over one thread; the
+lines are formatted by the scan's workers, so the writer should not be
+what stops the scaling. The load average is printed with the figures.
 """
 
 import argparse
@@ -81,14 +87,36 @@ def median_run(args, rounds):
     return statistics.median(r[0] for r in results), max(r[1] for r in results)
 
 
+def scaling(options):
+    path = WORK / f"random_{options.scaling}M.fa"
+    write_fasta(path, options.scaling * 1_000_000)
+    settings = ["1", "2", "0"]
+    times = {threads: [] for threads in settings}
+    load = [os.getloadavg()[0]]
+    for round_index in range(options.rounds):
+        for threads in settings[round_index % 3:] + settings[:round_index % 3]:  # rotated
+            times[threads].append(run(["--threads", threads, options.motifs, path])[0])
+        load.append(os.getloadavg()[0])
+    one = statistics.median(times["1"])
+    print(f"{options.scaling} Mbp x {options.motifs.name} at the default thresholds, {os.cpu_count()} cores, "
+          f"load {min(load):.1f}..{max(load):.1f}; medians of {options.rounds} rotated rounds")
+    for threads in settings:
+        median = statistics.median(times[threads])
+        print(f"  --threads {threads}: {median:7.2f} s wall, {one / median:4.2f}x one thread")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--sizes", default="10,250", help="Mbp of the memory runs (10,250)")
     parser.add_argument("--gzip-size", type=int, default=50, help="Mbp of the gzip runs (50)")
     parser.add_argument("--motifs", type=Path, default=MOTIFS, help="motif file (bundled 8)")
     parser.add_argument("--rounds", type=int, default=3, help="runs per figure (3)")
+    parser.add_argument("--scaling", type=int, metavar="MBP", help="thread scaling at MBP megabases")
     options = parser.parse_args()
     WORK.mkdir(parents=True, exist_ok=True)
+    if options.scaling:
+        scaling(options)
+        return
 
     print(f"motifs: {options.motifs.name}")
     for mbp in [int(s) for s in options.sizes.split(",") if s]:

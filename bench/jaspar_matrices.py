@@ -6,7 +6,9 @@ matrices come from the database bundled by pyjaspar (`pip install pyjaspar`);
 rows are written as position and four counts, without the consensus letter,
 so that both vok's own reader and Bio.motifs read the file:
 
-    python bench/jaspar_matrices.py [OUTPUT]   (default: build/jaspar2024_core_vertebrates.transfac)
+    python bench/jaspar_matrices.py [OUTPUT] [FAMILIES]   (default: build/jaspar2024_core_vertebrates.transfac)
+
+FAMILIES, when given, receives a TSV of matrix id, TF family and TF class.
 
 JASPAR data are CC BY 4.0 (Rauluseviciute et al., Nucleic Acids Res. 2024).
 """
@@ -43,6 +45,10 @@ def main():
     output.parent.mkdir(parents=True, exist_ok=True)
     output.write_text(transfac_text(motifs))
     print(f"wrote {len(motifs)} matrices to {output}")
+    if len(sys.argv) > 2:
+        rows = ["matrix_id\tfamily\tclass"] + [
+            f"{m.matrix_id}\t{'::'.join(m.tf_family or [])}\t{'::'.join(m.tf_class or [])}" for m in motifs]
+        Path(sys.argv[2]).write_text("\n".join(rows) + "\n")
 
 
 if __name__ == "__main__":

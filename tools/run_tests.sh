@@ -42,6 +42,16 @@ command -v ninja >/dev/null || missing+=(ninja-build)
 [ -e /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
 [ -e /usr/include/zlib.h ] || missing+=(zlib1g-dev)
 python3 -c 'import venv, ensurepip' 2>/dev/null || missing+=(python3-venv)
+# The report's browser test needs Debian's chromium and its driver: installed
+# when root, else that test is skipped and says why.
+browser=()
+command -v chromium >/dev/null || browser+=(chromium)
+command -v chromedriver >/dev/null || browser+=(chromium-driver)
+if [ ${#browser[@]} -gt 0 ] && [ "$(id -u)" -eq 0 ] && command -v apt-get >/dev/null; then
+  missing+=("${browser[@]}")
+elif [ ${#browser[@]} -gt 0 ]; then
+  echo "note: the report's browser test will be skipped; to run it: sudo apt-get install ${browser[*]}" >&2
+fi
 if [ ${#missing[@]} -gt 0 ]; then
   if [ "$(id -u)" -eq 0 ] && command -v apt-get >/dev/null; then
     echo "== apt-get install ${missing[*]}"

@@ -109,8 +109,8 @@ def vok_tool(matrices, cutoffs, mode):
     return setup
 
 
-def moods_tool(matrices, p):
-    import MOODS.scan
+def moods_matrices(matrices, p):
+    """(background, log-odds matrices of both strands, their thresholds for p)."""
     import MOODS.tools
 
     bg = MOODS.tools.flat_bg(4)
@@ -121,6 +121,13 @@ def moods_tool(matrices, p):
         for matrix in (forward, MOODS.tools.reverse_complement(forward)):
             odds.append(matrix)
             thresholds.append(MOODS.tools.threshold_from_p(matrix, bg, p))
+    return bg, odds, thresholds
+
+
+def moods_tool(matrices, p):
+    import MOODS.scan
+
+    bg, odds, thresholds = moods_matrices(matrices, p)
 
     def setup(sequence):
         def run():
@@ -150,8 +157,9 @@ def lightmotif_tool(matrices, p):
     return setup
 
 
-def fimo_tool(matrices, p):
-    from pymemesuite.common import MotifFile, Sequence
+def fimo_motifs(matrices, p):
+    """(FIMO at p on both strands, the matrices as its motifs, their background)."""
+    from pymemesuite.common import MotifFile
     from pymemesuite.fimo import FIMO
 
     text = ["MEME version 4", "", "ALPHABET= ACGT", "", "strands: + -", "",
@@ -169,7 +177,13 @@ def fimo_tool(matrices, p):
         motifs = list(motif_file)
         background = motif_file.background
     os.unlink(handle.name)
-    fimo = FIMO(both_strands=True, threshold=p)
+    return FIMO(both_strands=True, threshold=p), motifs, background
+
+
+def fimo_tool(matrices, p):
+    from pymemesuite.common import Sequence
+
+    fimo, motifs, background = fimo_motifs(matrices, p)
 
     def setup(sequence):
         sequences = [Sequence(sequence, name=b"s")]

@@ -143,12 +143,37 @@ class IndexedFasta:
                 raw = handle.read(last - first)
         else:
             raw = self._read_bgzip(first, last - first)
+        return self._letters(raw, record)
+
+    def _letters(self, raw: bytes, record: FaiRecord) -> bytes:
         text = raw.translate(None, _NEWLINES)
         if b" " in text or b"\t" in text:
             # The FASTA reader skips blanks, but the index counts them as bases.
             raise UnindexableFasta(f"{self.display}: record '{record.name}': blanks inside sequence lines "
-                                   "cannot be read in blocks; remove them for cluster runs")
+                                   "cannot be read by position; remove them")
         return text
+
+    def read_many(self, requests) -> list[bytes]:
+        """Bases [start, end) of many (record, start, end) requests, in the order
+        given, through one open file: read in file order, and for bgzip input
+        decompressed on from the last request when the next one lies close
+        after it."""
+        requests = list(requests)
+        spans = [(record.byte_of(start), record.byte_of(end - 1) + 1) if end > start else None
+                 for record, start, end in requests]
+        order = sorted((i for i, span in enumerate(spans) if span is not None), key=lambda i: spans[i][0])
+        results = [b""] * len(requests)
+        with open(self.path, "rb") as handle:
+            reader = _BgzipCursor(handle, self._gzi) if self._gzi is not None else None
+            for i in order:
+                first, last = spans[i]
+                if reader is None:
+                    handle.seek(first)
+                    raw = handle.read(last - first)
+                else:
+                    raw = reader.read(first, last - first)
+                results[i] = self._letters(raw, requests[i][0])
+        return results
 
     def _read_bgzip(self, offset: int, size: int) -> bytes:
         uncompressed, compressed = self._gzi
@@ -183,3 +208,33 @@ class IndexedFasta:
                 remaining -= len(chunk)
         line_in_record = position // record.line_bases if record.line_bases else 0
         return newlines + 1 + line_in_record
+
+
+class _BgzipCursor:
+    """Reads uncompressed byte ranges of a bgzip file in rising order, going on
+    decompressing from the last position while the next range lies within
+    `SKIP_LIMIT`, else starting afresh at the block that holds it."""
+
+    SKIP_LIMIT = 1 << 22
+
+    def __init__(self, handle, gzi):
+        self._handle = handle
+        self._uncompressed, self._compressed = gzi
+        self._stream = None     # decompressor at uncompressed offset self._position
+        self._position = 0
+
+    def read(self, offset: int, size: int) -> bytes:
+        if self._stream is None or not 0 <= offset - self._position <= self.SKIP_LIMIT:
+            block = bisect.bisect_right(self._uncompressed, offset) - 1
+            self._handle.seek(self._compressed[block])
+            self._stream = gzip.GzipFile(fileobj=self._handle)
+            self._position = self._uncompressed[block]
+        skip = offset - self._position
+        while skip > 0:
+            skipped = len(self._stream.read(min(skip, 1 << 20)))
+            if skipped == 0:
+                break
+            skip -= skipped
+        data = self._stream.read(size)
+        self._position = offset + len(data)
+        return data

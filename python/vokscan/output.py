@@ -78,6 +78,7 @@ class AtomicOutput:
         self.in_place = False  # written directly: a device, FIFO, socket or descriptor
         self._final: Optional[str] = None  # the name the temporary file takes at commit
         self._folders: List[str] = []  # hidden folders beside the output, removed at the end
+        self._scratch: List[str] = []  # private files of the run, removed at the end
         if self.path is None:
             return
         if os.path.isdir(self.path):
@@ -112,6 +113,16 @@ class AtomicOutput:
                                               dir=os.path.dirname(self._final)))
         return self._folders[-1]
 
+    def scratch_file(self, suffix: str) -> str:
+        """A new private file for the run's own use (lines waiting for their
+        q-values): hidden beside a file being made, among the temporary files
+        otherwise; removed by `discard` and `commit`."""
+        folder = os.path.dirname(self._final) if self.temporary is not None else None
+        fd, path = tempfile.mkstemp(prefix=".vok-scan.", suffix=suffix, dir=folder)
+        os.close(fd)
+        self._scratch.append(path)
+        return path
+
     def commit(self) -> None:
         """Give the finished file its name (replacing any file of that name)."""
         if self.temporary is not None:
@@ -125,6 +136,11 @@ class AtomicOutput:
         if self.temporary is not None:
             try:
                 os.unlink(self.temporary)
+            except FileNotFoundError:
+                pass
+        for path in self._scratch:
+            try:
+                os.unlink(path)
             except FileNotFoundError:
                 pass
         for folder in self._folders:

@@ -7,6 +7,16 @@ import sys
 import time
 
 
+def terminal_bar(**options):
+    """A tqdm bar on standard error that is cleared when it closes."""
+    from tqdm import tqdm
+
+    size = shutil.get_terminal_size()  # falls back to 80 x 24
+    # A terminal that reports no size (0 x 0) would hide the bar.
+    return tqdm(file=sys.stderr, leave=False, unit_scale=True, ncols=size.columns,
+                nrows=size.lines, **options)
+
+
 class Progress:
     """Input consumed of the total, hits so far and the rate, from a running scan."""
 
@@ -20,14 +30,11 @@ class Progress:
         self.scan = scan
         if not self.enabled:
             return
-        from tqdm import tqdm
-
-        size = shutil.get_terminal_size()  # falls back to 80 x 24
-
-        self.bar = tqdm(total=scan.bytes_total, unit="B", unit_scale=True, unit_divisor=1024,
-                        file=sys.stderr, leave=False, desc="input",
-                        # a terminal that reports no size (0 x 0) would hide the bar
-                        ncols=size.columns, nrows=size.lines)
+        # The rate since the start (smoothing=0): input arrives a block at a
+        # time, and a moving average of so uneven steps would make the
+        # remaining time jump by a third either way.
+        self.bar = terminal_bar(total=scan.bytes_total, unit="B", unit_divisor=1024, desc="input",
+                                smoothing=0)
 
     def update(self, force: bool = False) -> None:
         if self.bar is None or not self.enabled:

@@ -178,13 +178,17 @@ def statistics(matrix, background=UNIFORM):
 
 def pvalue(matrix, css: float = 0.0, mss: float = 0.0, background=UNIFORM) -> float:
     """P(css >= css and mss >= mss) for one random window of the matrix's
-    length: within 1% of the exact value and never below it."""
+    length: never below the exact value and within 1% of it (within 0.25%
+    wherever ``statistics(matrix).pvalue_bounds(css, mss)`` are that close,
+    which is always unless every refinement ran out of its budget)."""
     return statistics(matrix, background).pvalue(_threshold(css, "css"), _threshold(mss, "mss"))
 
 
 def threshold_for_pvalue(matrix, p: float, css: float = 0.0, background=UNIFORM) -> float:
-    """The smallest mss threshold at which P(css >= css and mss >= it) <= p.
-    A value above 1 means that no window is rare enough (no hits)."""
+    """The smallest float mss threshold whose ``pvalue`` is at most p, so the
+    true rate there never exceeds p and is within 0.5% of it unless the next
+    lower float is already above p. A value above 1 means that no window is
+    rare enough (no hits)."""
     return statistics(matrix, background).threshold_for_pvalue(_probability(p), _threshold(css, "css"))
 
 
@@ -200,6 +204,16 @@ def _probability(p) -> float:
     if not (0.0 < p <= 1.0):
         raise ValueError(f"a p-value must lie in (0, 1], not {p}")
     return p
+
+
+def _shared_threshold(per_strand, p: float, css: float, mss: float) -> float:
+    """The lowest float mss >= `mss` whose p-value is at most p on every
+    strand: the stricter strand's threshold is above the other's own, where
+    that strand's bound (refined to 0.25%) may still wobble above p."""
+    mss = np.float32(mss)
+    while any(s.pvalue(css, float(mss)) > p for s in per_strand):
+        mss = np.nextafter(mss, np.float32(np.inf))
+    return float(mss)
 
 
 class MotifThresholds:
@@ -228,8 +242,9 @@ class MotifThresholds:
             if name in cutoffs:
                 chosen_css, mss = cutoffs[name]
             else:
-                mss = max(s.threshold_for_pvalue(p, 0.0 if given is None else given)
-                          for s in per_strand)
+                search_css = 0.0 if given is None else given
+                mss = max(s.threshold_for_pvalue(p, search_css) for s in per_strand)
+                mss = _shared_threshold(per_strand, p, search_css, mss)
                 chosen_css = given if given is not None else min(
                     s.css_threshold_keeping(mss) for s in per_strand)
             self.css[k], self.mss[k] = chosen_css, mss

@@ -3,13 +3,14 @@
 from __future__ import annotations
 
 import os
-from typing import Dict, Iterator, List, Mapping, Optional, Sequence, Tuple, Union
+from typing import Dict, Iterator, List, Mapping, NamedTuple, Optional, Sequence, Tuple, Union
 
 import numpy as np
 
 from . import cutoffs as cutoff_module
 from . import motifs as motif_module
 from . import pvalues as pvalue_module
+from .indexed_fasta import IndexedFasta
 from .motifs import Motif
 
 #: Fixed thresholds of the command and the API: css alone when mss is given,
@@ -51,6 +52,18 @@ class PreparedMotifs:
         """Per-hit p-value tables under `background`, for a pvalue column."""
         self.pvalue_background = [float(value) for value in background]
         self.pvalues = _engine().HitPValues(self.engine_set, self.pvalue_background, strand)
+
+    def windows_scanned(self, record_lengths, strand: str) -> List[int]:
+        """Per motif, the full windows a scan of records of these lengths
+        reads, on every strand read: the m of the motif's q-values."""
+        lengths = np.asarray(record_lengths, dtype=np.int64)
+        strands = 2 if strand == "both" else 1
+        counts = []
+        for record in self.records:
+            width = record.matrix.shape[0]
+            counts.append(0 if width < 5 else
+                          strands * int(np.maximum(lengths - width + 1, 0).sum()))
+        return counts
 
 
 def motif_records(motifs, motif_format: Optional[str] = None) -> List[Motif]:
@@ -139,7 +152,7 @@ def _split_sequences(sequences) -> Tuple[List[str], List[Record]]:
 
 
 def _scan_records(prepared: PreparedMotifs, records: Sequence[Record], *, strand, mask,
-                  partial_windows) -> Iterator:
+                  partial_windows, site=False) -> Iterator:
     """Engine batches of in-memory records, one per block of each record."""
     engine = _engine()
     context = max(prepared.engine_set.max_length - 1, 0)
@@ -152,22 +165,27 @@ def _scan_records(prepared: PreparedMotifs, records: Sequence[Record], *, strand
                 prepared.engine_set, name, text[lo:hi], offset=lo,
                 owned_start=owned_start, owned_end=owned_end,
                 at_record_start=lo == 0, at_record_end=hi == n,
-                strand=strand, mask=mask, partial_windows=partial_windows)
+                strand=strand, mask=mask, partial_windows=partial_windows, site=site)
             if len(batch):
                 yield batch
 
 
 def engine_batches(prepared: PreparedMotifs, sequences, *, strand="both", mask=False,
                    partial_windows=False, threads=0, on_scan=None, client=None,
-                   block_size=None, stop=None, output_format=None, parts_dir=None) -> Iterator:
+                   block_size=None, stop=None, output_format=None, parts_dir=None,
+                   site=False) -> Iterator:
     """The engine's hit batches for FASTA paths or in-memory records.
 
     ``on_scan`` is called with the running FastaScan (for progress figures).
-    With a Dask ``client`` the FASTA files are scanned on its cluster in
-    blocks of ``block_size`` bases; ``stop`` (an Event) ends that scan early;
-    with ``output_format`` the cluster's workers format the lines and the
-    batches are bytes for ``HitWriter.write_text`` (left by the workers in
-    ``parts_dir`` when they can reach it).
+    With ``site`` the hits carry their window's letters. With a Dask
+    ``client`` the FASTA files are scanned on its cluster in blocks of
+    ``block_size`` bases. ``stop`` (an Event) ends a scan of FASTA files
+    early (locally with KeyboardInterrupt). With
+    ``output_format`` ('tsv', 'bed' or 'bed+') the lines are formatted where
+    the hits are found, with a pvalue column when ``prepared`` has p-value
+    tables: a local scan of FASTA files yields ``HitLines`` for
+    ``HitWriter.write``, a cluster scan bytes for ``HitWriter.write_text``
+    (left by the workers in ``parts_dir`` when they can reach it).
     """
     _check_strand(strand)
     paths, records = _split_sequences(sequences)
@@ -179,19 +197,57 @@ def engine_batches(prepared: PreparedMotifs, sequences, *, strand="both", mask=F
         return cluster_batches(client, prepared, paths, on_scan=on_scan, block_size=block_size,
                                stop=stop, output_format=output_format, parts_dir=parts_dir,
                                strand=strand, mask=mask,
-                               partial_windows=partial_windows)
+                               partial_windows=partial_windows, site=site)
     if records:
         return _scan_records(prepared, records, strand=strand, mask=mask,
-                             partial_windows=partial_windows)
+                             partial_windows=partial_windows, site=site)
     if not paths:
         raise ValueError("no sequences given")
     return _scan_files(prepared, paths, strand=strand, mask=mask,
-                       partial_windows=partial_windows, threads=threads, on_scan=on_scan)
+                       partial_windows=partial_windows, threads=threads, on_scan=on_scan,
+                       site=site, output_format=output_format, stop=stop)
 
 
-def _scan_files(prepared, paths, *, strand, mask, partial_windows, threads, on_scan):
+class RegionBatch(NamedTuple):
+    batch: object         # the engine's HitBatch; hit.sequence indexes `regions`
+    regions: List[str]    # names of the chunk's regions
+    first: int            # index of the chunk's first region among all regions
+    lengths: List[int]    # letters of each of the chunk's regions
+
+
+def region_batches(prepared: PreparedMotifs, genome, regions, *, strand="both", mask=False,
+                   partial_windows=False, threads=0, region_column=False, site=False,
+                   stop=None) -> Iterator[RegionBatch]:
+    """The hits of each region of `genome` (a FASTA path), region by region in
+    the order given, in genome coordinates, one RegionBatch per chunk of
+    regions. `regions`: a BED path, a DataFrame (chrom, start, end[, name])
+    or loaded Regions. The hits' sequence is the chromosome; with
+    `region_column` the batches carry the region names too, for a HitWriter's
+    region column. `stop`, a callable, ends a scan early once it answers true."""
+    from .records import region_chunks, scan_chunk
+    from .regions import Regions, load_regions
+
+    _check_strand(strand)
+    if not isinstance(genome, (str, os.PathLike)):
+        raise TypeError("with regions, the sequences are one genome FASTA file, given by its path")
+    indexed = IndexedFasta(os.fspath(genome))
+    if not isinstance(regions, Regions):
+        regions = load_regions(regions, indexed)
+    engine = _engine()
+    for chunk in region_chunks(indexed, regions):
+        batch = scan_chunk(engine, prepared, chunk, strand=strand, mask=mask,
+                           partial_windows=partial_windows, threads=threads, site=site,
+                           region_names=region_column, stop=stop)
+        yield RegionBatch(batch, chunk.names, chunk.first, [len(text) for text in chunk.texts])
+
+
+def _scan_files(prepared, paths, *, strand, mask, partial_windows, threads, on_scan, site,
+                output_format, stop=None):
+    lines = {} if output_format is None else {"format": output_format,
+                                               "pvalues": prepared.pvalues}
     scan = _engine().FastaScan(prepared.engine_set, paths, strand=strand, mask=mask,
-                               partial_windows=partial_windows, threads=threads)
+                               partial_windows=partial_windows, threads=threads, site=site,
+                               stop=None if stop is None else stop.is_set, **lines)
     try:
         if on_scan is not None:
             on_scan(scan)
@@ -199,6 +255,25 @@ def _scan_files(prepared, paths, *, strand, mask, partial_windows, threads, on_s
             yield batch
     finally:
         scan.close()
+
+
+def _record_lengths(sequences, options):
+    """A function giving the lengths of the records `engine_batches` read
+    (once they are read): in-memory records are measured; for FASTA files
+    the scan reports them, caught through ``on_scan``."""
+    paths, records = _split_sequences(sequences)
+    if records:
+        return lambda: [len(text) for _, text in records]
+    scans = []
+    given = options.get("on_scan")
+
+    def on_scan(scan):
+        scans.append(scan)
+        if given is not None:
+            given(scan)
+
+    options["on_scan"] = on_scan
+    return lambda: [length for scan in scans for length in scan.record_lengths]
 
 
 def _have_pandas() -> bool:
@@ -219,12 +294,13 @@ class _Decoder:
         self.strand_text = np.array(["-", "", "+"])  # indexed by strand + 1
         self.pvalues = prepared.pvalues  # HitPValues, or None: no pvalue column
 
-    def arrays(self, batch) -> Dict[str, np.ndarray]:
+    def arrays(self, batch, regions: Optional[List[str]] = None) -> Dict[str, np.ndarray]:
         raw = batch.columns()
         names = np.array(batch.sequence_names, dtype=object)
         motif = raw["motif"]
         return {
             "sequence": names[raw["sequence"]],
+            **({} if regions is None else {"region": np.array(regions, dtype=object)[raw["sequence"]]}),
             "start": raw["start"],
             "end": raw["end"],
             "motif_id": self.motif_ids[motif],
@@ -234,18 +310,20 @@ class _Decoder:
             "mss": raw["mss"],
             "core": raw["core"],
             **self.pvalue_column(batch),
+            **_site_column(raw),
         }
 
     def pvalue_column(self, batch) -> Dict[str, np.ndarray]:
         return {} if self.pvalues is None else {"pvalue": self.pvalues.lookup(batch)}
 
-    def frame(self, batch):
+    def frame(self, batch, regions: Optional[List[str]] = None):
         import pandas as pd
 
         raw = batch.columns()
         motif = raw["motif"]
         return pd.DataFrame({
             "sequence": _categorical(batch.sequence_names, raw["sequence"]),
+            **({} if regions is None else {"region": _categorical(regions, raw["sequence"])}),
             "start": raw["start"],
             "end": raw["end"],
             "motif_id": _categorical(list(self.motif_ids), motif),
@@ -255,7 +333,16 @@ class _Decoder:
             "mss": raw["mss"],
             "core": raw["core"],
             **self.pvalue_column(batch),
+            **_site_column(raw, as_objects=True),
         })
+
+
+def _site_column(raw, as_objects=False) -> Dict[str, np.ndarray]:
+    """The site letters as text (numpy str, or Python str objects for pandas)."""
+    if "site" not in raw:
+        return {}
+    sites = raw["site"].astype(str)
+    return {"site": sites.astype(object) if as_objects else sites}
 
 
 def _categorical(categories: List[str], codes: np.ndarray):
@@ -275,7 +362,7 @@ def scan(motifs, sequences, *, css: Optional[float] = None, mss: Optional[float]
          motif_format: Optional[str] = None, as_frame: Optional[bool] = None,
          pvalue: Optional[float] = None, background="uniform",
          pvalues: bool = False, client=None,
-         block_size: Optional[int] = None) -> Iterator:
+         block_size: Optional[int] = None, regions=None, site: bool = False) -> Iterator:
     """Scan sequences with motifs; yield the hits in batches.
 
     motifs: a motif file path, or a list of vok.PwmMatrix / Bio.motifs motifs.
@@ -294,12 +381,20 @@ def scan(motifs, sequences, *, css: Optional[float] = None, mss: Optional[float]
     strand: "both", "forward" or "reversed"; mask: skip lower-case letters;
       partial_windows: keep windows cut short by a segment end; threads: for
       FASTA files, 0 = the worker pool's default.
+    site: add a ``site`` column, the window's letters on the hit's strand
+      (reverse complement for "-" hits of "both", reversed for "reversed")
+      in the input's case; a window cut short has the letters there are.
     client: a ``distributed.Client``: scan the FASTA files on its Dask cluster,
       in blocks of ``block_size`` bases (same hits, same order).
+    regions: scan only these intervals of ``sequences``, then one genome FASTA
+      path (plain or bgzip; indexed when needed): a BED path or a DataFrame
+      with columns chrom, start, end and optionally name. Each region is
+      scanned as a record of its own, in the order given, positions are
+      genome positions, and a ``region`` column follows ``sequence``.
     Each batch is a pandas DataFrame (when pandas is installed, unless
     ``as_frame=False``) or a dict of numpy arrays, with the columns
     sequence, start, end, motif_id, motif_name, strand, css, mss, core
-    (and pvalue).
+    (and pvalue, site).
     """
     # Motifs, cut-offs and options are checked here, before the first batch is asked for.
     _check_strand(strand)
@@ -309,17 +404,33 @@ def scan(motifs, sequences, *, css: Optional[float] = None, mss: Optional[float]
     frames = _have_pandas() if as_frame is None else as_frame
     decoder = _Decoder(prepared)
     convert = decoder.frame if frames else decoder.arrays
+    if regions is not None:
+        if client is not None:
+            raise TypeError("regions are scanned locally; leave out client")
+        return (convert(item.batch, item.regions) for item in
+                region_batches(prepared, sequences, regions, strand=strand, mask=mask,
+                               partial_windows=partial_windows, threads=threads, site=site)
+                if len(item.batch))
     batches = engine_batches(prepared, sequences, strand=strand, mask=mask,
                              partial_windows=partial_windows, threads=threads,
-                             client=client, block_size=block_size)
+                             client=client, block_size=block_size, site=site)
     return (convert(batch) for batch in batches)
 
 
 def scan_to_dataframe(motifs, sequences, **options):
     """All hits of `scan` as one table (a DataFrame, or a dict of numpy arrays
-    when pandas is not installed or ``as_frame=False``)."""
+    when pandas is not installed or ``as_frame=False``). With
+    ``qvalues=True`` (which implies ``pvalues``) a ``qvalue`` column follows
+    ``pvalue``: per motif, Benjamini-Hochberg with m the full windows scanned
+    for the motif on every strand read, the running minimum taken over the
+    motif's hits (windows that are not hits are not kept: the conservative
+    form). Not for a cluster scan."""
     as_frame = options.pop("as_frame", None)
     frames = _have_pandas() if as_frame is None else as_frame
+    qvalues = options.pop("qvalues", False)
+    if qvalues and options.get("client") is not None:
+        raise ValueError("q-values need the lengths of the records scanned: not available "
+                         "for a cluster scan")
     prepared = prepare_motifs(motifs, css=options.pop("css", None),
                               mss=options.pop("mss", None),
                               cutoffs=options.pop("cutoffs", None),
@@ -327,12 +438,32 @@ def scan_to_dataframe(motifs, sequences, **options):
                               pvalue=options.pop("pvalue", None),
                               background=options.pop("background", "uniform"),
                               strand=options.get("strand", "both"),
-                              pvalues=options.pop("pvalues", False))
+                              pvalues=options.pop("pvalues", False) or qvalues)
+    regions = options.pop("regions", None)
+    region_lengths: List[int] = []
+    if qvalues:
+        record_lengths = (lambda: region_lengths) if regions is not None else _record_lengths(sequences, options)
     names: Dict[str, int] = {}
+    site = options.get("site", False)
     parts: Dict[str, List[np.ndarray]] = {key: [] for key in
                                           ("sequence", "start", "end", "motif", "strand",
-                                           "css", "mss", "core", "pvalue")}
-    for batch in engine_batches(prepared, sequences, **options):
+                                           "css", "mss", "core", "pvalue", "region", "site")}
+    region_names: List[str] = []
+    if regions is not None:
+        if options.get("client") is not None:
+            raise TypeError("regions are scanned locally; leave out client")
+        def region_hits():
+            for item in region_batches(prepared, sequences, regions, **{
+                    key: options[key] for key in ("strand", "mask", "partial_windows", "threads", "site")
+                    if key in options}):
+                region_names.extend(item.regions)
+                region_lengths.extend(item.lengths)
+                parts["region"].append(item.first + item.batch.columns()["sequence"].astype(np.int64))
+                yield item.batch
+        batches = region_hits()
+    else:
+        batches = engine_batches(prepared, sequences, **options)
+    for batch in batches:
         if prepared.pvalues is not None:
             parts["pvalue"].append(prepared.pvalues.lookup(batch))
         raw = batch.columns()
@@ -341,18 +472,28 @@ def scan_to_dataframe(motifs, sequences, **options):
         parts["sequence"].append(local[raw["sequence"]] if len(local) else raw["sequence"])
         for key in ("start", "end", "motif", "strand", "css", "mss", "core"):
             parts[key].append(raw[key])
+        if site:
+            parts["site"].append(raw["site"].astype(str))
     dtypes = {"sequence": np.int64, "start": np.int64, "end": np.int64, "motif": np.int32,
               "strand": np.int8, "css": np.float32, "mss": np.float32, "core": np.int64,
-              "pvalue": np.float32}
+              "pvalue": np.float32, "region": np.int64, "site": str}
     joined = {key: (np.concatenate(parts[key]) if parts[key] else np.empty(0, dtypes[key]))
               for key in parts}
     sequence_names = list(names)
     extra = {"pvalue": joined["pvalue"]} if prepared.pvalues is not None else {}
+    if qvalues:
+        windows = np.asarray(prepared.windows_scanned(record_lengths(), options.get("strand", "both")),
+                             dtype=np.uint64)
+        extra["qvalue"] = _engine().hit_qvalues(joined["motif"], joined["pvalue"], windows)
+    if site:
+        extra["site"] = joined["site"].astype(object) if frames else joined["site"]
     if frames:
         import pandas as pd
 
+        region = {} if regions is None else {"region": _categorical(region_names, joined["region"])}
         return pd.DataFrame({
             "sequence": _categorical(sequence_names, joined["sequence"]),
+            **region,
             "start": joined["start"],
             "end": joined["end"],
             "motif_id": _categorical(prepared.ids, joined["motif"]),
@@ -363,8 +504,11 @@ def scan_to_dataframe(motifs, sequences, **options):
             "core": joined["core"],
             **extra,
         })
+    region = ({} if regions is None else
+              {"region": np.array(region_names, dtype=object)[joined["region"]]})
     return {
         "sequence": np.array(sequence_names, dtype=object)[joined["sequence"]],
+        **region,
         "start": joined["start"],
         "end": joined["end"],
         "motif_id": np.array(prepared.ids, dtype=object)[joined["motif"]],

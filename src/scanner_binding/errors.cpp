@@ -48,7 +48,8 @@ void translate(std::exception_ptr failure) {
   } catch (const stream::FileError& error) {
     raise_file_error(error);
   } catch (const stream::ScanInterrupted&) {
-    // The signal check left the handler's exception (KeyboardInterrupt) set.
+    // The signal check left the handler's exception (KeyboardInterrupt) set,
+    // unless the stop callable asked for the end.
     if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
   } catch (const InternalFailure& error) {
     PyErr_SetString(PyExc_RuntimeError, error.what());
@@ -83,10 +84,17 @@ stream::Strand parse_strand(const std::string& text) {
   throw py::value_error("strand must be 'both', 'forward' or 'reversed', not '" + text + "'");
 }
 
-std::function<bool()> signal_check() {
-  return [] {
+std::function<bool()> signal_check(py::handle stop) {
+  return [stop] {
     py::gil_scoped_acquire gil;
-    return PyErr_CheckSignals() != 0;
+    if (PyErr_CheckSignals() != 0) return true;
+    if (stop.is_none()) return false;
+    // A failing callable stops the scan too, its exception left set.
+    PyObject* answer = PyObject_CallObject(stop.ptr(), nullptr);
+    if (answer == nullptr) return true;
+    const int truth = PyObject_IsTrue(answer);
+    Py_DECREF(answer);
+    return truth != 0;
   };
 }
 

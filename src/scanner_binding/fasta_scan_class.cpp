@@ -30,28 +30,42 @@ std::vector<std::string> source_paths(const py::iterable& sources) {
 class PyFastaScan {
  public:
   PyFastaScan(const py::object& motifs, const py::iterable& sources, const std::string& strand,
-              bool mask, bool partial_windows, long threads, std::size_t block_size) {
+              bool mask, bool partial_windows, long threads, std::size_t block_size, bool site,
+              const std::optional<std::string>& format, const py::object& pvalues, const py::object& stop)
+      : stop_(stop) {
     stream::FastaScanOptions options;
     options.scan.strand = parse_strand(strand);
     options.scan.partial_windows = partial_windows;
+    options.scan.sites = site;
     options.mask = mask;
     options.threads = thread_count(threads);
     options.block_letters = block_size;
     auto set = motif_set_of(motifs);
+    if (format) {
+      options.lines = stream::LineOutput{parse_format(*format), hit_pvalues_of(pvalues)};
+      if (options.lines->pvalues && options.lines->pvalues->size() != set->size()) {
+        throw py::value_error("pvalues must be the HitPValues of the same motifs");
+      }
+    } else if (!pvalues.is_none()) {
+      throw py::value_error("pvalues are written into lines: give a format too");
+    }
     auto paths = source_paths(sources);
     py::gil_scoped_release release;
+    lines_ = options.lines.has_value();
     scan_ = std::make_unique<stream::FastaScan>(std::move(set), std::move(paths), options);
   }
 
-  stream::HitBatch next() {
+  // A HitBatch, or HitLines when the scan formats lines.
+  py::object next() {
     if (!scan_) throw py::stop_iteration();
-    std::optional<stream::HitBatch> batch;
+    std::optional<stream::ScanChunk> chunk;
     {
       py::gil_scoped_release release;
-      batch = scan_->next(signal_check());
+      chunk = scan_->next(signal_check(stop_));
     }
-    if (!batch) throw py::stop_iteration();
-    return std::move(*batch);
+    if (!chunk) throw py::stop_iteration();
+    if (lines_) return py::cast(HitLines{std::move(chunk->text), chunk->hit_count, chunk->name_notes});
+    return py::cast(std::move(chunk->hits));
   }
 
   void close() {
@@ -64,6 +78,8 @@ class PyFastaScan {
 
  private:
   std::unique_ptr<stream::FastaScan> scan_;  // the running scan
+  bool lines_ = false;                       // chunks are formatted lines
+  py::object stop_;                          // asked while next() waits; None: signals only
 };
 
 py::object optional_int(std::optional<std::uint64_t> value) {
@@ -75,7 +91,7 @@ stream::HitBatch scan_text(const py::object& motifs, const std::string& name,
                            std::optional<std::uint64_t> owned_start,
                            std::optional<std::uint64_t> owned_end, bool at_record_start,
                            bool at_record_end, const std::string& strand, bool mask,
-                           bool partial_windows, long threads) {
+                           bool partial_windows, long threads, bool site) {
   const char* data = nullptr;
   Py_ssize_t size = 0;
   if (PyUnicode_Check(text.ptr())) {
@@ -97,6 +113,7 @@ stream::HitBatch scan_text(const py::object& motifs, const std::string& name,
   stream::ScanOptions options;
   options.strand = parse_strand(strand);
   options.partial_windows = partial_windows;
+  options.sites = site;
   const std::size_t pool_size = thread_count(threads);
   auto set = motif_set_of(motifs);
 
@@ -111,16 +128,21 @@ void register_fasta_scan(py::module_& module) {
   py::class_<PyFastaScan>(module, "FastaScan",
                           "Iterates over the hits of FASTA inputs, one HitBatch per block.")
       .def(py::init<const py::object&, const py::iterable&, const std::string&, bool, bool, long,
-                    std::size_t>(),
+                    std::size_t, bool, const std::optional<std::string>&, const py::object&,
+                    const py::object&>(),
            py::arg("motifs"), py::arg("sources"), py::arg("strand") = "both",
            py::arg("mask") = false, py::arg("partial_windows") = false, py::arg("threads") = 0,
-           py::arg("block_size") = std::size_t{1} << 20,
+           py::arg("block_size") = std::size_t{1} << 20, py::kw_only(), py::arg("site") = false,
+           py::arg("format") = py::none(), py::arg("pvalues") = py::none(), py::arg("stop") = py::none(),
            "Starts reading `sources` (paths; '-' is standard input; plain or gzip by content). "
            "strand: 'both' (forward and reverse complement), 'forward' or 'reversed' (reversed, "
            "not complemented); mask: lower-case letters end segments; partial_windows: also "
            "windows cut short at a segment's end; threads: 0 for the shared pool, else a "
            "private pool of that size; block_size: most letters per block (blocks shrink when "
-           "hits are dense).")
+           "hits are dense); site: hits carry their window's letters; format: 'tsv', 'bed' or "
+           "'bed+' to get HitLines formatted by the workers (with a pvalue column from "
+           "`pvalues`) instead of HitBatch columns; stop: a callable asked while next() waits, a true "
+           "answer ends the scan (KeyboardInterrupt).")
       .def("__iter__", [](py::object self) { return self; })
       .def("__next__", &PyFastaScan::next)
       .def("close", &PyFastaScan::close)
@@ -139,6 +161,12 @@ void register_fasta_scan(py::module_& module) {
                              [](const PyFastaScan& self) {
                                return self.scan() ? self.scan()->bases_scanned() : 0;
                              })
+      .def_property_readonly("record_lengths",
+                             [](const PyFastaScan& self) {
+                               return self.scan() ? self.scan()->record_lengths()
+                                                  : std::vector<std::uint64_t>{};
+                             },
+                             "Letters of each record read to its end so far, in input order.")
       .def_property_readonly("hits_total", [](const PyFastaScan& self) {
         return self.scan() ? self.scan()->hits_total() : 0;
       });
@@ -147,7 +175,7 @@ void register_fasta_scan(py::module_& module) {
              py::kw_only(), py::arg("offset") = 0, py::arg("owned_start") = py::none(),
              py::arg("owned_end") = py::none(), py::arg("at_record_start") = true,
              py::arg("at_record_end") = true, py::arg("strand") = "both", py::arg("mask") = false,
-             py::arg("partial_windows") = false, py::arg("threads") = 0,
+             py::arg("partial_windows") = false, py::arg("threads") = 0, py::arg("site") = false,
              "The hits of one stretch of a record whose window start lies in the owned range.");
 }
 

@@ -12,13 +12,6 @@ namespace {
 using stream::HitBatch;
 using stream::HitColumns;
 
-template <typename T>
-py::array_t<T> to_array(const std::vector<T>& values) {
-  py::array_t<T> array(static_cast<py::ssize_t>(values.size()));
-  if (!values.empty()) std::memcpy(array.mutable_data(), values.data(), values.size() * sizeof(T));
-  return array;
-}
-
 // Record names are bytes from the input; bytes that are not UTF-8 survive the
 // round trip as lone surrogates.
 py::list names_to_python(const std::vector<std::string>& names) {
@@ -32,17 +25,6 @@ py::list names_to_python(const std::vector<std::string>& names) {
   return list;
 }
 
-std::vector<std::string> names_from_python(const py::iterable& names) {
-  std::vector<std::string> result;
-  for (py::handle name : names) {
-    if (!PyUnicode_Check(name.ptr())) throw py::type_error("sequence names must be str");
-    py::object bytes = py::reinterpret_steal<py::object>(
-        PyUnicode_AsEncodedString(name.ptr(), "utf-8", "surrogateescape"));
-    if (!bytes) throw py::error_already_set();
-    result.emplace_back(PyBytes_AS_STRING(bytes.ptr()), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.ptr())));
-  }
-  return result;
-}
 
 py::dict columns_of(const HitBatch& batch) {
   const HitColumns& hits = batch.columns;
@@ -55,7 +37,27 @@ py::dict columns_of(const HitBatch& batch) {
   columns["css"] = to_array(hits.css);
   columns["mss"] = to_array(hits.mss);
   columns["core"] = to_array(hits.core);
+  if (hits.site_width > 0) {
+    // Fixed-width bytes, NUL-padded: numpy dtype S<width>.
+    const std::vector<py::ssize_t> shape{static_cast<py::ssize_t>(hits.size())};
+    py::array site(py::dtype("S" + std::to_string(hits.site_width)), shape);
+    if (!hits.site.empty()) std::memcpy(site.mutable_data(), hits.site.data(), hits.site.size());
+    columns["site"] = site;
+  }
   return columns;
+}
+
+// The optional site column: a one-dimensional array of dtype S<width>.
+void site_from(const py::dict& columns, HitColumns& hits) {
+  if (!columns.contains("site")) return;
+  py::array array = py::array::ensure(columns["site"]);
+  if (!array || array.dtype().kind() != 'S' || array.ndim() != 1 || array.itemsize() < 1) {
+    throw py::value_error("column 'site' must be a 1-D array of dtype S<width>");
+  }
+  hits.site_width = static_cast<std::size_t>(array.itemsize());
+  auto contiguous = py::array::ensure(array, py::array::c_style);
+  hits.site.resize(static_cast<std::size_t>(contiguous.size()) * hits.site_width);
+  if (!hits.site.empty()) std::memcpy(hits.site.data(), contiguous.data(), hits.site.size());
 }
 
 // One column of a dict: a one-dimensional array of exactly dtype T.
@@ -91,10 +93,14 @@ HitBatch batch_from(const py::dict& columns, const py::iterable& names) {
   hits.css = column_from<float>(columns, "css");
   hits.mss = column_from<float>(columns, "mss");
   hits.core = column_from<std::int64_t>(columns, "core");
+  site_from(columns, hits);
   const std::size_t count = hits.start.size();
   for (std::size_t size : {hits.sequence.size(), hits.end.size(), hits.motif.size(),
                            hits.strand.size(), hits.css.size(), hits.mss.size(), hits.core.size()}) {
     if (size != count) throw py::value_error("the columns must have equal lengths");
+  }
+  if (hits.site_width > 0 && hits.site.size() != count * hits.site_width) {
+    throw py::value_error("the columns must have equal lengths");
   }
   const auto sequences = static_cast<std::int64_t>(batch.sequence_names.size());
   for (std::size_t i = 0; i < count; ++i) {
@@ -115,14 +121,30 @@ HitBatch batch_from(const py::dict& columns, const py::iterable& names) {
 
 }  // namespace
 
+std::vector<std::string> names_from_python(const py::iterable& names) {
+  std::vector<std::string> result;
+  for (py::handle name : names) {
+    if (!PyUnicode_Check(name.ptr())) throw py::type_error("names must be str");
+    py::object bytes = py::reinterpret_steal<py::object>(
+        PyUnicode_AsEncodedString(name.ptr(), "utf-8", "surrogateescape"));
+    if (!bytes) throw py::error_already_set();
+    result.emplace_back(PyBytes_AS_STRING(bytes.ptr()), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.ptr())));
+  }
+  return result;
+}
+
 void register_hit_batch(py::module_& module) {
   py::class_<HitBatch>(module, "HitBatch",
                        "Hits as columns, in output order; sequence indexes sequence_names.")
       .def("__len__", &HitBatch::size)
       .def("columns", &columns_of,
-           "A dict of numpy arrays: sequence, start, end, motif, strand, css, mss, core.")
+           "A dict of numpy arrays: sequence, start, end, motif, strand, css, mss, core, and "
+           "site (bytes, dtype S<width>) when the scan kept sites.")
       .def_property_readonly("sequence_names",
                              [](const HitBatch& batch) { return names_to_python(batch.sequence_names); })
+      .def_property_readonly("region_names",
+                             [](const HitBatch& batch) { return names_to_python(batch.region_names); },
+                             "By record: its region's name (empty unless the scan named regions).")
       .def_static("from_columns", &batch_from, py::arg("columns"), py::arg("sequence_names"),
                   "A batch from such a dict (checked: dtypes, equal lengths, index ranges).")
       .def(py::pickle(

@@ -8,5 +8,8 @@ PYBIND11_MODULE(_engine, module) {
   register_hit_batch(module);
   register_fasta_scan(module);
   register_hit_writer(module);
+  register_variant_effects(module);
+  register_regions(module);
+  register_sequence_tools(module);
   vok::bind_stats(module);
 }

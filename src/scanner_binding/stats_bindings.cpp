@@ -15,8 +15,10 @@
 #include "scoring/internal_failure.hpp"
 #include "scoring/scoring_matrix.hpp"
 #include "stats/background.hpp"
+#include "stats/hit_pvalue_table.hpp"
 #include "stats/matrix_statistics.hpp"
 #include "stream/hit_pvalues.hpp"
+#include "stream/qvalues.hpp"
 
 namespace py = pybind11;
 using vok::scanner_binding::FloatMatrix;
@@ -95,6 +97,27 @@ void bind_stats(py::module_& module) {
           py::arg("batch"), "The p-value of every hit of a batch, as float32.");
 
 
+  module.def(
+      "hit_qvalues",
+      [](const py::array_t<std::int32_t, py::array::c_style | py::array::forcecast>& motif,
+         const py::array_t<float, py::array::c_style | py::array::forcecast>& pvalue,
+         const py::array_t<std::uint64_t, py::array::c_style | py::array::forcecast>& windows) {
+        if (motif.size() != pvalue.size()) throw py::value_error("one p-value per hit");
+        std::vector<float> values;
+        {
+          py::gil_scoped_release unlocked;
+          values = stream::hit_qvalues({motif.data(), static_cast<std::size_t>(motif.size())},
+                                       {pvalue.data(), static_cast<std::size_t>(pvalue.size())},
+                                       {windows.data(), static_cast<std::size_t>(windows.size())});
+        }
+        py::array_t<float> out(static_cast<py::ssize_t>(values.size()));
+        std::copy(values.begin(), values.end(), out.mutable_data());
+        return out;
+      },
+      py::arg("motif"), py::arg("pvalue"), py::arg("windows"),
+      "Benjamini-Hochberg q-values of hits per motif (index into windows, the windows scanned per "
+      "motif), the running minimum over the motif's hits, as float32.");
+
   py::class_<MatrixStatistics>(module, "MatrixStatistics",
                                "Score distributions of one matrix under a background (order 0).")
       .def(py::init([](const FloatMatrix& matrix, const std::vector<double>& background, const std::string& name) {
@@ -135,7 +158,21 @@ void bind_stats(py::module_& module) {
           py::arg("css"), py::arg("mss"), "(lower, upper) bounds on P(css >= css and mss >= mss).")
       .def("pvalue", &MatrixStatistics::pvalue, py::arg("css"), py::arg("mss"),
            py::call_guard<py::gil_scoped_release>(),
-           "Upper bound on P(css >= css and mss >= mss) of a random window, within 1% of the exact value.")
+           "Upper bound on P(css >= css and mss >= mss) of a random window, within 1% of the exact value "
+           "unless pvalue_bounds() says otherwise.")
+      .def(
+          "pvalue_bounds",
+          [](const MatrixStatistics& s, float css, float mss) {
+            TailBounds bounds{};
+            {
+              py::gil_scoped_release unlocked;
+              bounds = s.pvalue_bounds(css, mss);
+            }
+            return py::make_tuple(bounds.lower, bounds.upper);
+          },
+          py::arg("css"), py::arg("mss"),
+          "(lower, upper) bounds behind pvalue(): within 0.25% of each other unless every refinement ran "
+          "out of budget.")
       .def("threshold_for_pvalue", &MatrixStatistics::threshold_for_pvalue, py::arg("p"), py::arg("css") = 0.0f,
            py::call_guard<py::gil_scoped_release>(),
            "The smallest mss threshold whose rate (with css >= css) is at most p.")
@@ -147,11 +184,18 @@ void bind_stats(py::module_& module) {
             py::array_t<float> out(mss.size());
             const float* in = mss.data();
             float* result = out.mutable_data();
-            const HitPValueTable& table = s.hit_table();
-            for (py::ssize_t k = 0; k < mss.size(); ++k) result[k] = table(in[k]);
+            const auto count = static_cast<std::size_t>(mss.size());
+            py::gil_scoped_release unlocked;
+            float floor = 1.0f;  // the table covers the lowest positive score asked for
+            for (std::size_t k = 0; k < count; ++k) {
+              if (in[k] > 0.0f && in[k] < floor) floor = in[k];
+            }
+            const HitPValueTable table(s.window(), s.background(), floor);
+            for (std::size_t k = 0; k < count; ++k) result[k] = table(in[k]);
             return out;
           },
-          py::arg("mss"), "Per-hit p-values: P(a random window's mss >= each value), by table lookup.");
+          py::arg("mss"),
+          "Per-hit p-values: P(a random window's mss >= each value), within 1% and never below.");
 }
 
 }  // namespace vok

@@ -120,9 +120,9 @@ def local_and_cluster(run, tmp_path, cluster, args, block=BLOCK):
 
 
 @pytest.mark.parametrize("options", [
-    ["--format", "tsv"],
+    ["--format", "tsv", "--site"],
     ["--format", "bed", "--mask"],
-    ["--format", "bed+", "--strand", "reversed", "--partial-windows"],
+    ["--format", "bed+", "--strand", "reversed", "--partial-windows", "--site"],
     ["--strand", "forward", "--mask", "--partial-windows", "--no-header"],
 ], ids=["tsv", "bed-mask", "bedplus-reversed-partial", "forward-mask-partial"])
 def test_same_output_as_local_run(run, monkeypatch, tmp_path, cluster, inputs, options):

@@ -130,7 +130,8 @@ def _formatted(batch, context: ScanContext, group: MotifGroup, block: Block) -> 
     pvalues = None
     if output.pvalue_background is not None:
         pvalues = group.hit_pvalues(output.pvalue_background, context.options.get("strand", "both"))
-    text = _engine.format_hits(batch, output.format, motifs=group.motif_set(), pvalues=pvalues)
+    text = _engine.format_hits(batch, output.format, motifs=group.motif_set(), pvalues=pvalues,
+                               site=context.options.get("site", False))
     keys = None
     if output.keyed:
         columns = batch.columns()

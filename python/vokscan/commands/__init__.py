@@ -2,6 +2,9 @@
 
     vok-scan [OPTIONS] MOTIFS SEQUENCES...          scan (commands.scan)
     vok-scan thresholds [OPTIONS] MOTIFS [...]      thresholds per motif (commands.thresholds)
+    vok-scan count [OPTIONS] MOTIFS SEQUENCES...    sites per record and motif (commands.count)
+    vok-scan enrich [OPTIONS] MOTIFS TARGETS        motif enrichment against a control (commands.enrich)
+    vok-scan variants [OPTIONS] MOTIFS GENOME VARIANTS   variant effects (commands.variants)
 
 Every subcommand's main(arguments) returns its exit status; work that reads
 input or writes output runs through `running.run`, which answers Ctrl-C and
@@ -21,6 +24,9 @@ from .status import say
 #: Subcommand name -> the module (in this package) whose main(arguments) runs it.
 SUBCOMMANDS = {
     "thresholds": "thresholds",
+    "count": "count",
+    "enrich": "enrich",
+    "variants": "variants",
 }
 
 

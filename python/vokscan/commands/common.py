@@ -5,10 +5,13 @@ one-line messages (from `status`)."""
 from __future__ import annotations
 
 import argparse
+import math
 
+from .. import cutoffs as cutoff_module
 from .. import motifs as motif_module
 from .. import pvalues as pvalue_module
-from ..scanning import DEFAULT_CSS, STRANDS
+from ..quoting import printable, quote
+from ..scanning import DEFAULT_CSS, STRANDS, PreparedMotifs
 from .status import (EXIT_FAILURE, EXIT_INTERRUPTED, EXIT_OK, EXIT_PIPE, EXIT_USAGE,  # noqa: F401
                      PROG, UsageError, describe, exit_status, say)
 
@@ -98,3 +101,83 @@ def load_motif_records(options):
         return motif_module.jaspar_motifs(options.jaspar)
     fmt = None if options.motif_format == "auto" else options.motif_format
     return motif_module.load_motifs(options.motifs, fmt)
+
+
+def load_prepared_motifs(options, sequences) -> PreparedMotifs:
+    """The motifs of the options with their thresholds (see
+    `prepare_motif_options`) and per-hit p-value tables."""
+    prepared, background = prepare_motif_options(options, sequences)
+    prepared.add_pvalues(background, options.strand)
+    return prepared
+
+
+def prepare_motif_options(options, sequences):
+    """(PreparedMotifs, background) from the motif and threshold options: the
+    motifs of --jaspar or MOTIFS, each with css and mss thresholds (for
+    --pvalue, 1e-4 unless --mss is given, under --background, 'auto' counted
+    in `sequences`), warnings on standard error unless --quiet."""
+    quiet = getattr(options, "quiet", False)
+    records = load_motif_records(options)
+    table = cutoff_module.load_cutoffs(options.cutoffs) if options.cutoffs else {}
+    if not quiet:
+        for key in cutoff_module.unmatched(table, records):
+            say(f"warning: cut-off line for {quote(key)} names no motif")
+    background = resolve_background(options.background, sequences)
+    if options.mss is None:
+        chosen = pvalue_module.MotifThresholds(
+            records, options.pvalue or pvalue_module.DEFAULT_PVALUE, background,
+            css=options.css, strand=options.strand, cutoffs=table)
+        css, mss = chosen.css, chosen.mss
+        unreachable = [motif.id for motif, threshold in zip(records, mss)
+                       if threshold > 1.0 and motif.matrix.shape[0] >= 5]
+        if unreachable and not quiet:
+            shown = ", ".join(map(printable, unreachable[:5])) + (f" and {len(unreachable) - 5} more"
+                                                  if len(unreachable) > 5 else "")
+            say(f"warning: {len(unreachable)} motif(s) report no hits: even their best window "
+                 f"is more likely than the rate asked for ({shown}); a larger --pvalue admits them")
+    else:
+        css_default = DEFAULT_CSS if options.css is None else options.css
+        css, mss = cutoff_module.thresholds(records, css_default, options.mss, table)
+    return PreparedMotifs(records, css, mss), background
+
+
+def add_region_option(group) -> None:
+    """--regions: scan only the intervals of a BED file of the one genome FASTA."""
+    group.add_argument("--regions", metavar="BED",
+                       help="scan only these intervals of the genome (the one FASTA file given, plain "
+                            "or bgzip, indexed when needed): BED3 to BED6+, the 4th column naming the "
+                            "region; each region is a record of its own, positions stay genome "
+                            "positions (default: whole sequences)")
+
+
+def check_motif_options(options) -> None:
+    """Checks the threshold and scanning options (UsageError); parses --background."""
+    for name in ("css", "mss", "pvalue"):
+        value = getattr(options, name, None)
+        if value is not None and math.isnan(value):
+            raise UsageError(f"--{name} must be a number, not NaN")
+    if options.pvalue is not None and getattr(options, "mss", None) is not None:
+        raise UsageError("give either --pvalue or --mss, not both")
+    if options.pvalue is not None and not 0.0 < options.pvalue <= 1.0:
+        raise UsageError("--pvalue must lie in (0, 1]")
+    try:
+        options.background = pvalue_module.parse_background(options.background)
+    except pvalue_module.BackgroundError as exc:
+        raise UsageError(f"--background: {exc}") from None
+    if options.threads < 0:
+        raise UsageError("--threads must be 0 or more")
+
+
+def command_main(parse_options, run, arguments) -> int:
+    """Parses `arguments` with `parse_options` and runs `run(options)` (which
+    runs its work through `running.run`); a bad option is a one-line error
+    and exit status 2."""
+    try:
+        options = parse_options(arguments)
+    except UsageError as exc:
+        say(f"error: {exc}")
+        return EXIT_USAGE
+    except SystemExit as exc:  # --help, --version
+        return exc.code if isinstance(exc.code, int) else EXIT_OK
+    return run(options)
+

@@ -122,12 +122,30 @@ class Job:
 
     def __init__(self, output: AtomicOutput):
         self.output = output  # where the lines go: write to output.target
+        # Every output of the run, the main one first: named together once
+        # the work has returned, removed together at a stop or failure.
+        self.outputs: List[AtomicOutput] = [output]
         self.stop = threading.Event()  # set when a signal asks the run to end
         self.write_failed = False  # set while writing: an error then is a write error
         # How long a stop waits for the work; a work with more to close
         # (a cluster) may ask for longer. A second signal ends the wait.
         self.grace = STOP_GRACE_SECONDS
         self.on_stop: List[Callable[[], None]] = []  # run by the main thread at a stop
+
+    def add_output(self, path: Optional[str]) -> AtomicOutput:
+        """A further output of the run (a report beside the table, say),
+        made visible with the main one."""
+        output = AtomicOutput(path)
+        self.outputs.append(output)
+        if self.stop.is_set():  # the stop may have removed the others before this one was listed
+            output.discard()
+            raise KeyboardInterrupt
+        return output
+
+    def discard(self) -> None:
+        """Removes every unfinished output; safe to call more than once."""
+        for output in list(self.outputs):
+            output.discard()
 
 
 class _WorkThread:
@@ -175,8 +193,9 @@ def run(work: Callable[[Job], None], *, output: Optional[str] = None) -> int:
     """Runs `work(job)` on a thread of its own and returns the exit status.
 
     `output` is the -o name (None or '-': standard output). The work writes
-    to `job.output.target`, which gets its final name only once the work
-    has returned and no stop signal came. An exception of the work becomes
+    to `job.output.target` (and the targets of `job.add_output`), which get
+    their final names only once the work has returned and no stop signal
+    came. An exception of the work becomes
     a one-line message and its exit status (see `status.exit_status`).
     """
     signals = current_stop_signals()
@@ -204,13 +223,14 @@ def run(work: Callable[[Job], None], *, output: Optional[str] = None) -> int:
                 say(f"error: {describe(thread.error)}")
             return status
         try:
-            target.commit()
+            for output in list(job.outputs):
+                output.commit()
         except OSError as exc:
             say(f"error: {describe(exc)}")
             return EXIT_FAILURE
         return EXIT_OK
     finally:
-        target.discard()
+        job.discard()
         thread.close()
 
 
@@ -219,7 +239,7 @@ def _stop(thread: _WorkThread, signals: StopSignals) -> int:
     status = signals.status()
     job = thread.job
     job.stop.set()
-    job.output.discard()
+    job.discard()
     for action in job.on_stop:
         try:
             action()
@@ -232,7 +252,7 @@ def _stop(thread: _WorkThread, signals: StopSignals) -> int:
         if thread.wait(signals, deadline - time.monotonic()):
             break
     # Again: a writer opened after the first removal made the file anew.
-    job.output.discard()
+    job.discard()
     if not thread.ended:
         _end_now(status)
     signals.settled = True

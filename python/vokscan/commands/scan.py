@@ -4,18 +4,15 @@ from __future__ import annotations
 
 import argparse
 import contextlib
-import math
 from typing import List, Optional
 
-from .. import cutoffs as cutoff_module
-from .. import pvalues as pvalue_module
 from ..progress import Progress
-from ..quoting import has_control_characters, printable, quote
-from ..scanning import DEFAULT_CSS, PreparedMotifs, engine_batches
+from ..quoting import has_control_characters, quote
+from ..scanning import PreparedMotifs, engine_batches, region_batches
 from . import running
-from .common import (EXIT_OK, EXIT_USAGE, PROG, Parser, UsageError, add_motif_options,
-                     add_scanning_options, describe, load_motif_records, resolve_background, say,
-                     version)
+from .common import (PROG, Parser, UsageError, add_motif_options, add_region_option,
+                     add_scanning_options, check_motif_options, command_main, describe,
+                     load_prepared_motifs, say, version)
 from .running import Job
 
 # How long a stopped cluster run may take to cancel its tasks and close its
@@ -39,12 +36,16 @@ N and the other ambiguity codes end a segment, so no site spans them."""
 
 EPILOG = """\
 output columns (TSV):
-  sequence start end motif_id motif_name strand css mss core pvalue
+  sequence [region] start end motif_id motif_name strand css mss core pvalue [qvalue] [site]
+  region: the region's name, with --regions only (positions stay genome positions)
   start/end: the matrix window, 0-based, end exclusive; core: the forward
   index of the leftmost base of the five-base core word; pvalue: the
   probability that a random window of the motif's length scores an mss at
-  least the hit's own (under --background). BED: chrom, start, end, motif id,
-  round(mss x 1000), strand; bed+ adds css, mss and pvalue.
+  least the hit's own (under --background); qvalue: with --qvalue; site
+  (--site): the window's letters on the hit's strand (the reverse complement
+  for - under --strand both, reversed under --strand reversed). BED: chrom,
+  start, end, motif id, round(mss x 1000), strand; bed+ adds css, mss, pvalue
+  (and qvalue, site).
 
 thresholds: unless --mss is given, each motif gets the mss threshold at
 which a random window of the background scores at least that high with
@@ -71,12 +72,15 @@ def build_parser() -> argparse.ArgumentParser:
         prog=PROG, description=DESCRIPTION, epilog=EPILOG,
         usage=f"{PROG} [OPTIONS] MOTIFS SEQUENCES...\n       "
               f"{PROG} [OPTIONS] --jaspar RELEASE:COLLECTION:TAXON SEQUENCES...\n       "
-              f"{PROG} thresholds [OPTIONS] MOTIFS [SEQUENCES...]   (see {PROG} thresholds --help)",
+              f"{PROG} [OPTIONS] --regions BED MOTIFS GENOME\n       "
+              f"{PROG} thresholds [OPTIONS] MOTIFS [SEQUENCES...]   (see {PROG} thresholds --help)\n       "
+              f"{PROG} count [OPTIONS] MOTIFS SEQUENCES...           (see {PROG} count --help)\n       "
+              f"{PROG} enrich [OPTIONS] MOTIFS TARGETS               (see {PROG} enrich --help)",
         formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("inputs", nargs="+", metavar="MOTIFS SEQUENCES",
                         help="a motif file, then one or more FASTA files (- = standard input)")
     add_motif_options(parser)
-    add_scanning_options(parser)
+    add_region_option(add_scanning_options(parser))
     group = parser.add_argument_group("output")
     group.add_argument("-o", "--output", metavar="FILE",
                        help="write here instead of standard output; gzip-compressed when the "
@@ -85,8 +89,18 @@ def build_parser() -> argparse.ArgumentParser:
                             "atomic (default: standard output)")
     group.add_argument("-f", "--format", choices=("tsv", "bed", "bed+"), default="tsv",
                        help="output format (default: tsv)")
+    group.add_argument("--site", action="store_true",
+                       help="add a site column to TSV and BED+: the window's letters on the hit's "
+                            "strand, as cased in the input (default: off)")
     group.add_argument("--no-header", action="store_true",
                        help="leave out the TSV header line (default: header written)")
+    group.add_argument("--qvalue", action="store_true",
+                       help="add a qvalue column after pvalue (TSV and BED+): per motif, "
+                            "Benjamini-Hochberg with m the full windows scanned for the motif "
+                            "on every strand read, the running minimum taken over the motif's "
+                            "hits only (windows that are not hits are not kept, so this is the "
+                            "conservative form); the lines are written once the scan ends "
+                            "(default: off)")
     group.add_argument("-q", "--quiet", action="store_true",
                        help="no progress bar and no warnings (default: a progress bar when "
                             "standard error is a terminal)")
@@ -114,50 +128,22 @@ def parse_options(argv: Optional[List[str]]) -> argparse.Namespace:
         options.motifs, options.sequences = options.inputs[0], options.inputs[1:]
     if options.sequences.count("-") > 1:
         raise UsageError("standard input (-) can be read only once")
-    for name in ("css", "mss", "pvalue"):
-        value = getattr(options, name)
-        if value is not None and math.isnan(value):
-            raise UsageError(f"--{name} must be a number, not NaN")
-    if options.pvalue is not None and options.mss is not None:
-        raise UsageError("give either --pvalue or --mss, not both")
-    if options.pvalue is not None and not 0.0 < options.pvalue <= 1.0:
-        raise UsageError("--pvalue must lie in (0, 1]")
-    try:
-        options.background = pvalue_module.parse_background(options.background)
-    except pvalue_module.BackgroundError as exc:
-        raise UsageError(f"--background: {exc}") from None
-    if options.threads < 0:
-        raise UsageError("--threads must be 0 or more")
+    check_motif_options(options)
+    if options.regions is not None:
+        if len(options.sequences) != 1 or options.sequences[0] == "-":
+            raise UsageError("--regions needs exactly one genome FASTA file (not standard input)")
+        if options.dask:
+            raise UsageError("--regions is scanned locally; leave out --dask")
     if options.dask_block_size < 1:
         raise UsageError("--dask-block-size must be 1 or more")
+    if options.qvalue and options.format == "bed":
+        raise UsageError("--qvalue adds a column to tsv or bed+ output, not to plain bed")
+    if options.qvalue and options.dask:
+        raise UsageError("--qvalue needs the lengths of the records scanned, which a --dask "
+                         "scan does not report")
+    if options.site and options.format == "bed":
+        raise UsageError("--site needs --format tsv or bed+ (BED has six columns)")
     return options
-
-
-def _load(options) -> PreparedMotifs:
-    records = load_motif_records(options)
-    table = cutoff_module.load_cutoffs(options.cutoffs) if options.cutoffs else {}
-    if not options.quiet:
-        for key in cutoff_module.unmatched(table, records):
-            say(f"warning: cut-off line for '{key}' names no motif")
-    background = resolve_background(options.background, options.sequences)
-    if options.mss is None:
-        chosen = pvalue_module.MotifThresholds(
-            records, options.pvalue or pvalue_module.DEFAULT_PVALUE, background,
-            css=options.css, strand=options.strand, cutoffs=table)
-        css, mss = chosen.css, chosen.mss
-        unreachable = [motif.id for motif, threshold in zip(records, mss)
-                       if threshold > 1.0 and motif.matrix.shape[0] >= 5]
-        if unreachable and not options.quiet:
-            shown = ", ".join(map(printable, unreachable[:5])) + (f" and {len(unreachable) - 5} more"
-                                                  if len(unreachable) > 5 else "")
-            say(f"warning: {len(unreachable)} motif(s) report no hits: even their best window "
-                 f"is more likely than the rate asked for ({shown}); a larger --pvalue admits them")
-    else:
-        css_default = DEFAULT_CSS if options.css is None else options.css
-        css, mss = cutoff_module.thresholds(records, css_default, options.mss, table)
-    prepared = PreparedMotifs(records, css, mss)
-    prepared.add_pvalues(background, options.strand)
-    return prepared
 
 
 class _NameWarnings:
@@ -181,8 +167,8 @@ class _NameWarnings:
 
     def check(self, cleaned: bool, read_as_comments: bool) -> None:
         if cleaned:
-            self.say("sequence", "sequence names with tabs, line breaks or other control "
-                                 "characters are written with '_' in their place")
+            self.say("sequence", "sequence and region names with tabs, line breaks or other "
+                                 "control characters are written with '_' in their place")
         if read_as_comments and self.bed:
             self.say("comment", "sequence names starting with '#', 'track' or 'browser' begin "
                                 "BED lines that BED tools skip as comments")
@@ -202,28 +188,48 @@ def _scan(options, job: Job) -> None:
     job.on_stop.append(progress.abandon)
     try:
         with _cluster(options, job) as connecting:
-            prepared = _load(options)
+            prepared = load_prepared_motifs(options, options.sequences)
             from .. import _engine
 
             output = job.output
+            # With --qvalue the lines wait in a private file until the scan ends.
+            lines = output.scratch_file(".lines") if options.qvalue else None
+            region_column = options.regions is not None and options.format == "tsv"
             writer = _engine.HitWriter(output.target, format=options.format,
                                        motifs=prepared.engine_set, compress=output.compress,
-                                       header=not options.no_header, pvalues=prepared.pvalues)
+                                       header=not options.no_header, pvalues=prepared.pvalues,
+                                       site=options.site, qvalue_lines=lines, region=region_column)
             client = connecting.client() if connecting is not None else None
             # Cluster workers may leave their lines beside a file being made.
             parts_dir = output.folder_beside() if client is not None else None
             names = _NameWarnings(options, prepared)
+            scans = []  # the FastaScans run, for the lengths of the records read
+            region_lengths: List[int] = []
 
             def started(scan) -> None:
+                scans.append(scan)
                 progress.start(scan)
                 if client is not None:
                     names.check_names(scan.record_names())
 
-            batches = engine_batches(
-                prepared, options.sequences, strand=options.strand, mask=options.mask,
-                partial_windows=options.partial_windows, threads=options.threads,
-                on_scan=started, client=client, block_size=options.dask_block_size,
-                stop=job.stop, output_format=options.format, parts_dir=parts_dir)
+            if options.regions is not None:
+                def region_hits():
+                    for item in region_batches(
+                            prepared, options.sequences[0], options.regions, strand=options.strand,
+                            mask=options.mask, partial_windows=options.partial_windows,
+                            threads=options.threads, region_column=region_column, site=options.site,
+                            stop=job.stop.is_set):
+                        region_lengths.extend(item.lengths)
+                        yield item.batch
+
+                batches = region_hits()
+            else:
+                batches = engine_batches(
+                    prepared, options.sequences, strand=options.strand, mask=options.mask,
+                    partial_windows=options.partial_windows, threads=options.threads,
+                    on_scan=started, client=client, block_size=options.dask_block_size,
+                    stop=job.stop, output_format=options.format, parts_dir=parts_dir,
+                    site=options.site)
             try:
                 for batch in batches:
                     if job.stop.is_set():
@@ -241,7 +247,13 @@ def _scan(options, job: Job) -> None:
             if job.stop.is_set():
                 return
             job.write_failed = True
-            writer.close()
+            if options.qvalue:
+                lengths = (region_lengths if options.regions is not None else
+                           [n for scan in scans for n in scan.record_lengths])
+                windows = prepared.windows_scanned(lengths, options.strand)
+                writer.close(list(zip(prepared.ids, windows)))
+            else:
+                writer.close()
             job.write_failed = False
     finally:
         progress.close()
@@ -273,11 +285,4 @@ def run(options) -> int:
 
 def main(arguments: List[str]) -> int:
     """`vok-scan [OPTIONS] MOTIFS SEQUENCES...`; the exit status."""
-    try:
-        options = parse_options(arguments)
-    except UsageError as exc:
-        say(f"error: {exc}")
-        return EXIT_USAGE
-    except SystemExit as exc:  # --help, --version
-        return exc.code if isinstance(exc.code, int) else EXIT_OK
-    return run(options)
+    return command_main(parse_options, run, arguments)

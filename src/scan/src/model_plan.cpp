@@ -76,6 +76,7 @@ ModelPlan make_model_plan(const ScoringMatrix& model) {
   // The same additions in the same order as the site scan's first five rows.
   word_sums_from(0.0f, [&](std::size_t j, std::size_t base) { return t[4 * j + base]; }, plan.prefix);
   word_sums_from(0.0, [&](std::size_t j, std::size_t base) { return double{core[4 * j + base]}; }, plan.core_sum);
+  plan.filter = make_filter_plan(plan.terms, rows, plan.magnitude);
   return plan;
 }
 
@@ -105,6 +106,7 @@ void update_pass_table(const ModelPlan& plan, const ScoringMatrix& model, PassTa
     if (table.pass[word]) table.words.push_back(static_cast<std::uint16_t>(word));
   }
   table.pair_target = target - slack - plan.other_max;
+  make_filter_table(plan.filter, target - slack, table.filter);
   table.css_bits = css_bits;
   table.mss_bits = mss_bits;
   table.valid = true;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "deficit_filter.hpp"
 #include "scoring/scoring_matrix.hpp"
 
 namespace vok::detail {
@@ -24,6 +25,7 @@ struct ModelPlan {
   std::uint64_t length = 0;                  // L
   std::uint64_t core_start = 0;              // m
   bool batched = false;                      // false: no finite-arithmetic guarantee, scan one by one
+  FilterPlan filter;                         // the deficit filter's rows (batched models only)
 };
 
 ModelPlan make_model_plan(const ScoringMatrix& model);
@@ -38,6 +40,8 @@ struct PassTable {
   std::array<std::uint8_t, kCoreWords> pass{};  // 1 when the word passes
   std::vector<std::uint16_t> words;         // the passing words, ascending
   double pair_target = 0.0;                 // a candidate needs core_sum + next_sum >= this
+  FilterTable filter;                       // the deficit filter for these thresholds
+  bool filtered = false;                    // this scan finds the model's candidates with the filter
 };
 
 // Rebuilds `table` unless it is already for these thresholds.

@@ -142,6 +142,7 @@ void MultiScanner::plan_strand(std::span<const BaseCode> bases, std::span<const 
   strand.union_begin = UINT64_MAX;
   strand.union_end = 0;
   const std::uint64_t n = bases.size();
+  const detail::ScanKernels kernels = detail::scan_kernels();
   for (std::size_t k = 0; k < size(); ++k) {
     const CandidateRange range = ranges[k];
     if (range.first >= range.end) continue;
@@ -154,8 +155,11 @@ void MultiScanner::plan_strand(std::span<const BaseCode> bases, std::span<const 
     // the record's end take the one-by-one scan after the blocks.
     const std::uint64_t full = n >= plan.length ? n - plan.length + 1 : 0;
     const std::uint64_t fast_end = std::max(range.first, std::min(range.end, full));
-    detail::update_pass_table(plan, models_[k], state.tables[k]);
-    if (fast_end > range.first && !state.tables[k].words.empty()) {
+    detail::PassTable& table = state.tables[k];
+    detail::update_pass_table(plan, models_[k], table);
+    detail::choose_filter(plan, kernels, size(), table);
+    // A model none of whose full windows can reach its mss scans only the short ones.
+    if (fast_end > range.first && !table.words.empty() && table.filter.verdict != detail::FilterVerdict::kNone) {
       strand.fast_begin[k] = plan.core_start + range.first;
       strand.fast_end[k] = plan.core_start + fast_end;
       strand.union_begin = std::min(strand.union_begin, strand.fast_begin[k]);
@@ -186,7 +190,7 @@ void MultiScanner::scan(std::span<const BaseCode> bases, std::span<const Candida
   // few words finds their candidates in one search for all of them.
   state.shared_pass.fill(0);
   for (std::size_t k = 0; k < size(); ++k) {
-    if (strand.fast_begin[k] >= strand.fast_end[k]) continue;
+    if (strand.fast_begin[k] >= strand.fast_end[k] || state.tables[k].filtered) continue;
     for (const std::uint16_t word : state.tables[k].words) state.shared_pass[word] = 1;
   }
   detail::list_shared_words(state);
@@ -225,6 +229,7 @@ BlockView MultiScanner::view_block(std::span<const BaseCode> bases, std::uint64_
   view.words = words;
   view.lo = static_cast<std::uint32_t>(block_begin - view.origin);
   view.hi = static_cast<std::uint32_t>(block_end - view.origin);
+  view.extent = static_cast<std::uint32_t>(copy_end - view.origin);
   return view;
 }
 
@@ -232,9 +237,14 @@ void MultiScanner::scan_block(std::span<const BaseCode> bases, std::uint64_t blo
                               std::uint64_t block_end, ScanScratchState& state,
                               std::span<std::vector<SiteMatch>> out) const {
   StrandState& strand = state.strands[0];
-  std::size_t active = 0;
-  for (std::size_t k = 0; k < size(); ++k) active += strand.active(k, block_begin, block_end);
-  if (active == 0) return;
+  std::size_t active = 0;    // models searching by word
+  std::size_t filtered = 0;  // models using the filter
+  for (std::size_t k = 0; k < size(); ++k) {
+    const bool on = strand.active(k, block_begin, block_end);
+    filtered += on && state.tables[k].filtered;
+    active += on && !state.tables[k].filtered;
+  }
+  if (active + filtered == 0) return;
   const BlockView view = view_block(bases, block_begin, block_end, strand);
   const std::uint16_t* words = view.words;
   const std::uint32_t block_lo = view.lo;
@@ -244,7 +254,7 @@ void MultiScanner::scan_block(std::span<const BaseCode> bases, std::uint64_t blo
   const detail::ScanKernels kernels = detail::scan_kernels();
   double search_cost = 0.0;
   for (std::size_t k = 0; k < size() && search_cost < detail::kIndexCost; ++k) {
-    if (!strand.active(k, block_begin, block_end)) continue;
+    if (!strand.active(k, block_begin, block_end) || state.tables[k].filtered) continue;
     const std::size_t targets = state.tables[k].words.size();
     search_cost += kernels.find_words != nullptr && targets <= detail::kCompareWords
                        ? detail::kCompareCost * static_cast<double>(targets + 1)
@@ -255,6 +265,7 @@ void MultiScanner::scan_block(std::span<const BaseCode> bases, std::uint64_t blo
   const bool indexed = search.indexed;
   const bool shared = search.shared;
   const std::size_t shared_found = search.shared_found;
+  const std::uint8_t* pair_codes = filtered != 0 ? detail::block_pair_codes(view, strand) : nullptr;
 
   for (std::size_t k = 0; k < size(); ++k) {
     if (!strand.active(k, block_begin, block_end)) continue;
@@ -263,6 +274,11 @@ void MultiScanner::scan_block(std::span<const BaseCode> bases, std::uint64_t blo
     const std::uint32_t lo = static_cast<std::uint32_t>(std::max(strand.fast_begin[k], block_begin) - view.origin);
     const std::uint32_t hi = static_cast<std::uint32_t>(std::min(strand.fast_end[k], block_end) - view.origin);
     const std::uint32_t m = static_cast<std::uint32_t>(plan.core_start);
+    if (table.filtered) {
+      const std::size_t count = detail::filter_candidates(view, pair_codes, plan, table, lo - m, hi - m, strand);
+      score_candidates(view, k, strand, count, 0, true, state, out[k]);
+      continue;
+    }
     std::uint32_t* starts = strand.starts.data();
 
     // Candidates as window starts (core position - m).

@@ -22,6 +22,20 @@ constexpr double kCompareCost = 0.08;      // per passing word searched
 constexpr double kPassTableCost = 1.5;     // one table look-up
 constexpr double kIndexCost = 10.0;        // the counting sort, once per block
 constexpr std::size_t kPadding = kKernelPadding;
+// Rough cost, in cycles, of following up one candidate found by its word
+// (the bound over the core and the rows beside it, mostly a cache miss).
+constexpr double kWordCandidateCost = 3.0;
+// The same for a window the deficit filter keeps: its word, and for a few its mss.
+constexpr double kFilterKeptCost = 5.0;
+
+// Which models find their candidates with the deficit filter: kAuto by the
+// cost model; forcing is meant for tests and benchmarks.
+enum class FilterUse { kAuto, kAlways, kNever };
+// Sets the rule for all later scans in the process; returns the previous one.
+FilterUse force_filter_use(FilterUse use);
+// Decides table.filtered for the model's current thresholds and kernels,
+// in a scan of `models` models.
+void choose_filter(const ModelPlan& plan, const ScanKernels& kernels, std::size_t models, PassTable& table);
 
 // One strand's buffers: its block's bases and words, and one model's candidates.
 struct StrandState {
@@ -31,6 +45,7 @@ struct StrandState {
   std::vector<std::uint16_t> words;         // word at each block offset, padded
   std::vector<std::uint32_t> starts;        // candidates' window starts (block offsets)
   std::vector<std::uint32_t> run_end;       // end of each word's run of candidates, then of sites
+  std::vector<std::uint8_t> pair_codes;     // pair code at each block offset, padded (filtered models only)
   std::uint64_t union_begin = 0;            // core positions some model scans in blocks
   std::uint64_t union_end = 0;              // ...
 
@@ -73,7 +88,17 @@ struct BlockView {
   std::uint64_t origin = 0;             // record index of offset 0
   std::uint32_t lo = 0;                 // offset of the block's first core position
   std::uint32_t hi = 0;                 // one past its last
+  std::uint32_t extent = 0;             // bases readable from the origin before the padding
 };
+
+// The pair codes of the view's bases (kPadding readable past its extent), in strand.pair_codes.
+const std::uint8_t* block_pair_codes(const BlockView& view, StrandState& strand);
+
+// The candidates of a model that uses the filter among window starts [lo,
+// hi) of the view: those the filter keeps and whose word passes `table`;
+// window starts written to strand.starts, ascending. Returns how many.
+std::size_t filter_candidates(const BlockView& view, const std::uint8_t* pair_codes, const ModelPlan& plan,
+                              const PassTable& table, std::uint32_t lo, std::uint32_t hi, StrandState& strand);
 
 // Counting sort of the core positions lo .. hi-1 by word into state.by_word
 // (offsets from lo) and state.bucket_start.

@@ -96,6 +96,7 @@ void MultiScanner::scan_strands(std::span<const BaseCode> forward, std::span<con
   state.shared_pass.fill(0);
   for (std::size_t k = 0; k < size(); ++k) {
     if (ahead.fast_begin[k] >= ahead.fast_end[k] && back.fast_begin[k] >= back.fast_end[k]) continue;
+    if (state.tables[k].filtered) continue;
     update_pair_table(state.tables[k], kind, state.pair_tables[k]);
     for (const std::uint16_t word : state.pair_tables[k].targets) state.shared_pass[word] = 1;
   }
@@ -150,17 +151,19 @@ void MultiScanner::scan_pair_block(std::span<const BaseCode> forward, std::span<
   const std::uint64_t other_end = std::min(mirror_end, back.union_end);
   const bool other_scanned = other_begin < other_end;
 
-  std::size_t active = 0;
+  std::size_t active = 0;    // models searching by word
+  std::size_t filtered = 0;  // models using the filter
   std::size_t active_ahead = 0;
   std::size_t active_back = 0;
   for (std::size_t k = 0; k < size(); ++k) {
     const bool a = ahead.active(k, block_begin, block_end);
     const bool b = other_scanned && back.active(k, other_begin, other_end);
-    active += a || b;
+    filtered += (a || b) && state.tables[k].filtered;
+    active += (a || b) && !state.tables[k].filtered;
     active_ahead += a;
     active_back += b;
   }
-  if (active == 0) return;
+  if (active + filtered == 0) return;
   const BlockView view = view_block(forward, block_begin, block_end, ahead);
   const BlockView other_view = other_scanned ? view_block(other, other_begin, other_end, back) : BlockView{};
   const std::uint16_t* words = view.words;
@@ -180,6 +183,7 @@ void MultiScanner::scan_pair_block(std::span<const BaseCode> forward, std::span<
     if (!ahead.active(k, block_begin, block_end) && !(other_scanned && back.active(k, other_begin, other_end))) {
       continue;
     }
+    if (state.tables[k].filtered) continue;
     const std::size_t targets = state.pair_tables[k].targets.size();
     search_cost += compares(targets) ? detail::kCompareCost * static_cast<double>(targets + 1)
                                      : detail::kPassTableCost;
@@ -189,6 +193,10 @@ void MultiScanner::scan_pair_block(std::span<const BaseCode> forward, std::span<
   const bool indexed = search.indexed;
   const bool shared = search.shared;
   const std::size_t shared_found = search.shared_found;
+  const bool filter_ahead = filtered != 0 && active_ahead != 0;
+  const bool filter_back = filtered != 0 && active_back != 0;
+  const std::uint8_t* ahead_codes = filter_ahead ? detail::block_pair_codes(view, ahead) : nullptr;
+  const std::uint8_t* back_codes = filter_back ? detail::block_pair_codes(other_view, back) : nullptr;
 
   const WordMap& map = word_map(kind);
   for (std::size_t k = 0; k < size(); ++k) {
@@ -196,6 +204,24 @@ void MultiScanner::scan_pair_block(std::span<const BaseCode> forward, std::span<
     const bool on_back = other_scanned && back.active(k, other_begin, other_end);
     if (!on_ahead && !on_back) continue;
     const std::uint32_t m = static_cast<std::uint32_t>(plans_[k].core_start);
+    if (state.tables[k].filtered) {
+      // Each strand's windows filtered on its own bases, ascending.
+      const detail::ModelPlan& plan = plans_[k];
+      const detail::PassTable& table = state.tables[k];
+      if (on_ahead) {
+        const auto lo = static_cast<std::uint32_t>(std::max(ahead.fast_begin[k], block_begin) - view.origin);
+        const auto hi = static_cast<std::uint32_t>(std::min(ahead.fast_end[k], block_end) - view.origin);
+        const std::size_t count = detail::filter_candidates(view, ahead_codes, plan, table, lo - m, hi - m, ahead);
+        score_candidates(view, k, ahead, count, 0, true, state, forward_out[k]);
+      }
+      if (on_back) {
+        const auto lo = static_cast<std::uint32_t>(std::max(back.fast_begin[k], other_begin) - other_view.origin);
+        const auto hi = static_cast<std::uint32_t>(std::min(back.fast_end[k], other_end) - other_view.origin);
+        const std::size_t count = detail::filter_candidates(other_view, back_codes, plan, table, lo - m, hi - m, back);
+        score_candidates(other_view, k, back, count, 0, true, state, other_out[k]);
+      }
+      continue;
+    }
     PairRanges at;
     if (on_ahead) {
       at.forward_lo = static_cast<std::uint32_t>(std::max(ahead.fast_begin[k], block_begin) - view.origin);

@@ -37,9 +37,11 @@ namespace detail {
 
 ScanKernels scan_kernels() {
 #if defined(VOK_AVX2_KERNEL)
-  if (active_sum_kernel() == SumKernel::kAvx2) return {&window_sums_avx2, &find_words_avx2, &block_words_avx2};
+  if (active_sum_kernel() == SumKernel::kAvx2) {
+    return {&window_sums_avx2, &find_words_avx2, &block_words_avx2, &filter_windows_avx2, &pair_codes_avx2, 0.03};
+  }
 #endif
-  return {&window_sums_scalar, nullptr, &block_words_scalar};
+  return {&window_sums_scalar, nullptr, &block_words_scalar, &filter_windows_scalar, &pair_codes_scalar, 1.7};
 }
 
 }  // namespace detail

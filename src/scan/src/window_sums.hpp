@@ -51,11 +51,35 @@ std::size_t find_words_avx2(const std::uint16_t* words, std::uint32_t lo, std::u
                             const std::uint16_t* targets, std::size_t target_count,
                             std::uint32_t shift, std::uint32_t* out);
 
+// The deficit filter of one model over a block (see deficit_filter.hpp).
+struct FilterBatch {
+  const std::uint8_t* codes;   // pair codes: codes[x] = 4 * base[x] + base[x + 1], kKernelPadding readable past the last window
+  const std::uint8_t* tables;  // 16 whole-unit deficits per pair, by pair code
+  const std::uint32_t* rows;   // first row of each pair
+  std::uint32_t pairs;         // 1 .. kFilterPairs
+};
+
+// Writes every window start q in [lo, hi) whose deficits, read at
+// codes[q + rows[j]], add up to at most kFilterBudget, ascending; returns
+// how many. `out` has room for hi - lo entries.
+using FilterFn = std::size_t (*)(const FilterBatch& batch, std::uint32_t lo, std::uint32_t hi, std::uint32_t* out);
+
+// codes[x] = 4 * (bases[x] & 3) + (bases[x + 1] & 3) for x < count (bases + count + 1 readable).
+using PairCodesFn = void (*)(const std::uint8_t* bases, std::size_t count, std::uint8_t* codes);
+
+std::size_t filter_windows_scalar(const FilterBatch& batch, std::uint32_t lo, std::uint32_t hi, std::uint32_t* out);
+std::size_t filter_windows_avx2(const FilterBatch& batch, std::uint32_t lo, std::uint32_t hi, std::uint32_t* out);
+void pair_codes_scalar(const std::uint8_t* bases, std::size_t count, std::uint8_t* codes);
+void pair_codes_avx2(const std::uint8_t* bases, std::size_t count, std::uint8_t* codes);
+
 // The kernels chosen now (see force_sum_kernel).
 struct ScanKernels {
   WindowSumsFn window_sums;  // mss of a batch of full windows
   FindWordsFn find_words;    // word search; null: use a pass table instead
   BlockWordsFn block_words;  // the words of a block
+  FilterFn filter_windows;   // the deficit filter
+  PairCodesFn pair_codes;    // the pair codes of a block
+  double filter_pair_cost;   // cycles per window and pair read by filter_windows, roughly
 };
 ScanKernels scan_kernels();
 

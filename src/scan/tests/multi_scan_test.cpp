@@ -12,6 +12,7 @@
 #include <ostream>
 #include <string>
 
+#include "scan_state.hpp"
 #include "scoring/internal_failure.hpp"
 
 namespace vok::test {
@@ -73,6 +74,7 @@ enum class Cutoffs {
   kAtScores,   // thresholds equal to attained css and mss values
   kZero,       // both 0: nearly every candidate is a site
   kExtremes,   // at and beyond the ends of the score range, infinities included
+  kMixed,      // kSelective and kMssOnly in turn
 };
 
 struct Case {
@@ -83,6 +85,8 @@ struct Case {
   Cutoffs cutoffs;          // threshold rule
   bool sub_ranges;          // random candidate sub-ranges instead of whole ranges
   std::size_t shortest = 5; // matrix lengths cycle from here over 26 lengths
+  detail::FilterUse filter = detail::FilterUse::kAuto;  // which models use the deficit filter
+  bool tied_rows = false;   // a third of the rows with four equal counts
 };
 
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
@@ -96,12 +100,19 @@ std::vector<ScoringMatrix> models_for(const Case& c, std::mt19937& rng,
   for (std::size_t k = 0; models.size() < c.models; ++k) {
     PwmMatrix matrix("M", c.shortest + (c.seed + k) % 26);
     for (float& value : matrix.values) value = static_cast<float>(count_value(rng));
+    for (std::size_t i = 0; c.tied_rows && i < matrix.length; ++i) {
+      if (rng() % 3 == 0) {
+        for (std::size_t b = 0; b < 4; ++b) matrix.at(i, b) = 7.0f;
+      }
+    }
     auto built = build_scoring_matrix(std::move(matrix), {});
     auto* model = std::get_if<ScoringMatrix>(&built);
     if (model == nullptr) continue;
     std::vector<float> css(model->core_scores.begin(), model->core_scores.end());
     std::sort(css.begin(), css.end());
-    switch (c.cutoffs) {
+    Cutoffs cutoffs = c.cutoffs;
+    if (cutoffs == Cutoffs::kMixed) cutoffs = k % 2 == 0 ? Cutoffs::kSelective : Cutoffs::kMssOnly;
+    switch (cutoffs) {
       case Cutoffs::kSelective:
         model->thresholds = {css[1024 - 1 - rng() % 8], 0.6f + 0.35f * unit(rng)};
         break;
@@ -127,6 +138,8 @@ std::vector<ScoringMatrix> models_for(const Case& c, std::mt19937& rng,
         model->thresholds = {values[rng() % 6], values[rng() % 6]};
         break;
       }
+      case Cutoffs::kMixed:
+        break;
     }
     models.push_back(std::move(*model));
   }
@@ -145,7 +158,11 @@ void expect_same_sites(const std::vector<SiteMatch>& got, const std::vector<Site
 
 class AgainstSiteScan : public ::testing::TestWithParam<std::tuple<Case, SumKernel>> {
  protected:
-  void TearDown() override { force_sum_kernel(SumKernel::kAuto); }
+  void SetUp() override { detail::force_filter_use(std::get<0>(GetParam()).filter); }
+  void TearDown() override {
+    force_sum_kernel(SumKernel::kAuto);
+    detail::force_filter_use(detail::FilterUse::kAuto);
+  }
 };
 
 TEST_P(AgainstSiteScan, SameSitesBitForBit) {
@@ -253,6 +270,17 @@ const Case kCases[] = {
     {"thresholds at the ends of the range", 16, 40, 20000, Cutoffs::kExtremes, true},
     {"windows over 32 rows", 14, 12, 3000, Cutoffs::kZero, true, 27},
     {"windows over 32 rows selective", 15, 30, 70001, Cutoffs::kSelective, false, 27},
+    {"mss only and selective together", 17, 40, 70001, Cutoffs::kMixed, true},
+    {"filter, mss only, one model", 21, 1, 70001, Cutoffs::kMssOnly, false, 5, detail::FilterUse::kAlways},
+    {"filter, mss only, many models", 22, 40, 70001, Cutoffs::kMssOnly, true, 5, detail::FilterUse::kAlways},
+    {"filter, tied rows", 23, 30, 40000, Cutoffs::kMssOnly, true, 5, detail::FilterUse::kAlways, true},
+    {"filter, thresholds at attained scores", 24, 26, 3000, Cutoffs::kAtScores, false, 5,
+     detail::FilterUse::kAlways, true},
+    {"filter, thresholds at the ends of the range", 25, 40, 20000, Cutoffs::kExtremes, true, 5,
+     detail::FilterUse::kAlways},
+    {"filter, more rows than pairs", 26, 12, 20000, Cutoffs::kMssOnly, true, 20, detail::FilterUse::kAlways},
+    {"filter, selective", 27, 20, 40000, Cutoffs::kSelective, true, 5, detail::FilterUse::kAlways},
+    {"filter and words mixed", 28, 40, 70001, Cutoffs::kMixed, true, 5, detail::FilterUse::kAlways},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, AgainstSiteScan,

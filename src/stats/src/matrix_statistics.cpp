@@ -4,8 +4,11 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <memory>
+#include <mutex>
 
 #include "stats/exact_tail.hpp"
+#include "stats/float_sum_tail.hpp"
 
 namespace vok {
 namespace {
@@ -13,14 +16,13 @@ namespace {
 // Relative margin for the double rounding of the probability sums (about
 // 1e-13 for these sizes), so an upper bound stays one.
 constexpr double kProbabilityMargin = 1e-9;
-// Most cell-by-word products the whole-window grid may spend on the core as one group.
-constexpr std::size_t kCoreGroupBudget = std::size_t{1} << 18;
-// pvalue() stops refining once upper <= (1 + this) * lower.
-constexpr double kTargetRelativeGap = 0.005;
-// Prefixes an exact count may visit before the grid bounds are used instead:
-// for one p-value, and for each step of a threshold search.
-constexpr std::size_t kPValueNodeBudget = std::size_t{1} << 18;
-constexpr std::size_t kExactNodeBudget = std::size_t{1} << 13;
+// Prefixes the branch and bound may visit, and float-sum states the exact
+// dynamic programme may keep, before either gives up.
+// The quick ones are tried before finer grids, the others after.
+constexpr std::size_t kQuickNodeBudget = std::size_t{1} << 10;
+constexpr std::size_t kQuickStateBudget = std::size_t{1} << 8;
+constexpr std::size_t kExactNodeBudget = std::size_t{1} << 20;
+constexpr std::size_t kFloatStateBudget = std::size_t{1} << 18;
 
 std::array<double, 4> row_terms(const WindowSumModel& window, std::size_t row) {
   return {window.term(row, 0), window.term(row, 1), window.term(row, 2), window.term(row, 3)};
@@ -32,9 +34,40 @@ double conservative(double probability) {
 
 }  // namespace
 
+// The rest grids finer than the base one, each built once when first needed
+// and shared by copies; safe to use from several threads.
+class MatrixStatistics::FinerGrids {
+ public:
+  // The grid `level` times eightfold finer than the base grid, or null when
+  // it would exceed kMaxGridCells or its band would already be under the
+  // float error of the sum (a finer grid no longer narrows the bounds).
+  const SumGrid* at(const MatrixStatistics& stats, std::size_t level) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    while (grids_.size() < level) {
+      const double factor = std::pow(8.0, static_cast<double>(grids_.size() + 1));
+      const double step = stats.base_step_ / factor;
+      const double cells = static_cast<double>(stats.rest_.tail().size()) * factor;
+      const double coarser_band = 8.0 * step * static_cast<double>(stats.rest_.positions());
+      if (cells > static_cast<double>(kMaxGridCells) || coarser_band < stats.window_.sum_error_bound()) {
+        return nullptr;
+      }
+      grids_.push_back(std::make_unique<const SumGrid>(stats.rest_grid(step)));
+    }
+    return grids_[level - 1].get();
+  }
+
+ private:
+  std::mutex mutex_;                                  // guards grids_
+  std::vector<std::unique_ptr<const SumGrid>> grids_;  // grids_[k]: 8^(k+1) times finer than the base grid
+};
+
 MatrixStatistics::MatrixStatistics(const ScoringMatrix& model, const Background& background,
                                    std::size_t grid_cells)
-    : window_(model), background_(background) {
+    : MatrixStatistics(WindowSumModel(model), background, grid_cells) {}
+
+MatrixStatistics::MatrixStatistics(const WindowSumModel& window, const Background& background,
+                                   std::size_t grid_cells)
+    : window_(window), background_(background), finer_(std::make_shared<FinerGrids>()) {
   const std::size_t m = window_.core_start();
   const auto& p = background_.probability;
   for (std::size_t word = 0; word < kCoreWords; ++word) {
@@ -55,11 +88,10 @@ MatrixStatistics::MatrixStatistics(const ScoringMatrix& model, const Background&
   double running = 0.0;
   for (std::uint16_t word : words_by_css_) {
     running += word_probability_[word];
-    css_tail_by_rank_.push_back(running);
+    css_tail_by_rank_.push_back(std::min(running, 1.0));
   }
 
-  // One pass of the dynamic programme: the non-core rows give the joint
-  // tails, the core rows added after them the whole window's tail.
+  // The non-core rows' sum on the base grid gives the joint tails.
   double range = 0.0;
   for (std::size_t i = 0; i < window_.length(); ++i) {
     const auto terms = row_terms(window_, i);
@@ -67,19 +99,7 @@ MatrixStatistics::MatrixStatistics(const ScoringMatrix& model, const Background&
   }
   base_step_ = range / static_cast<double>(std::max<std::size_t>(grid_cells, 1));
   if (!(base_step_ > 0.0)) base_step_ = 1.0;
-  SumDistribution distribution(base_step_);
-  for (std::size_t i = 0; i < window_.length(); ++i) {
-    if (i < m || i >= m + kCoreLength) distribution.add_row(row_terms(window_, i), background_);
-  }
-  rest_ = distribution.grid();
-  // The core as one group (a band of one step instead of five) where few
-  // cells are occupied, as for short matrices; else row by row.
-  if (distribution.occupied_cells() * kCoreWords <= kCoreGroupBudget) {
-    distribution.add_choices(core_sum_, word_probability_);
-  } else {
-    for (std::size_t j = 0; j < kCoreLength; ++j) distribution.add_row(row_terms(window_, m + j), background_);
-  }
-  hit_table_ = HitPValueTable(window_, distribution.grid());
+  rest_ = rest_grid(base_step_);
 }
 
 SumGrid MatrixStatistics::rest_grid(double step) const {
@@ -142,79 +162,78 @@ TailBounds MatrixStatistics::tail_bounds_on(const SumGrid& rest, float css_thres
   return {lower, conservative(upper)};
 }
 
-double MatrixStatistics::pvalue(float css_threshold, float mss_threshold) const {
+namespace {
+
+bool tight(const TailBounds& bounds) {
+  return bounds.upper <= bounds.lower * (1.0 + MatrixStatistics::kTargetRelativeGap);
+}
+
+TailBounds exactly(double probability) { return {probability, conservative(probability)}; }
+
+}  // namespace
+
+TailBounds MatrixStatistics::pvalue_bounds(float css_threshold, float mss_threshold) const {
   TailBounds bounds = tail_bounds(css_threshold, mss_threshold);
-  if (bounds.upper > bounds.lower * (1.0 + kTargetRelativeGap)) {
-    // Few words near the threshold (short matrices, tied rows): count them exactly.
-    if (const auto exact = exact_tail(window_, background_, css_threshold, mss_threshold, kPValueNodeBudget)) {
-      return conservative(*exact);
-    }
+  if (tight(bounds)) return bounds;
+  // Short matrices and high thresholds leave few words or sums to count.
+  if (const auto exact = exact_tail(window_, background_, css_threshold, mss_threshold, kQuickNodeBudget)) {
+    return exactly(*exact);
   }
-  double step = base_step_;
-  std::size_t cells = rest_.tail().size();
-  while (bounds.upper > bounds.lower * (1.0 + kTargetRelativeGap)) {
-    // Once the band is below the float error of the sum, a finer grid cannot
-    // narrow the bounds any more.
-    if (step * static_cast<double>(rest_.positions()) < window_.sum_error_bound()) break;
-    step /= 8.0;
-    cells *= 8;
-    if (cells > kMaxGridCells) break;
-    bounds = tail_bounds_on(rest_grid(step), css_threshold, mss_threshold);
+  const float passing_sum = window_.min_passing_sum(mss_threshold);
+  if (const auto exact = float_sum_tail(window_, background_, css_threshold, passing_sum, kQuickStateBudget)) {
+    return exactly(*exact);
   }
-  return bounds.upper;
+  for (std::size_t level = 1; !tight(bounds); ++level) {
+    const SumGrid* grid = finer_->at(*this, level);
+    if (!grid) break;
+    const TailBounds on_grid = tail_bounds_on(*grid, css_threshold, mss_threshold);
+    bounds = {std::max(bounds.lower, on_grid.lower), std::min(bounds.upper, on_grid.upper)};
+  }
+  if (tight(bounds)) return bounds;
+  // What the grids cannot separate: few words near the threshold (short
+  // matrices) or words whose sums differ only by rounding (tied rows).
+  if (const auto exact = exact_tail(window_, background_, css_threshold, mss_threshold, kExactNodeBudget)) {
+    return exactly(*exact);
+  }
+  if (const auto exact = float_sum_tail(window_, background_, css_threshold, passing_sum, kFloatStateBudget)) {
+    return exactly(*exact);
+  }
+  return bounds;
+}
+
+double MatrixStatistics::pvalue(float css_threshold, float mss_threshold) const {
+  return pvalue_bounds(css_threshold, mss_threshold).upper;
 }
 
 float MatrixStatistics::threshold_for_pvalue(double p, float css_threshold) const {
   if (!(p > 0.0)) throw std::invalid_argument("p-value must be a number > 0");
-  if (tail_bounds(css_threshold, 0.0f).upper <= p) return 0.0f;
-  const float on_grid = grid_threshold(p, css_threshold);
-  // The grid's bound at the next lower threshold is above p; when its lower
-  // bound is not, the true rate there may still be under p.
-  if (on_grid <= 0.0f || tail_bounds(css_threshold, std::nextafter(on_grid, 0.0f)).lower > p) return on_grid;
-  // The grid cannot tell the words near the threshold apart: search again
-  // below it with exact counts, as long as they stay cheap. The grid can
-  // misplace the threshold by its band (a step per non-core row and twice
-  // the float error): search twice that far below it first.
-  const double band = (static_cast<double>(rest_.positions()) * base_step_ + 2.0 * window_.sum_error_bound()) /
-                      static_cast<double>(window_.denominator());
-  std::uint32_t low = std::bit_cast<std::uint32_t>(std::max(0.0f, static_cast<float>(on_grid - 2.0 * band)));
-  std::uint32_t high = std::bit_cast<std::uint32_t>(on_grid);
-  if (low > 0) {
-    const auto exact = exact_tail(window_, background_, css_threshold, std::bit_cast<float>(low), kExactNodeBudget);
-    if (!exact) return on_grid;
-    if (conservative(*exact) <= p) {
-      high = low;
-      low = 0;
-    }
-  }
+  const auto passes = [&](float mss) { return pvalue(css_threshold, mss) <= p; };
+  if (passes(0.0f)) return 0.0f;
+  // Below the base grid's lower-bound threshold the true rate exceeds p; at
+  // its upper-bound threshold it does not. The answer lies between.
+  std::uint32_t low = std::bit_cast<std::uint32_t>(grid_threshold(p, css_threshold, true));
+  if (low > 0) --low;
+  std::uint32_t high = std::bit_cast<std::uint32_t>(grid_threshold(p, css_threshold, false));
+  if (!passes(std::bit_cast<float>(high))) high = std::bit_cast<std::uint32_t>(no_window_passes());
+  // Positive floats order like their bits: pass(high) holds, pass(low) does not.
   while (high - low > 1) {
     const std::uint32_t middle = low + (high - low) / 2;
-    const auto exact = exact_tail(window_, background_, css_threshold, std::bit_cast<float>(middle),
-                                  kExactNodeBudget);
-    if (!exact) break;
-    if (conservative(*exact) <= p) {
-      high = middle;
-    } else {
-      low = middle;
-    }
+    (passes(std::bit_cast<float>(middle)) ? high : low) = middle;
   }
   return std::bit_cast<float>(high);
 }
 
-float MatrixStatistics::grid_threshold(double p, float css_threshold) const {
-  // Above the best window's mss nothing passes: the search ends there.
-  const float none = std::nextafter(window_.mss_of_sum(window_.max_window_sum()),
-                                    std::numeric_limits<float>::infinity());
-  // Positive floats order like their bits: search the bits of (0, none].
+float MatrixStatistics::no_window_passes() const {
+  return std::nextafter(window_.mss_of_sum(window_.max_window_sum()), std::numeric_limits<float>::infinity());
+}
+
+float MatrixStatistics::grid_threshold(double p, float css_threshold, bool by_lower) const {
   std::uint32_t low = 0;  // bits of 0.0f: too likely
-  std::uint32_t high = std::bit_cast<std::uint32_t>(none);
+  std::uint32_t high = std::bit_cast<std::uint32_t>(no_window_passes());
   while (high - low > 1) {
     const std::uint32_t middle = low + (high - low) / 2;
-    if (tail_bounds_on(rest_, css_threshold, std::bit_cast<float>(middle), false).upper <= p) {
-      high = middle;
-    } else {
-      low = middle;
-    }
+    const TailBounds bounds = tail_bounds_on(rest_, css_threshold, std::bit_cast<float>(middle), by_lower);
+    ((by_lower ? bounds.lower : bounds.upper) <= p ? high : low) = middle;
   }
   return std::bit_cast<float>(high);
 }

@@ -81,7 +81,27 @@ std::size_t SumDistribution::occupied_cells() const {
   return static_cast<std::size_t>(std::count_if(mass_.begin(), mass_.end(), [](double m) { return m != 0.0; }));
 }
 
+void SumDistribution::drop_below(std::size_t index) {
+  if (index <= first_) return;
+  const std::size_t dropped = std::min(index - first_, mass_.size());
+  mass_.erase(mass_.begin(), mass_.begin() + static_cast<std::ptrdiff_t>(dropped));
+  first_ += dropped;
+  if (mass_.empty()) mass_.push_back(0.0);  // keeps the grid's top index
+}
+
+std::vector<double> SumDistribution::tail_from(std::size_t first) const {
+  const std::size_t end = first_ + mass_.size();  // one past the last index; the tail there is 0
+  std::vector<double> tail(end >= first ? end - first + 1 : 1, 0.0);
+  double running = 0.0;
+  for (std::size_t j = end; j-- > first;) {
+    if (j >= first_) running += mass_[j - first_];
+    tail[j - first] = std::min(running, 1.0);
+  }
+  return tail;
+}
+
 SumGrid SumDistribution::grid() const {
+  if (first_ != 0) throw std::logic_error("SumDistribution::grid after drop_below");
   SumGrid grid;
   grid.step_ = step_;
   grid.inverse_step_ = 1.0 / step_;

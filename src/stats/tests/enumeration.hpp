@@ -85,4 +85,77 @@ inline ScoringMatrix random_model(std::size_t length, std::mt19937& rng) {
   return std::get<ScoringMatrix>(build_scoring_matrix(std::move(matrix), Thresholds{}));
 }
 
+// Rows repeating one set of counts in a rotating order: many words tie in
+// their real sum and only the float rounding of the scan's sum separates them.
+inline ScoringMatrix tied_model(std::size_t length) {
+  PwmMatrix matrix("tied", length);
+  const float row[4] = {10, 3, 3, 1};
+  for (std::size_t i = 0; i < length; ++i) {
+    for (std::size_t b = 0; b < 4; ++b) matrix.at(i, b) = row[(b + i / 3) % 4];
+  }
+  return std::get<ScoringMatrix>(build_scoring_matrix(std::move(matrix), Thresholds{}));
+}
+
+// Two bases per row with counts a hair apart: words differ by far less than a
+// grid step, so the tail jumps between scores the grid cannot tell apart.
+inline ScoringMatrix near_tied_model(std::size_t length, std::mt19937& rng) {
+  PwmMatrix matrix("near", length);
+  std::uniform_int_distribution<int> base(0, 3), count(0, 4);
+  for (std::size_t i = 0; i < length; ++i) {
+    const int first = base(rng);
+    for (std::size_t b = 0; b < 4; ++b) matrix.at(i, b) = static_cast<float>(count(rng));
+    matrix.at(i, static_cast<std::size_t>(first)) = 40.0f;
+    matrix.at(i, static_cast<std::size_t>((first + 1) % 4)) = 40.0f + 1e-3f * static_cast<float>(i + 1);
+  }
+  return std::get<ScoringMatrix>(build_scoring_matrix(std::move(matrix), Thresholds{}));
+}
+
+enum class MatrixKind { kRandom, kTied, kNearTied };
+
+inline ScoringMatrix model_of_kind(MatrixKind kind, std::size_t length, int seed) {
+  std::mt19937 rng(static_cast<unsigned>(seed * 1000 + length));
+  switch (kind) {
+    case MatrixKind::kTied:
+      return tied_model(length);
+    case MatrixKind::kNearTied:
+      return near_tied_model(length, rng);
+    case MatrixKind::kRandom:
+      break;
+  }
+  return random_model(length, rng);
+}
+
+// One matrix of a parametrized test.
+struct MatrixCase {
+  MatrixKind kind;     // random counts, tied rows or near-tied bases
+  std::size_t length;  // L, positions of the matrix
+  int seed;            // of its random counts
+
+  ScoringMatrix model() const { return model_of_kind(kind, length, seed); }
+};
+
+struct NamedBackground {
+  const char* name;
+  Background background;
+};
+
+inline const NamedBackground kBackgrounds[] = {
+    {"uniform", uniform_background()},
+    {"skewed", Background{{0.1, 0.4, 0.3, 0.2}}},
+    {"gc_poor", Background{{0.35, 0.15, 0.15, 0.35}}},
+    {"no_c", Background{{0.5, 0.0, 0.25, 0.25}}},
+};
+
+// P(mss >= each window's mss), for windows sorted by mss, highest first.
+inline std::vector<double> running_tails(const std::vector<Window>& sorted) {
+  std::vector<double> tails(sorted.size());
+  double tail = 0.0;
+  for (std::size_t k = 0; k < sorted.size(); ++k) tails[k] = tail += sorted[k].probability;
+  // Windows of equal mss share the tail of the last of them.
+  for (std::size_t k = sorted.size(); k-- > 1;) {
+    if (sorted[k - 1].mss == sorted[k].mss) tails[k - 1] = tails[k];
+  }
+  return tails;
+}
+
 }  // namespace vok::test

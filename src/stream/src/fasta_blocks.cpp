@@ -16,11 +16,12 @@ constexpr std::size_t kMaxParts = 1 << 14;  // records per block, so many tiny r
 
 FastaBlockReader::FastaBlockReader(std::vector<std::string> paths, bool mask,
                                    std::size_t block_letters, std::size_t context,
-                                   const std::atomic<bool>* stop)
+                                   const std::atomic<bool>* stop, bool keep_case)
     : paths_(std::move(paths)),
       table_(letter_table(mask, true)),
       block_letters_(std::max<std::size_t>(block_letters, 1)),
       context_(context),
+      keep_case_(keep_case),
       stop_(stop),
       buffer_(kReadSize) {}
 
@@ -58,6 +59,7 @@ void FastaBlockReader::open_part(Block& block, bool record_start) {
     part.owned_start = carry_owned_;
     part.at_record_start = carry_offset_ == 0;
     block.codes.insert(block.codes.end(), carry_.begin(), carry_.end());
+    if (keep_case_) block.lower_case.insert(block.lower_case.end(), carry_lower_.begin(), carry_lower_.end());
   }
   block.parts.push_back(part);
   part_ = &block.parts.back();
@@ -76,8 +78,9 @@ void FastaBlockReader::close_part(Block& block, bool record_end) {
     const std::uint64_t split = std::max(part.owned_start, end > context_ ? end - context_ : 0);
     part.owned_end = split;
     const std::uint64_t from = std::max(part.offset, split > context_ ? split - context_ : 0);
-    carry_.assign(block.codes.begin() + static_cast<std::ptrdiff_t>(part.begin + (from - part.offset)),
-                  block.codes.end());
+    const auto first = static_cast<std::ptrdiff_t>(part.begin + (from - part.offset));
+    carry_.assign(block.codes.begin() + first, block.codes.end());
+    if (keep_case_) carry_lower_.assign(block.lower_case.begin() + first, block.lower_case.end());
     carry_offset_ = from;
     carry_owned_ = split;
   }
@@ -121,11 +124,26 @@ void FastaBlockReader::read_sequence(Block& block, std::size_t room) {
   BaseCode* out = codes.data() + before;
   std::size_t written = 0;
   BaseCode seen = 0;
-  for (std::size_t i = 0; i < length; ++i) {
-    const BaseCode code = table_[static_cast<unsigned char>(start[i])];
-    out[written] = code;
-    written += code < kSkip;
-    seen |= code;
+  if (keep_case_) {
+    // Letters have bit 5 set in lower case; skipped blanks are overwritten.
+    block.lower_case.resize(before + length);
+    std::uint8_t* lower = block.lower_case.data() + before;
+    for (std::size_t i = 0; i < length; ++i) {
+      const auto byte = static_cast<unsigned char>(start[i]);
+      const BaseCode code = table_[byte];
+      out[written] = code;
+      lower[written] = (byte >> 5) & 1;
+      written += code < kSkip;
+      seen |= code;
+    }
+    block.lower_case.resize(before + written);
+  } else {
+    for (std::size_t i = 0; i < length; ++i) {
+      const BaseCode code = table_[static_cast<unsigned char>(start[i])];
+      out[written] = code;
+      written += code < kSkip;
+      seen |= code;
+    }
   }
   if (seen & kInvalid) fail_letter(start, length);
   codes.resize(before + written);
@@ -141,6 +159,7 @@ void FastaBlockReader::read_sequence(Block& block, std::size_t room) {
 bool FastaBlockReader::next(Block& block) {
   block.names.clear();
   block.codes.clear();
+  block.lower_case.clear();
   block.parts.clear();
   block.letters = 0;
   part_ = nullptr;

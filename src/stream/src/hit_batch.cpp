@@ -1,5 +1,7 @@
 #include "stream/hit_batch.hpp"
 
+#include <stdexcept>
+
 namespace vok::stream {
 
 void HitColumns::reserve(std::size_t count) {
@@ -11,9 +13,20 @@ void HitColumns::reserve(std::size_t count) {
   css.reserve(count);
   mss.reserve(count);
   core.reserve(count);
+  site.reserve(count * site_width);
+}
+
+std::string_view HitColumns::site_of(std::size_t hit) const {
+  const std::string_view row(site.data() + hit * site_width, site_width);
+  return row.substr(0, row.find('\0'));
 }
 
 void HitColumns::append(const HitColumns& other, std::int32_t sequence_shift) {
+  if (size() == 0) {
+    site_width = other.site_width;
+  } else if (other.size() > 0 && other.site_width != site_width) {
+    throw std::invalid_argument("columns with different site widths");
+  }
   for (std::int32_t index : other.sequence) sequence.push_back(index + sequence_shift);
   start.insert(start.end(), other.start.begin(), other.start.end());
   end.insert(end.end(), other.end.begin(), other.end.end());
@@ -22,6 +35,7 @@ void HitColumns::append(const HitColumns& other, std::int32_t sequence_shift) {
   css.insert(css.end(), other.css.begin(), other.css.end());
   mss.insert(mss.end(), other.mss.begin(), other.mss.end());
   core.insert(core.end(), other.core.begin(), other.core.end());
+  site.insert(site.end(), other.site.begin(), other.site.end());
 }
 
 }  // namespace vok::stream

@@ -1,21 +1,38 @@
 #include "stream/hit_pvalues.hpp"
 
+#include <limits>
 #include <stdexcept>
 
 #include "stats/matrix_statistics.hpp"
 
 namespace vok::stream {
+namespace {
+
+HitPValueTable table_for(const ScoringMatrix& model, const Background& background) {
+  const WindowSumModel window(model);
+  const float floor = model.thresholds.mss;
+  // The threshold's own p-value, as the threshold search computed it.
+  const double cap = floor > 0.0f ? MatrixStatistics(window, background)
+                                        .pvalue(-std::numeric_limits<float>::infinity(), floor)
+                                  : 1.0;
+  return HitPValueTable(window, background, floor, cap);
+}
+
+}  // namespace
 
 HitPValues::HitPValues(const MotifSet& motifs, const Background& background, bool complement_minus)
-    : plus_(motifs.size()) {
+    : motifs_(motifs.size()), table_of_(2 * motifs.size(), -1) {
   const Background opposite = complement(background);
   const bool separate = complement_minus && !background.strand_symmetric();
-  if (separate) minus_.resize(motifs.size());
   for (std::size_t k = 0; k < motifs.scanned_count(); ++k) {
     const ScoringMatrix& model = motifs.model(k);
     const std::size_t motif = motifs.motif_of(k);
-    plus_[motif] = MatrixStatistics(model, background).hit_table();
-    if (separate) minus_[motif] = MatrixStatistics(model, opposite).hit_table();
+    tables_.push_back(table_for(model, background));
+    table_of_[2 * motif] = table_of_[2 * motif + 1] = static_cast<std::int32_t>(tables_.size() - 1);
+    if (separate) {
+      tables_.push_back(table_for(model, opposite));
+      table_of_[2 * motif + 1] = static_cast<std::int32_t>(tables_.size() - 1);
+    }
   }
 }
 
@@ -23,11 +40,27 @@ void HitPValues::fill(const HitColumns& hits, std::vector<float>& out) const {
   const std::size_t count = hits.size();
   out.resize(count);
   for (std::size_t i = 0; i < count; ++i) {
-    if (hits.motif[i] < 0 || static_cast<std::size_t>(hits.motif[i]) >= plus_.size()) {
+    if (hits.motif[i] < 0 || static_cast<std::size_t>(hits.motif[i]) >= motifs_) {
       throw std::out_of_range("a hit refers to a motif that does not exist");
     }
     out[i] = (*this)(hits.motif[i], hits.strand[i], hits.mss[i]);
   }
+}
+
+std::size_t HitPValues::memory_bytes() const {
+  std::size_t bytes = table_of_.size() * sizeof(std::int32_t);
+  for (const HitPValueTable& table : tables_) bytes += table.memory_bytes();
+  return bytes;
+}
+
+}  // namespace vok::stream
+
+namespace vok::stream {
+
+double HitPValues::loose_share() const {
+  double total = 0.0;
+  for (const HitPValueTable& table : tables_) total += table.loose_share();
+  return tables_.empty() ? 0.0 : total / static_cast<double>(tables_.size());
 }
 
 }  // namespace vok::stream

@@ -29,7 +29,7 @@ void check_letters(const std::string& name, std::string_view text, std::uint64_t
 // context around them.
 Block make_block(const std::string& name, std::string_view text, const TextRange& range,
                  std::uint64_t owned_start, std::uint64_t owned_end, std::size_t context,
-                 const LetterTable& table) {
+                 const LetterTable& table, bool keep_case) {
   const std::uint64_t text_end = range.offset + text.size();
   const std::uint64_t from = std::max(range.offset, owned_start > context ? owned_start - context : 0);
   const std::uint64_t to = std::min(text_end, owned_end + context);
@@ -44,6 +44,12 @@ Block make_block(const std::string& name, std::string_view text, const TextRange
     seen |= code;
   }
   if (seen & kInvalid) check_letters(name, text, range.offset, from, to, table);
+  if (keep_case) {
+    block.lower_case.resize(block.codes.size());
+    for (std::size_t i = 0; i < block.codes.size(); ++i) {
+      block.lower_case[i] = (static_cast<unsigned char>(letters[i]) >> 5) & 1;
+    }
+  }
   BlockPart part;
   part.offset = from;
   part.size = block.codes.size();
@@ -90,7 +96,8 @@ HitBatch scan_text(const MotifSet& motifs, const std::string& name, std::string_
   auto scan_one = [&](std::size_t i) {
     const std::uint64_t lo = own_lo + i * block_letters;
     const std::uint64_t hi = std::min<std::uint64_t>(own_hi, lo + block_letters);
-    const Block block = make_block(name, text, range, lo, i + 1 == count ? own_hi : hi, context, table);
+    const Block block = make_block(name, text, range, lo, i + 1 == count ? own_hi : hi, context, table,
+                                   options.sites);
     batches[i] = scan_block(motifs, block, options, scratch[i]);
   };
   if (count == 1) {

@@ -139,6 +139,61 @@ TEST_P(BlockScan, PiecesWithContextGiveTheSegmentsHits) {
   }
 }
 
+// Collects hits as rows and says it holds `bytes_per_hit` bytes per hit, so
+// that a scan with a byte limit stops after every slice.
+class RowSink final : public HitSink {
+ public:
+  void add(const Block&, const BlockPart&, std::span<const PendingHit> hits) override {
+    for (const PendingHit& h : hits) {
+      rows.emplace_back(static_cast<std::int64_t>(h.start), static_cast<std::int64_t>(h.end),
+                        static_cast<std::int32_t>(h.motif), h.strand, h.css, h.mss,
+                        static_cast<std::int64_t>(h.core));
+    }
+    ++calls;
+  }
+  std::size_t bytes() const override { return rows.size(); }
+  std::vector<Row> rows;
+  std::size_t calls = 0;
+};
+
+// A scan stopped after any slice and resumed from its cursor, with slices of
+// any size, reports what one whole scan does, each hit once.
+TEST_P(BlockScan, StopsAndSlicesChangeNothing) {
+  const ScanOptions options{std::get<0>(GetParam()), std::get<1>(GetParam())};
+  std::mt19937 rng(17);
+  for (int round = 0; round < 4; ++round) {
+    auto specs = random_motifs(rng, 9);
+    if (round % 2 == 1) {
+      for (auto& spec : specs) spec.thresholds = {0.0f, -1.0f};  // every candidate a hit
+    }
+    const MotifSet motifs(std::move(specs));
+    const auto record = random_record(rng, 3000 + rng() % 3000);
+    Block block;
+    block.names = {"r"};
+    // Two parts of one record, the second starting with its context.
+    const std::size_t cut = record.size() / 2, context = motifs.context();
+    block.codes.assign(record.begin(), record.begin() + static_cast<std::ptrdiff_t>(cut + context));
+    block.parts.push_back({0, 0, 0, cut + context, 0, cut, true, false});
+    block.codes.insert(block.codes.end(), record.begin() + static_cast<std::ptrdiff_t>(cut - context),
+                       record.end());
+    block.parts.push_back({0, cut - context, cut + context, record.size() - cut + context, cut,
+                           record.size(), false, true});
+    for (std::uint64_t first_slice : {1u, 64u, 1000u}) {
+      ScanScratch scratch;
+      scratch.slice_letters = first_slice;
+      RowSink sink;
+      BlockCursor at;
+      std::size_t stops = 0;
+      do {
+        at = scan_block(motifs, block, options, scratch, sink, at, sink.bytes() + 1);
+        ++stops;
+      } while (at.part < block.parts.size() && stops < 100000);
+      EXPECT_EQ(sink.rows, expected(motifs, record, options)) << "first slice " << first_slice;
+      EXPECT_GT(stops, 4u);
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Strands, BlockScan,
                          ::testing::Combine(::testing::Values(Strand::kBoth, Strand::kForward,
                                                               Strand::kReversed),
@@ -157,6 +212,34 @@ TEST(BlockScanEdges, ShortSegmentsAndTheWrappedBound) {
     const std::vector<BaseCode> record(n, 1);
     const auto whole = rows_of(scan_piece(motifs, record, 0, n, 0, n, partial));
     EXPECT_EQ(whole, expected(motifs, record, partial)) << n;
+  }
+}
+
+// Sites are the window's letters on the hit's strand in the input's case:
+// reverse complement under kBoth, reversed under kReversed, cut short with
+// the window.
+TEST(BlockScanSites, LettersOnTheHitsStrandInTheInputsCase) {
+  Block block;
+  block.names = {"r"};
+  const std::string letters = "ACgtAaCG";
+  for (char c : letters) {
+    block.codes.push_back(static_cast<BaseCode>(std::string("ACGT").find(static_cast<char>(c & ~32))));
+    block.lower_case.push_back(c >= 'a');
+  }
+  block.parts.push_back({0, 100, 0, letters.size(), 100, 108, true, true});
+  const struct {
+    std::int8_t strand;
+    Strand scanned;
+    std::uint64_t start, end;
+    const char* site;
+  } cases[] = {{1, Strand::kBoth, 101, 105, "CgtA"},  {-1, Strand::kBoth, 101, 105, "TacG"},
+               {-1, Strand::kReversed, 101, 105, "AtgC"}, {1, Strand::kForward, 100, 108, "ACgtAaCG"},
+               {-1, Strand::kBoth, 106, 108, "CG"}};
+  for (const auto& c : cases) {
+    const PendingHit hit{c.start, c.end, c.start, 0, c.strand, 1.0f, 1.0f};
+    std::string site(c.end - c.start, '?');
+    site_letters(block, block.parts[0], hit, c.scanned, site.data());
+    EXPECT_EQ(site, c.site);
   }
 }
 

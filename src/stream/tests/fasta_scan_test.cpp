@@ -4,12 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <random>
 
 #include "stream/errors.hpp"
+#include "stream/hit_format.hpp"
 #include "stream/text_scan.hpp"
 
 namespace vok::stream {
@@ -80,7 +82,7 @@ TEST(FastaScan, SameHitsWhateverTheThreadsAndBlocks) {
       options.block_letters = block;
       FastaScan scan(motifs, {file.path()}, options);
       std::vector<Key> got;
-      while (auto batch = scan.next(nullptr)) add_keys(got, *batch);
+      while (auto chunk = scan.next(nullptr)) add_keys(got, chunk->hits);
       EXPECT_EQ(got, expected) << threads << " threads, blocks of " << block;
       EXPECT_EQ(scan.bytes_read(), text.size());
       EXPECT_EQ(scan.bytes_total(), text.size());
@@ -104,6 +106,56 @@ TEST(FastaScan, AnErrorComesAfterTheBatchesBeforeIt) {
   }
   EXPECT_EQ(letters_before_error, 20000u);
   EXPECT_FALSE(scan.next(nullptr).has_value());
+}
+
+// Lines formatted by the workers are the bytes the writer makes of the
+// columns, whatever the threads, the block size, and a budget so small that
+// blocks are cut into many chunks; and nothing is held beyond the budget.
+TEST(FastaScan, LinesOnTheWorkersAreTheColumnsFormatted) {
+  std::mt19937 rng(21);
+  std::string text;
+  for (int r = 0; r < 4; ++r) text += ">r" + std::to_string(r) + " x\n" + random_letters(rng, 2000 + rng() % 20000) + "\n";
+  const FastaFile file(text);
+  std::vector<MotifSpec> specs;
+  for (std::size_t length : {6u, 9u}) {  // loose: a hit at most windows
+    MotifSpec spec{"m" + std::to_string(length), "n", PwmMatrix("m", length), {0.0f, 0.0f}};
+    for (std::size_t i = 0; i < length; ++i) spec.matrix.at(i, i % 4) = 3;
+    specs.push_back(std::move(spec));
+  }
+  const auto motifs = std::make_shared<const MotifSet>(std::move(specs));
+  for (const HitFormat format : {HitFormat::kTsv, HitFormat::kBedPlus}) {
+    FastaScanOptions options;
+    options.scan.sites = true;
+    options.scan.partial_windows = true;
+    std::string expected;
+    {
+      FastaScan scan(motifs, {file.path()}, options);
+      while (auto chunk = scan.next(nullptr)) append_hits(expected, chunk->hits, *motifs, format, nullptr, true);
+    }
+    ASSERT_GT(expected.size(), 1u << 20);
+    for (std::size_t threads : {1u, 3u}) {
+      for (std::size_t budget : {std::size_t{1} << 16, std::size_t{1} << 22, std::size_t{64} << 20}) {
+        FastaScanOptions lines = options;
+        lines.threads = threads;
+        lines.block_letters = 5000;
+        lines.memory_budget = budget;
+        lines.lines = LineOutput{format, nullptr};
+        FastaScan scan(motifs, {file.path()}, lines);
+        std::string got;
+        std::size_t chunks = 0, hits = 0;
+        while (auto chunk = scan.next(nullptr)) {
+          got.append(chunk->text.view());
+          hits += chunk->hit_count;
+          EXPECT_TRUE(chunk->hits.size() == 0);
+          ++chunks;
+        }
+        EXPECT_EQ(got, expected) << threads << " threads, budget " << budget;
+        EXPECT_EQ(hits, static_cast<std::size_t>(std::count(got.begin(), got.end(), '\n')));
+        EXPECT_EQ(scan.hits_total(), hits);
+        if (budget < (1u << 20)) EXPECT_GT(chunks, expected.size() / (1u << 18)) << "chunks stay small";
+      }
+    }
+  }
 }
 
 // The interruption check runs while next() waits: here on a pipe that

@@ -16,6 +16,12 @@ struct SiteMatch {
   float mss;          // matrix similarity score
 };
 
+// The scores of one whole window, thresholds not applied.
+struct WindowScore {
+  float css;  // core similarity score
+  float mss;  // matrix similarity score
+};
+
 // Appends every accepted site of `bases` (codes 0..3) to `out`, in increasing
 // pos. Throws InternalFailure on a NaN in the matrix-score arithmetic.
 void scan_sites(const ScoringMatrix& model, std::span<const BaseCode> bases,
@@ -45,7 +51,14 @@ class SiteScanner {
   void scan_candidates(std::span<const BaseCode> bases, std::uint64_t first, std::uint64_t end,
                        std::vector<SiteMatch>& out) const;
 
+  // The css and mss of the window of L bases at `window`, with the very
+  // arithmetic of a scan (so the same bits as the site it would report).
+  // Throws InternalFailure as the scan does.
+  WindowScore score_window(const BaseCode* window) const;
+
  private:
+  // (sum of the window's terms - min_sum) / (max_sum - min_sum), guarded.
+  float matrix_score(const BaseCode* window, std::uint64_t rows) const;
   [[noreturn, gnu::cold, gnu::noinline]] void fail_window(const BaseCode* window,
                                                           std::uint64_t rows) const;
 

@@ -40,6 +40,25 @@ void SiteScanner::fail_window(const BaseCode* window, std::uint64_t rows) const 
   detail::fail_nan(detail::kSumNaN);
 }
 
+inline float SiteScanner::matrix_score(const BaseCode* window, std::uint64_t rows) const {
+  const float* const terms = terms_.data();
+  float sum = 0.0f;
+  for (std::uint64_t i = 0; i < rows; ++i) sum += terms[4 * i + (window[i] & kBaseMask)];
+  if (std::isnan(sum)) [[unlikely]] {
+    fail_window(window, rows);
+  }
+  const float numerator = check_nan(sum - model_->min_sum, detail::kSubtractionNaN);
+  check_nan(denominator_, detail::kSubtractionNaN);
+  return guarded_div(numerator, denominator_);
+}
+
+WindowScore SiteScanner::score_window(const BaseCode* window) const {
+  const ScoringMatrix& model = *model_;
+  std::uint32_t word = 0;
+  for (std::size_t j = 0; j < kCoreLength; ++j) word = (word << 2) | (window[model.core_start + j] & kBaseMask);
+  return {model.core_scores[word], matrix_score(window, model.length)};
+}
+
 std::uint64_t SiteScanner::candidate_count(std::uint64_t n) const {
   // Candidates p = m, m+1, ... stop at p + 5 > n or at p - m >= K, where
   // K = n - L + 5 wraps modulo 2^64 (and then never binds) when n + 5 < L.
@@ -60,10 +79,8 @@ void SiteScanner::scan_candidates(std::span<const BaseCode> bases, std::uint64_t
   const BaseCode* const record = bases.data();
   const BaseCode* const core = record + m;  // core word of candidate c starts at core[c]
   const float* const core_scores = model.core_scores.data();
-  const float* const terms = terms_.data();
   const float css_threshold = model.thresholds.css;
   const float mss_threshold = model.thresholds.mss;
-  const float min_sum = model.min_sum;
 
   // The word depends only on its five bases, so a range starts with the
   // first four bases of its first candidate's word.
@@ -76,17 +93,7 @@ void SiteScanner::scan_candidates(std::span<const BaseCode> bases, std::uint64_t
     if (!(css >= css_threshold)) continue;  // below the threshold, or NaN
 
     // The matrix window starts at q = p - m = c; rows past the record's end add nothing.
-    const BaseCode* const window = record + c;
-    const std::uint64_t window_rows = std::min(rows, n - c);
-    float sum = 0.0f;
-    for (std::uint64_t i = 0; i < window_rows; ++i) sum += terms[4 * i + (window[i] & kBaseMask)];
-    if (std::isnan(sum)) [[unlikely]] {
-      fail_window(window, window_rows);
-    }
-
-    const float numerator = check_nan(sum - min_sum, detail::kSubtractionNaN);
-    check_nan(denominator_, detail::kSubtractionNaN);
-    const float mss = guarded_div(numerator, denominator_);
+    const float mss = matrix_score(record + c, std::min(rows, n - c));
     if (mss >= mss_threshold) out.push_back(SiteMatch{m + c, css, mss});
   }
 }

@@ -1,38 +1,102 @@
 #pragma once
 // The per-hit p-value: P(a random full window scores mss >= the hit's own),
-// as one table lookup.
-#include <cmath>
+// never below the exact value and within 1% of it, callable from many threads
+// at once.
+//
+// The table covers the scores a motif's hits can have (mss >= a floor, the
+// motif's scan threshold) as levels: runs of scores over which one value,
+// rounded up to a float, is at least the true tail at every score of the run
+// and at most 1% above it. The values come from the exact distribution of the
+// scan's float sums where those are few (short matrices, tied rows), else
+// from a whole-window grid made fine enough for the matrix. Runs the grid
+// cannot settle to 1% (scores whose words differ only by rounding, or the
+// sparse top of the range) are marked loose: a score there is counted
+// exactly on first use and kept in a lock-free cache.
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <vector>
+
+#include "stats/background.hpp"
+#include "stats/float_sum_tail.hpp"
+#include "stats/window_sum.hpp"
 
 namespace vok {
 
-class SumGrid;
-class WindowSumModel;
-
 class HitPValueTable {
  public:
-  HitPValueTable() = default;
+  // Values at scores >= floor_mss are capped at `cap`, itself an upper bound
+  // on P(mss >= floor_mss) (as the threshold search computed it), so that no
+  // hit passing a threshold chosen for a rate shows a p-value above it.
+  HitPValueTable(const WindowSumModel& window, const Background& background, float floor_mss,
+                 double cap = 1.0);
+  HitPValueTable(HitPValueTable&&) noexcept;
+  HitPValueTable& operator=(HitPValueTable&&) noexcept;
+  ~HitPValueTable();
 
-  // From the grid distribution of the whole window's sum.
-  HitPValueTable(const WindowSumModel& window, const SumGrid& whole_window);
-
-  // An upper bound on P(mss >= value) for a random full window; 1 for a NaN
-  // or non-positive value. Costs one multiply-add, a rounding and a load.
+  // The p-value of a hit scoring `mss`: 1 for NaN or mss <= 0, 0 above every
+  // window. Const and safe from several threads: a loose score costs an exact
+  // count the first time it is seen.
   float operator()(float mss) const {
-    double cells = std::ceil(static_cast<double>(mss) * scale_ + shift_);
-    cells = (mss > 0.0f && cells > 0.0) ? cells : 0.0;  // NaN lands here too
-    cells = cells < last_ ? cells : last_;
-    return tail_[static_cast<std::size_t>(cells)];
+    if (!(mss > 0.0f)) return 1.0f;
+    double position = (static_cast<double>(mss) - bottom_) * inverse_width_;
+    position = position > 0.0 ? position : 0.0;
+    position = position < last_cell_ ? position : last_cell_;
+    const Cell& cell = cells_[static_cast<std::size_t>(position)];
+    const float value = mss >= cell.boundary ? cell.above : cell.below;
+    return value >= 0.0f ? value : searched(mss);  // loose, or a cell holding several level starts
   }
 
-  std::size_t size() const { return tail_.size(); }
+  std::size_t levels() const { return starts_.size(); }
+  // Levels marked loose (settled per score on first use).
+  std::size_t loose_levels() const;
+  // The probability share of the covered scores that falls on loose levels:
+  // about the share of hits that need an exact count on first sight.
+  double loose_share() const { return loose_share_; }
+  // Grid cells of the whole window's grid, or 0 when exact float sums were used.
+  std::size_t grid_cells() const { return grid_cells_; }
+  std::size_t memory_bytes() const;
 
  private:
-  double scale_ = 0.0;      // grid steps per unit of mss (lowered for rounding)
-  double shift_ = 0.0;      // grid index of mss 0, minus the band and the float error
-  double last_ = 0.0;       // index of the last entry (probability 0)
-  std::vector<float> tail_{1.0f};  // P(K >= j), each rounded up to a float
+  static constexpr std::size_t kNoLevel = ~std::size_t{0};
+  struct SlowPath;
+
+  // One cell of the uniform index over mss: the values on either side of
+  // the one level start inside it. NaN: look the score up among the levels.
+  struct Cell {
+    float boundary;  // the level start inside the cell; +infinity: none
+    float below;     // value of scores below the boundary (negative: loose)
+    float above;     // value of scores at or above it
+  };
+
+  // The last level whose start is <= mss, or kNoLevel below the first.
+  std::size_t level_of(float mss) const;
+  float searched(float mss) const;
+  float refined(float mss, std::size_t level) const;
+  void build_from_atoms(const std::vector<FloatSumAtom>& atoms);
+  struct GridOutcome {
+    double loose_share;   // probability on loose levels / P(mss >= floor)
+    double gap_at_floor;  // upper / lower bound - 1 at the floor
+  };
+  GridOutcome build_from_grid(std::size_t cells);
+  void add_level(float start, double tail, bool loose);
+  void index_levels();
+
+  double bottom_ = 0.0;                 // mss of the first cell's left edge (the first level's start)
+  double inverse_width_ = 0.0;          // cells per unit of mss
+  double last_cell_ = 0.0;              // index of the last cell
+  std::vector<Cell> cells_;             // the index over mss, from bottom_ up
+  std::vector<float> starts_;           // smallest mss of each level, ascending
+  std::vector<float> values_;           // p-value of each level; negative: loose, |value| an upper bound
+  float floor_mss_;                     // the lowest score the levels cover
+  float cap_;                           // most any score >= floor_mss_ gets, rounded up
+  std::size_t grid_cells_ = 0;          // cells of the grid the levels came from; 0: exact
+  double loose_share_ = 0.0;            // probability on loose levels / P(mss >= floor)
+  std::unique_ptr<WindowSumModel> window_;  // for exact counts of loose scores
+  Background background_;                   // the same
+  std::unique_ptr<std::atomic<std::uint64_t>[]> cache_;  // mss bits << 32 | p-value bits; all ones: empty
+  std::unique_ptr<SlowPath> slow_;  // the matrix's statistics for scores exact counts cannot settle
 };
 
 }  // namespace vok

@@ -13,13 +13,13 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <stdexcept>
 #include <vector>
 
 #include "scoring/scoring_matrix.hpp"
 #include "stats/background.hpp"
-#include "stats/hit_pvalue_table.hpp"
 #include "stats/sum_grid.hpp"
 #include "stats/window_sum.hpp"
 
@@ -44,9 +44,13 @@ class MatrixStatistics {
   static constexpr std::size_t kDefaultGridCells = std::size_t{1} << 14;
   // The finest grid pvalue() refines to.
   static constexpr std::size_t kMaxGridCells = std::size_t{1} << 21;
+  // pvalue() refines until its upper bound is within this of its lower bound.
+  static constexpr double kTargetRelativeGap = 0.0025;
 
   // Throws std::invalid_argument for a model without a score range.
   MatrixStatistics(const ScoringMatrix& model, const Background& background,
+                   std::size_t grid_cells = kDefaultGridCells);
+  MatrixStatistics(const WindowSumModel& window, const Background& background,
                    std::size_t grid_cells = kDefaultGridCells);
 
   const Background& background() const { return background_; }
@@ -62,18 +66,22 @@ class MatrixStatistics {
   // Bounds on P(css >= a and mss >= b) of a random full window, on this grid.
   TailBounds tail_bounds(float css_threshold, float mss_threshold) const;
 
-  // The p-value of the pair: an upper bound on P(css >= a and mss >= b).
-  // When the grid bounds are more than 0.5% apart, the words near the
-  // threshold are counted exactly if that stays cheap, else the grid is
-  // refined until the bounds are within 0.5% (or the finest grid is reached,
-  // or the band is down to the float error of the sum).
+  // Bounds on P(css >= a and mss >= b), refined until they are within
+  // kTargetRelativeGap of each other: on the base grid, then on grids eight
+  // times finer each (while the band stays above the float error of the
+  // sum and within kMaxGridCells), then by exact counts (branch and bound
+  // over words, then the float sums themselves). Only when all of these run
+  // out of their budgets are the bounds wider; they say by how much.
+  TailBounds pvalue_bounds(float css_threshold, float mss_threshold) const;
+
+  // The p-value of the pair: the upper bound of pvalue_bounds(), so never
+  // below the true rate and, where those bounds are tight, within 0.25% of it.
   double pvalue(float css_threshold, float mss_threshold) const;
 
-  // The smallest mss threshold b >= 0 whose upper bound P(css >= a and
-  // mss >= b) is <= p, so the true rate of the pair (a, b) never exceeds p
-  // (bounds from the grid, or exact counts where the grid is too coarse).
-  // When even the best window is too likely, a threshold above every
-  // attainable mss (no hits). Throws std::invalid_argument unless 0 < p.
+  // The smallest float mss threshold b >= 0 with pvalue(a, b) <= p, so the
+  // true rate of the pair (a, b) never exceeds p. When even the best window
+  // is too likely, a threshold above every attainable mss (no hits). Throws
+  // std::invalid_argument unless 0 < p.
   float threshold_for_pvalue(double p, float css_threshold = 0.0f) const;
 
   // The highest css threshold that rejects no window reaching mss_threshold
@@ -82,15 +90,17 @@ class MatrixStatistics {
   // have. With it the css test costs no sensitivity at that mss threshold.
   float css_threshold_keeping(float mss_threshold) const;
 
-  // Per-hit p-values by mss, for full windows.
-  const HitPValueTable& hit_table() const { return hit_table_; }
-
  private:
+  class FinerGrids;
+
   // With with_lower false, the lower bound is left at 0 (saves half the work).
   TailBounds tail_bounds_on(const SumGrid& rest, float css_threshold, float mss_threshold,
                             bool with_lower = true) const;
   SumGrid rest_grid(double step) const;
-  float grid_threshold(double p, float css_threshold) const;
+  // The smallest float mss whose base-grid upper (or lower) bound is <= p.
+  float grid_threshold(double p, float css_threshold, bool by_lower) const;
+  // A threshold above the best window's mss.
+  float no_window_passes() const;
 
   WindowSumModel window_;                              // the scan's terms and float bounds
   Background background_;                              // base probabilities of random sequence
@@ -100,7 +110,7 @@ class MatrixStatistics {
   std::vector<double> css_tail_by_rank_;               // P(css >= css of words_by_css_[r]) summed to rank r
   double base_step_;                                   // grid step of rest_, in units of the sum
   SumGrid rest_;                                       // distribution of the non-core rows' sum
-  HitPValueTable hit_table_;                           // tail of the whole window's mss
+  std::shared_ptr<FinerGrids> finer_;                  // finer rest grids, built as pvalue() needs them
 };
 
 }  // namespace vok

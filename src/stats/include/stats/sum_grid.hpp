@@ -82,6 +82,19 @@ class SumDistribution {
   // Cells holding probability > 0.
   std::size_t occupied_cells() const;
 
+  // Forgets the mass below grid index `index`: tails at indices >= the
+  // lowest index ever dropped below stay exact, those below it do not.
+  void drop_below(std::size_t index);
+
+  // P(K >= j) for j = first, first + 1, ... up to the last index (where it
+  // is 0); exact for j at or above every index dropped below.
+  std::vector<double> tail_from(std::size_t first) const;
+
+  double step() const { return step_; }
+  double offset() const { return offset_; }
+  std::size_t positions() const { return positions_; }
+
+  // The finished distribution; std::logic_error after drop_below().
   SumGrid grid() const;
 
  private:
@@ -89,7 +102,8 @@ class SumDistribution {
   double offset_ = 0.0;        // sum of the rows' smallest terms
   double max_real_sum_ = 0.0;  // sum of the rows' largest terms
   std::size_t positions_ = 0;  // rows added
-  std::vector<double> mass_;   // mass_[K] = P(grid index K)
+  std::size_t first_ = 0;      // grid index of mass_[0]
+  std::vector<double> mass_;   // mass_[K - first_] = P(grid index K)
   std::vector<double> next_;   // scratch for the next row
 };
 

@@ -28,6 +28,7 @@ struct BlockPart {
 struct Block {
   std::vector<std::string> names;  // record names the parts refer to
   std::vector<BaseCode> codes;     // scan codes 0..3 and kBreak, parts back to back
+  std::vector<std::uint8_t> lower_case;  // beside codes: 1 where the letter was lower case; empty unless sites are kept
   std::vector<BlockPart> parts;    // in record order
   std::uint64_t letters = 0;       // sequence letters first read into this block (context excluded)
   std::uint64_t input_bytes = 0;   // input bytes consumed when the block was closed (running total)

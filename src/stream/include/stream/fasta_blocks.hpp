@@ -17,9 +17,10 @@ namespace vok::stream {
 class FastaBlockReader {
  public:
   // `context`: letters shared with the neighbouring part on each side (the
-  // longest motif length - 1). `stop` is passed to the byte sources.
+  // longest motif length - 1). `stop` is passed to the byte sources. With
+  // `keep_case` blocks fill Block::lower_case.
   FastaBlockReader(std::vector<std::string> paths, bool mask, std::size_t block_letters,
-                   std::size_t context, const std::atomic<bool>* stop);
+                   std::size_t context, const std::atomic<bool>* stop, bool keep_case = false);
   ~FastaBlockReader();
 
   // Fills `block` (cleared first) with the next stretch of input; false when
@@ -48,6 +49,7 @@ class FastaBlockReader {
   const LetterTable& table_;            // letter -> code
   std::size_t block_letters_;           // letters read per block before it is closed
   std::size_t context_;                 // context letters on each side of a part
+  bool keep_case_;                      // fill Block::lower_case beside the codes
   const std::atomic<bool>* stop_;       // abandons waits on pipes
   std::unique_ptr<ByteSource> source_;  // the open input, if any
   std::uint64_t finished_bytes_ = 0;    // raw bytes of the inputs already closed
@@ -61,6 +63,7 @@ class FastaBlockReader {
   bool in_record_ = false;              // a record is open
   std::string record_name_;             // its name
   std::vector<BaseCode> carry_;         // tail of the last part, for a continuing record
+  std::vector<std::uint8_t> carry_lower_;  // its lower-case flags (with keep_case_)
   std::uint64_t carry_offset_ = 0;      // record position of carry_[0]
   std::uint64_t carry_owned_ = 0;       // first window start owned by the next part
   BlockPart* part_ = nullptr;           // the open part in the block being filled
