@@ -8,6 +8,7 @@ from typing import List
 
 from ..controls import DEFAULT_SEED
 from ..enrichment import TESTS, run_enrichment, table_lines
+from ..output import is_own_stdout
 from . import running
 from .common import (PROG, Parser, UsageError, add_motif_options, add_scanning_options,
                      check_motif_options, command_main, load_motif_records)
@@ -102,7 +103,8 @@ def parse_options(argv: List[str]) -> argparse.Namespace:
         raise UsageError("--seed must be an integer in [0, 2^64)")
     if options.control == "genome" and options.genome is None:
         raise UsageError("--control genome needs --genome")
-    if "-" in (options.targets, options.control, options.report, options.save_control):
+    if "-" in (options.targets, options.control, options.report, options.save_control) or any(
+            path is not None and is_own_stdout(path) for path in (options.report, options.save_control)):
         raise UsageError("enrich reads files, not standard input, and writes the table alone to "
                          "standard output")
     return options
