@@ -167,7 +167,7 @@ def main():
         prepared = prepare_motifs(str(motifs), pvalue=args.pvalue, pvalues=True)
         thresholds = f"p-value {args.pvalue:g} with a pvalue column (vok-scan's default)"
     else:
-        prepared = prepare_motifs(str(motifs))
+        prepared = prepare_motifs(str(motifs), css=DEFAULT_CSS, mss=DEFAULT_MSS)
         thresholds = f"css {DEFAULT_CSS}, mss {DEFAULT_MSS}"
     lengths = [len(record.matrix) for record in prepared.records]
     print(f"input: {args.mbp:g} Mbp, {len(lengths)} motifs (mean length {np.mean(lengths):.1f}), "

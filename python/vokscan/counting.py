@@ -14,10 +14,11 @@ from typing import Iterator, List, Optional, Tuple
 import numpy as np
 
 from .indexed_fasta import IndexedFasta
-from .output import AtomicOutput
+from .output import AtomicOutput, is_own_stdout, writes_in_place
+from .quoting import has_control_characters, written_name
 from .records import RecordChunk, chunks_of, fasta_records, region_chunks, scan_chunk
 from .regions import load_regions
-from .scanning import DEFAULT_MSS, PreparedMotifs, _engine, _split_sequences, prepare_motifs
+from .scanning import PreparedMotifs, _engine, _split_sequences, prepare_motifs
 
 VALUES = ("count", "presence", "max_score")
 FORMATS = ("tsv", "npz", "mtx", "h5ad")
@@ -28,7 +29,8 @@ class CountError(ValueError):
 
 
 def format_of(path: Optional[str]) -> str:
-    """The output format told by the file name (standard output: TSV)."""
+    """The output format told by the file name (standard output, and a
+    device, FIFO or socket whose name tells none: TSV)."""
     if path in (None, "-"):
         return "tsv"
     name = os.fspath(path).lower()
@@ -36,6 +38,8 @@ def format_of(path: Optional[str]) -> str:
                         (".mtx", "mtx"), (".h5ad", "h5ad")):
         if name.endswith(suffix):
             return fmt
+    if is_own_stdout(os.fspath(path)) or writes_in_place(os.fspath(path)):
+        return "tsv"
     raise CountError(f"{path}: cannot tell the format from the name; end it in .tsv, .tsv.gz, .npz, "
                      ".mtx or .h5ad")
 
@@ -60,14 +64,14 @@ class CountScan:
     """Scans chunks of records into a SiteTally that keeps the pairs."""
 
     def __init__(self, prepared: PreparedMotifs, value: str, *, strand="both", mask=False,
-                 partial_windows=False, threads=0):
+                 partial_windows=False, threads=0, stop=None):
         if value not in VALUES:
             raise CountError(f"value must be one of {', '.join(VALUES)}, not {value!r}")
         self.engine = _engine()
         self.prepared = prepared
         self.value = value
         self.options = {"strand": strand, "mask": mask, "partial_windows": partial_windows,
-                        "threads": threads}
+                        "threads": threads, "stop": stop}
         self.tally = self.engine.SiteTally(len(prepared.records), keep_pairs=True,
                                            keep_max_mss=value == "max_score")
 
@@ -100,7 +104,7 @@ def count_matrix(prepared: PreparedMotifs, chunks: Iterator[RecordChunk], value:
 
 
 def count_sites(motifs, sequences, *, regions=None, presence: bool = False, max_score: bool = False,
-                sparse: bool = False, css: Optional[float] = None, mss: float = DEFAULT_MSS,
+                sparse: bool = False, css: Optional[float] = None, mss: Optional[float] = None,
                 cutoffs=None, pvalue: Optional[float] = None, background="uniform", strand: str = "both",
                 mask: bool = False, partial_windows: bool = False, threads: int = 0,
                 motif_format: Optional[str] = None):
@@ -133,9 +137,16 @@ def count_sites(motifs, sequences, *, regions=None, presence: bool = False, max_
 class CountWriter:
     """Writes a count matrix to `path` in the format its name tells, atomically:
     nothing appears under the final names unless every row was written. TSV
-    and Matrix Market are written chunk by chunk; NPZ and H5AD at the end."""
+    and Matrix Market are written chunk by chunk; NPZ and H5AD at the end.
+    Names are written with control characters as '_', so that none adds
+    fields or lines to the text formats.
 
-    def __init__(self, path: Optional[str], scan: CountScan, row_title: str = "sequence"):
+    `main`, an AtomicOutput of `path` made already, and `add_output`, which
+    makes the others, hand the files to a caller that names them itself
+    (the command); by default finish() names them and discard() removes them."""
+
+    def __init__(self, path: Optional[str], scan: CountScan, row_title: str = "sequence", *,
+                 main: Optional[AtomicOutput] = None, add_output=None):
         self.format = format_of(path)
         if self.format == "h5ad":
             try:
@@ -145,17 +156,21 @@ class CountWriter:
                                  "python -m pip install 'vok[anndata]'") from None
         self.scan = scan
         self.motif_ids = list(scan.prepared.ids)
+        self.names_cleaned = any(map(has_control_characters, self.motif_ids + list(scan.prepared.names)))
         self.outputs: List[AtomicOutput] = []
-        self.main = self._output(path)
+        self.own_outputs = add_output is None  # named by finish(), not by the caller
+        self.add_output = add_output or AtomicOutput
+        self.main = self._output(path) if main is None else main
         self.names: List[str] = []        # row names kept for the formats written at the end
         self.rows_written = 0
         self.pairs_written = 0
         self.handle = None
         if self.format == "tsv":
             self.handle = self._open(self.main)
-            self.handle.write(("\t".join([row_title] + self.motif_ids) + "\n").encode())
+            self.handle.write(("\t".join([row_title] + [written_name(i) for i in self.motif_ids]) + "\n")
+                              .encode("utf-8", "surrogateescape"))
         elif self.format == "mtx":
-            base = path[:-4]
+            base = os.fspath(path)[:-4]
             self.rows_output = self._output(base + ".rows.tsv")
             self.cols_output = self._output(base + ".cols.tsv")
             self.rows_handle = open(self.rows_output.target, "wb")
@@ -164,9 +179,15 @@ class CountWriter:
             self.handle = tempfile.TemporaryFile(dir=os.path.dirname(os.path.abspath(path)))
 
     def _output(self, path) -> AtomicOutput:
-        output = AtomicOutput(path)
+        output = self.add_output(path)
         self.outputs.append(output)
         return output
+
+    def _row_names(self, names: List[str]) -> List[str]:
+        if any(map(has_control_characters, names)):
+            self.names_cleaned = True
+            return [written_name(name) for name in names]
+        return names
 
     @staticmethod
     def _open(output: AtomicOutput):
@@ -182,12 +203,13 @@ class CountWriter:
             self.names.extend(chunk.names)
             return
         rows = self.scan.tally.take_rows()
+        names = self._row_names(chunk.names)
         if self.format == "tsv":
-            self.handle.write(rows.wide_text(chunk.names, len(self.motif_ids), self.scan.value))
+            self.handle.write(rows.wide_text(names, len(self.motif_ids), self.scan.value))
         else:
             self.handle.write(rows.matrix_market_text(self.rows_written, self.scan.value))
-            self.rows_handle.write("".join(f"{name}\n" for name in chunk.names).encode("utf-8",
-                                                                                     "surrogateescape"))
+            self.rows_handle.write("".join(f"{name}\n" for name in names).encode("utf-8",
+                                                                              "surrogateescape"))
             self.pairs_written += len(rows.indices)
         self.rows_written += len(chunk)
 
@@ -223,23 +245,29 @@ class CountWriter:
                 shutil.copyfileobj(self.handle, out, 1 << 20)
             self.handle.close()
             with open(self.cols_output.target, "wb") as cols:
-                cols.write("".join(f"{i}\t{n}\n" for i, n in zip(self.motif_ids, self.scan.prepared.names))
+                cols.write("".join(f"{written_name(i)}\t{written_name(n)}\n"
+                                   for i, n in zip(self.motif_ids, self.scan.prepared.names))
                            .encode("utf-8", "surrogateescape"))
         else:
             if self.main.target is None:
                 self.handle.flush()
             else:
                 self.handle.close()
-        for output in self.outputs:
-            output.commit()
+        if self.own_outputs:
+            for output in self.outputs:
+                output.commit()
 
-    def discard(self) -> None:
-        """Removes every unfinished file; safe to call more than once."""
+    def close(self) -> None:
+        """Closes the files still open (standard output stays open)."""
         for handle in (self.handle, getattr(self, "rows_handle", None)):
             if handle is not None and self.main.target is not None:
                 try:
                     handle.close()
                 except OSError:
                     pass
+
+    def discard(self) -> None:
+        """Removes every unfinished file; safe to call more than once."""
+        self.close()
         for output in self.outputs:
             output.discard()

@@ -18,6 +18,7 @@ import numpy as np
 import vok
 
 from .motifs import Motif
+from .quoting import quote
 
 PREFIX = "Could not parse completly. "
 QUOTE_LIMIT = 80  # characters of a bad line quoted in a message
@@ -37,9 +38,7 @@ def parse_cutoffs(text: str, source: str = "<text>") -> Dict[str, Tuple[float, f
             remainder = message[len(PREFIX):]
             line_number = text[: len(text) - len(remainder)].count("\n") + 1
             bad = remainder.splitlines()[0] if remainder.splitlines() else remainder
-            if len(bad) > QUOTE_LIMIT:  # a message stays one short line
-                bad = bad[:QUOTE_LIMIT - 3] + "..."
-            what = f"'{bad}'" if bad.strip() else "an empty line"
+            what = quote(bad) if bad.strip() else "an empty line"
             raise CutoffError(
                 f"{source}: line {line_number}: {what} is not a cut-off line "
                 f"('1 <css> <mss> <accession> <identifier>')") from None

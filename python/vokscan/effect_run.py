@@ -12,6 +12,7 @@ from typing import Callable, Dict, Iterator, List, Optional, Tuple
 import numpy as np
 
 from .indexed_fasta import IndexedFasta
+from .quoting import written_name
 from .scanning import PreparedMotifs
 from .variant_input import VariantError, VariantRecord
 
@@ -81,9 +82,11 @@ class EffectBatch:
     variants: List[Tuple[VariantRecord, str]] = field(default_factory=list)  # (record, ALT) by index
 
     def labels(self) -> List[bytes]:
-        """Per variant: its chrom, pos, id, ref and alt fields, tab-separated."""
-        return [f"{r.chrom}\t{r.pos}\t{r.id}\t{r.ref}\t{alt}".encode("utf-8", "surrogateescape")
-                for r, alt in self.variants]
+        """Per variant: its chrom, pos, id, ref and alt fields, tab-separated;
+        control characters in chrom and id written as '_' (the alleles are
+        bases), so that no name adds fields or lines."""
+        return [f"{written_name(r.chrom)}\t{r.pos}\t{written_name(r.id)}\t{r.ref}\t{alt}"
+                .encode("utf-8", "surrogateescape") for r, alt in self.variants]
 
     def column(self, name: str) -> np.ndarray:
         """One of chrom, pos, id, ref and alt, per variant."""

@@ -22,6 +22,7 @@ from . import pvalues as pvalue_module
 from .indexed_fasta import IndexedFasta
 from .motifs import Motif
 from .output import AtomicOutput
+from .quoting import written_name
 from .records import (RecordChunk, chunks_of, fasta_records, region_chunks,
                       scan_chunk)
 from .regions import Regions, load_regions
@@ -209,9 +210,11 @@ def run_enrichment(motifs, targets, control=None, *, genome=None, control_times:
                    pvalue: Optional[float] = None, css: Optional[float] = None, mss: Optional[float] = None,
                    cutoffs=None, background="uniform", strand: str = "both", mask: bool = False,
                    threads: int = 0, motif_format: Optional[str] = None,
-                   control_sink=None) -> EnrichmentResult:
+                   control_sink=None, stop=None) -> EnrichmentResult:
     """The enrichment table with what the report shows besides; see enrich().
-    control_sink: a binary file that receives the control sequences as FASTA."""
+    control_sink: a binary file that receives the control sequences as FASTA;
+    stop: a callable asked as the scans go, a true answer ends the run
+    (KeyboardInterrupt)."""
     _check_options(control, control_times, shuffle_k, seed, test)
     if pvalue is not None and mss is not None:
         raise EnrichmentError("give pvalue or mss, not both")
@@ -235,21 +238,25 @@ def run_enrichment(motifs, targets, control=None, *, genome=None, control_times:
         background = _background_of(target_source)
     if pvalue is None and mss is None:
         pvalue = pvalue_module.DEFAULT_PVALUE
-    prepared = prepare_motifs(records, css=css, mss=0.0 if mss is None else mss, cutoffs=cutoffs,
+    prepared = prepare_motifs(records, css=css, mss=mss, cutoffs=cutoffs,
                               pvalue=pvalue if mss is None else None, background=background,
                               strand=strand)
-    options = {"strand": strand, "mask": mask, "partial_windows": False, "threads": threads}
+    options = {"strand": strand, "mask": mask, "partial_windows": False, "threads": threads, "stop": stop}
     target_scan = _SetScan(engine, prepared, options, True, f"targets ({target_source.display})")
     control_scan = _SetScan(engine, prepared, options, False,
                             f"control ({control_source.display})" if control_source else "control")
 
     def control_chunk(chunk):
+        if stop is not None and stop():
+            raise KeyboardInterrupt
         if control_sink is not None:
             control_sink.writelines(control_module.fasta_lines(chunk))
         control_scan.add(chunk)
 
     produced = 0
     for chunk in target_source.chunks():
+        if stop is not None and stop():
+            raise KeyboardInterrupt
         target_scan.add(chunk)
         if kind == "shuffle":
             shuffled = control_module.shuffled_chunk(engine, chunk, shuffle_k, control_times, seed, produced)
@@ -342,7 +349,8 @@ def enrich(motifs, targets, control=None, *, genome=None, control_times: int = 3
 
 def table_lines(table) -> Iterator[str]:
     """The table as TSV lines with a header; p-, q- and E-values are written
-    from their logarithms, so that none underflows to 0."""
+    from their logarithms, so that none underflows to 0. Control characters
+    in motif ids and names are written as '_'."""
     yield "\t".join(COLUMNS) + "\n"
     log10_p = table["log10_pvalue"].to_numpy()
     # The frame holds q and E as doubles; they are recomputed in log space.
@@ -350,7 +358,7 @@ def table_lines(table) -> Iterator[str]:
     log10_e = log10_p + np.log10(max(len(table), 1))
     for i, row in enumerate(table.itertuples(index=False)):
         yield "\t".join([
-            str(row.rank), row.motif_id, row.motif_name, str(row.target_sequences), str(row.target_with_site),
+            str(row.rank), written_name(row.motif_id), written_name(row.motif_name), str(row.target_sequences), str(row.target_with_site),
             _number(row.target_fraction), str(row.control_sequences), str(row.control_with_site),
             _number(row.control_fraction), _number(row.enrichment), f"{row.log10_pvalue + 0.0:.8g}",
             stats.format_log10(log10_p[i]), stats.format_log10(log10_q[i]), stats.format_log10(log10_e[i]),

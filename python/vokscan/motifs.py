@@ -13,11 +13,13 @@ import io
 import os
 import re
 from dataclasses import dataclass
-from typing import List, Optional
+from typing import List, Optional, Tuple
 
 import numpy as np
 
 import vok
+
+from .quoting import quote
 
 #: Names accepted by ``--motif-format`` / ``format=``.
 FORMATS = ("transfac", "jaspar", "pfm", "meme", "homer")
@@ -49,7 +51,7 @@ class Motif:
 
 def validate(motif: Motif, where: str = "") -> Motif:
     """Check shape and values of one matrix; raise MotifError naming it."""
-    label = f"{where}motif '{motif.id}'"
+    label = f"{where}motif {quote(motif.id)}"
     m = motif.matrix
     if m.ndim != 2 or m.shape[1] != 4:
         raise MotifError(f"{label}: expected 4 columns (A, C, G, T), got shape {m.shape}")
@@ -134,6 +136,27 @@ _NUMBER = r"[-+]?(?:\d+\.?\d*|\.\d+)(?:[eE][-+]?\d+)?"
 _NUMBER_ROW = re.compile(rf"^\s*{_NUMBER}(?:[\s,]+{_NUMBER})*\s*$")
 _LETTER_ROW = re.compile(r"^\s*[ACGTacgt]\s*[:|\[]?\s*[\[]?\s*[-+.\d]")
 _TRANSFAC_KEY = re.compile(r"^(?:ID|AC|NA|P0|PO|DE|BF|VV|XX|//)(?:\s|$)")
+# The line that starts a TRANSFAC matrix (P0, or PO in some exports).
+_TRANSFAC_MATRIX = re.compile(r"^P[0O](?:\s|$)")
+_SEQUENCE_ROW = re.compile(r"^[A-Za-z*-]+$")
+_CONSENSUS = re.compile(r"[ACGTRYKMSWBDHVN]+", re.I)
+
+
+def _homer_shaped(header: str, rows: List[str]) -> bool:
+    """Whether a '>' block of four lines of four numbers is a HOMER motif of
+    4 positions rather than four rows (A, C, G, T) of 4 positions: a HOMER
+    header (consensus of one letter per line, a tab, the name), or lines that
+    are frequencies summing to 1 while the columns are not."""
+    fields = header[1:].split("\t")
+    consensus = fields[0].strip()
+    if len(fields) > 1 and _CONSENSUS.fullmatch(consensus) and len(consensus) == len(rows):
+        return True
+    if not all(_NUMBER_ROW.match(row) for row in rows):
+        return False  # not numbers: the reader names the fault
+    values = np.array([[float(v) for v in row.replace(",", " ").split()] for row in rows])
+    lines_are_frequencies = np.all(np.abs(values.sum(axis=1) - 1.0) <= FREQUENCY_ROW_TOLERANCE)
+    columns_are_frequencies = np.all(np.abs(values.sum(axis=0) - 1.0) <= FREQUENCY_ROW_TOLERANCE)
+    return bool(lines_are_frequencies and not columns_are_frequencies)
 
 
 def detect_format(text: str) -> Optional[str]:
@@ -150,13 +173,14 @@ def detect_format(text: str) -> Optional[str]:
         if _LETTER_ROW.match(following):
             return "jaspar"
         if _NUMBER_ROW.match(following):
-            widths = []
+            rows = []
             for line in lines[1:]:
                 if line.startswith(">"):
                     break
-                widths.append(len(line.replace(",", " ").split()))
+                rows.append(line)
+            widths = [len(row.replace(",", " ").split()) for row in rows]
             # HOMER: one line of four values per position; otherwise four rows of L values.
-            if widths and all(w == 4 for w in widths) and len(widths) != 4:
+            if all(w == 4 for w in widths) and (len(rows) != 4 or _homer_shaped(lines[0], rows)):
                 return "homer"
             return "pfm"
         return None
@@ -172,25 +196,32 @@ def detect_format(text: str) -> Optional[str]:
 def _parse_transfac(text: str) -> List[Motif]:
     from Bio.motifs import transfac
 
+    if not any(_TRANSFAC_MATRIX.match(line) for line in text.splitlines()):
+        return []  # no record (Bio.motifs would fail on its own variables)
     # A last record without its closing "//" would be dropped silently.
     if not re.search(r"^//\s*\Z", text.rstrip() + "\n", re.M):
         text = text.rstrip("\r\n") + "\n//\n"
     records = transfac.read(io.StringIO(text), strict=False)
-    return [from_biopython_motif(m, "transfac") for m in records]
+    motifs = [from_biopython_motif(m, "transfac") for m in records]
+    for number, motif in enumerate(motifs, start=1):
+        # Records without ID, AC and NA (as Bio.motifs writes them).
+        motif.id = motif.id or f"motif_{number}"
+    return motifs
 
 
-def _split_blocks(text: str) -> List[List[str]]:
-    """Blocks of non-empty lines, each starting at a '>' header when there are headers."""
-    blocks: List[List[str]] = []
-    current: List[str] = []
-    for raw in text.splitlines():
+def _split_blocks(text: str) -> List[List[Tuple[int, str]]]:
+    """Blocks of non-empty (line number, line) pairs, each starting at a '>'
+    header when there are headers."""
+    blocks: List[List[Tuple[int, str]]] = []
+    current: List[Tuple[int, str]] = []
+    for number, raw in enumerate(text.splitlines(), start=1):
         line = raw.strip()
         if not line:
             continue
         if line.startswith(">") and current:
             blocks.append(current)
             current = []
-        current.append(line)
+        current.append((number, line))
     if current:
         blocks.append(current)
     return blocks
@@ -204,34 +235,39 @@ def _header(line: str):
     return fields[0], fields[1].strip() if len(fields) > 1 else ""
 
 
-def _numbers(text: str, what: str) -> List[float]:
-    try:
-        return [float(v) for v in text.replace(",", " ").split()]
-    except ValueError:
-        raise MotifError(f"{what}: expected numbers, got '{text.strip()}'") from None
+def _numbers(text: str, where: str) -> List[float]:
+    values = []
+    for field in re.split(r"[\s,]+", text.strip()):
+        try:
+            values.append(float(field))
+        except ValueError:
+            raise MotifError(f"{where}: expected numbers, got {quote(field)}") from None
+    return values
 
 
 def _parse_four_rows(text: str, lettered: bool) -> List[Motif]:
     """JASPAR '>ID name' + 'A [ ... ]' rows, or the plain four rows of numbers."""
     motifs = []
     for number, block in enumerate(_split_blocks(text), start=1):
-        motif_id, name = _header(block[0]) if block[0].startswith(">") else ("", "")
-        rows = block[1:] if block[0].startswith(">") else block
-        label = f"motif '{motif_id or number}'"
+        has_header = block[0][1].startswith(">")
+        motif_id, name = _header(block[0][1]) if has_header else ("", "")
+        rows = block[1:] if has_header else block
+        label = f"motif {quote(motif_id or str(number))}"
         if len(rows) != 4:
             raise MotifError(f"{label}: expected 4 rows (A, C, G, T), got {len(rows)}")
         values = {}
-        for position, row in enumerate(rows):
+        for position, (line_number, row) in enumerate(rows):
+            where = f"{label}, line {line_number}"
             letter = "ACGT"[position]
             if lettered or re.match(r"^[ACGTacgt]\b", row):
                 head = row[0].upper()
                 if head not in "ACGT":
-                    raise MotifError(f"{label}: row '{row}' does not start with A, C, G or T")
+                    raise MotifError(f"{where}: row {quote(row)} does not start with A, C, G or T")
                 letter = head
                 row = row[1:].strip().lstrip(":|").replace("[", " ").replace("]", " ")
             if letter in values:
-                raise MotifError(f"{label}: two rows for {letter}")
-            values[letter] = _numbers(row, label)
+                raise MotifError(f"{where}: two rows for {letter}")
+            values[letter] = _numbers(row, where)
         lengths = {len(v) for v in values.values()}
         if len(lengths) != 1:
             raise MotifError(f"{label}: the four rows differ in length ({sorted(lengths)})")
@@ -285,7 +321,7 @@ def _parse_meme(text: str) -> List[Motif]:
         if line.startswith("ALPHABET"):
             letters = line.split("=", 1)[1].strip() if "=" in line else ""
             if letters not in ("ACGT", "ACGU"):
-                raise MotifError(f"only DNA motifs can be scanned (ALPHABET= {letters})")
+                raise MotifError(f"line {i}: only DNA motifs can be scanned (ALPHABET= {quote(letters)})")
         match = _MOTIF_LINE.match(line)
         if match:
             current_id, current_name = match.group(1), match.group(2) or ""
@@ -295,7 +331,7 @@ def _parse_meme(text: str) -> List[Motif]:
             continue
         if current_id is None:
             raise MotifError("a letter-probability matrix without a MOTIF line before it")
-        label = f"motif '{current_id}'"
+        label = f"motif {quote(current_id)}"
         settings = dict(re.findall(r"(\w+)\s*=\s*(\S+)", match.group(1)))
         width = int(settings["w"]) if "w" in settings else None
         rows = []
@@ -303,7 +339,7 @@ def _parse_meme(text: str) -> List[Motif]:
             row = lines[i].strip()
             if not row or not _NUMBER_ROW.match(row):
                 break
-            rows.append(_numbers(row, label))
+            rows.append(_numbers(row, f"{label}, line {i + 1}"))
             i += 1
         if width is not None and len(rows) != width:
             raise MotifError(f"{label}: w= {width} but {len(rows)} rows follow")
@@ -314,7 +350,7 @@ def _parse_meme(text: str) -> List[Motif]:
             try:
                 matrix = matrix * float(settings["nsites"])
             except ValueError:
-                raise MotifError(f"{label}: nsites= {settings['nsites']} is not a number") from None
+                raise MotifError(f"{label}: nsites= {quote(settings['nsites'])} is not a number") from None
         motifs.append(Motif(current_id, current_name, matrix.astype(np.float32)))
         current_id, current_name = None, ""
     return motifs
@@ -329,26 +365,48 @@ _READERS = {
 }
 
 
+def _undetected(text: str, source: str) -> MotifError:
+    """The error for a text of no motif format, saying what it looks like."""
+    lines = [line.strip() for line in text.splitlines() if line.strip()]
+    if not lines:
+        return MotifError(f"{source}: the motif file is empty")
+    if lines[0].startswith(">") and len(lines) > 1 and _SEQUENCE_ROW.match(lines[1]):
+        return MotifError(f"{source}: looks like FASTA: the motif file comes first "
+                          f"(vok-scan MOTIFS SEQUENCES...)")
+    return MotifError(f"{source}: cannot tell the motif format (use --motif-format with one "
+                      f"of {', '.join(FORMATS)})")
+
+
+def _check_identifiers(motifs: List[Motif], source: str) -> None:
+    """Refuses two motifs of one identifier: a cut-off line names exactly one."""
+    first_of = {}
+    for number, motif in enumerate(motifs, start=1):
+        earlier = first_of.setdefault(motif.id, number)
+        if earlier != number:
+            raise MotifError(f"{source}: motifs {earlier} and {number} have the same identifier "
+                             f"{quote(motif.id)}")
+
+
 def parse_motifs(text: str, fmt: Optional[str] = None, source: str = "<text>") -> List[Motif]:
     """Motifs of a file's text, in file order, validated."""
     if fmt is None:
         fmt = detect_format(text)
         if fmt is None:
-            raise MotifError(
-                f"{source}: cannot tell the motif format (use --motif-format with one of "
-                f"{', '.join(FORMATS)})")
+            raise _undetected(text, source)
     elif fmt not in _READERS:
-        raise MotifError(f"unknown motif format '{fmt}' (one of {', '.join(FORMATS)})")
+        raise MotifError(f"unknown motif format {quote(fmt)} (one of {', '.join(FORMATS)})")
     try:
         motifs = _READERS[fmt](text)
     except MotifError as exc:
         raise MotifError(f"{source}: {exc}") from None
-    except (ValueError, KeyError, IndexError) as exc:
-        raise MotifError(f"{source}: not readable as {fmt}: {exc}") from None
+    except Exception as exc:  # a reader's own error, whatever its kind
+        first_line = (str(exc).splitlines() or [type(exc).__name__])[0]
+        raise MotifError(f"{source}: not readable as {fmt}: {quote(first_line)}") from None
     if not motifs:
         raise MotifError(f"{source}: no motifs found (read as {fmt})")
     for motif in motifs:
         validate(motif, f"{source}: ")
+    _check_identifiers(motifs, source)
     return motifs
 
 
@@ -384,10 +442,11 @@ def jaspar_motifs(spec: str) -> List[Motif]:
         from pyjaspar import jaspardb
     except ImportError:
         raise MotifError(
-            "--jaspar needs pyjaspar (python -m pip install 'vok[jaspar]')") from None
+            "--jaspar needs pyjaspar: python -m pip install pyjaspar (or pip install '.[jaspar]' "
+            "in vok's source folder)") from None
     parts = spec.split(":")
     if not parts[0] or len(parts) > 3:
-        raise MotifError(f"--jaspar '{spec}': expected RELEASE[:COLLECTION[:TAXON]]")
+        raise MotifError(f"--jaspar {quote(spec)}: expected RELEASE[:COLLECTION[:TAXON]]")
     release = parts[0].upper()
     if not release.startswith("JASPAR"):
         release = f"JASPAR{release}"
@@ -398,19 +457,19 @@ def jaspar_motifs(spec: str) -> List[Motif]:
         # output, which may be the hit table.
         releases = jaspardb().get_releases()
     except Exception as exc:
-        raise MotifError(f"--jaspar '{spec}': {exc}") from None
+        raise MotifError(f"--jaspar {quote(spec)}: {exc}") from None
     if release not in releases:
-        raise MotifError(f"--jaspar '{spec}': no release {release} in pyjaspar "
+        raise MotifError(f"--jaspar {quote(spec)}: no release {release} in pyjaspar "
                          f"(it has {', '.join(releases)})")
     try:
         database = jaspardb(release=release)
         found = database.fetch_motifs(collection=[collection], tax_group=taxa,
                                       all_versions=False)
     except Exception as exc:  # pyjaspar reports an unknown release in several ways
-        raise MotifError(f"--jaspar '{spec}': {exc}") from None
+        raise MotifError(f"--jaspar {quote(spec)}: {exc}") from None
     motifs = [from_biopython_motif(m) for m in found]
     if not motifs:
-        raise MotifError(f"--jaspar '{spec}': no motifs found")
+        raise MotifError(f"--jaspar {quote(spec)}: no motifs found")
     for motif in motifs:
         validate(motif, "JASPAR: ")
     return motifs

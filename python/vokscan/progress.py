@@ -37,7 +37,7 @@ class Progress:
                                 smoothing=0)
 
     def update(self, force: bool = False) -> None:
-        if self.bar is None:
+        if self.bar is None or not self.enabled:
             return
         now = time.monotonic()
         if not force and now - self.last < 0.2:
@@ -49,8 +49,16 @@ class Progress:
             refresh=False)
         self.bar.refresh()
 
+    def abandon(self) -> None:
+        """Clears the bar at once, for a run being stopped (from any thread)."""
+        self.enabled = False
+        bar = self.bar
+        if bar is not None:
+            bar.clear()
+
     def close(self) -> None:
         if self.bar is not None:
-            self.update(force=True)
+            if self.enabled:
+                self.update(force=True)
             self.bar.close()
             self.bar = None

@@ -18,6 +18,8 @@ from typing import Dict, Iterable, List, Optional, Sequence, Tuple, Union
 
 import numpy as np
 
+from .quoting import quote
+
 #: The background of uniform random sequence.
 UNIFORM = (0.25, 0.25, 0.25, 0.25)
 
@@ -51,12 +53,12 @@ def parse_background(spec) -> Union[Background, str]:
         except ValueError:
             raise BackgroundError(
                 f"background must be 'uniform', 'auto' or four frequencies A,C,G,T "
-                f"such as 0.3,0.2,0.2,0.3, not {spec!r}") from None
+                f"such as 0.3,0.2,0.2,0.3, not {quote(spec)}") from None
     else:
         try:
             values = [float(value) for value in spec]
         except (TypeError, ValueError):
-            raise BackgroundError(f"background must be four numbers, not {spec!r}") from None
+            raise BackgroundError(f"background must be four numbers, not {quote(repr(spec))}") from None
     if len(values) != 4:
         raise BackgroundError(f"background needs four frequencies (A, C, G, T), got {len(values)}")
     for letter, value in zip("ACGT", values):

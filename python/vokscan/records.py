@@ -126,8 +126,12 @@ def region_chunks(genome: IndexedFasta, regions: Regions,
 
 
 def scan_chunk(engine, prepared, chunk: RecordChunk, *, strand="both", mask=False, partial_windows=False,
-               threads=0, labels: Optional[List[str]] = None):
-    """The engine's HitBatch of one chunk; hit.sequence is the record's index in it."""
+               threads=0, site=False, region_names=False, stop=None):
+    """The engine's HitBatch of one chunk; hit.sequence is the record's index
+    in it. With `region_names` the batch keeps the records' names as its
+    region names (the hits' sequence is the chromosome); `stop`, a callable,
+    ends the scan early (KeyboardInterrupt) once it answers true."""
     return engine.scan_records(prepared.engine_set, chunk.names, chunk.texts, chunk.offsets,
-                               labels=chunk.labels if labels is None else labels, strand=strand,
-                               mask=mask, partial_windows=partial_windows, threads=threads)
+                               labels=chunk.labels, region_names=region_names, strand=strand,
+                               mask=mask, partial_windows=partial_windows, threads=threads,
+                               site=site, stop=stop)

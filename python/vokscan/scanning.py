@@ -13,7 +13,9 @@ from . import pvalues as pvalue_module
 from .indexed_fasta import IndexedFasta
 from .motifs import Motif
 
-#: Default thresholds of the command and the API (see the README for why).
+#: Fixed thresholds of the command and the API: css alone when mss is given,
+#: and the pair that the README's figures use (see the README for why). By
+#: default both take thresholds for a rate instead (pvalues.DEFAULT_PVALUE).
 DEFAULT_CSS = 0.95
 DEFAULT_MSS = 0.90
 
@@ -78,16 +80,22 @@ def motif_records(motifs, motif_format: Optional[str] = None) -> List[Motif]:
     return records
 
 
-def prepare_motifs(motifs, *, css: Optional[float] = None, mss: float = DEFAULT_MSS,
+def prepare_motifs(motifs, *, css: Optional[float] = None, mss: Optional[float] = None,
                    cutoffs=None, motif_format: Optional[str] = None, pvalue: Optional[float] = None,
                    background="uniform", strand: str = "both",
                    pvalues: bool = False) -> PreparedMotifs:
-    """Read or convert the motifs and attach each one's thresholds: css and
-    mss, or with ``pvalue`` the thresholds for that rate per window under
-    ``background`` (css as given, or None for the one costing no
-    sensitivity). With ``pvalues``, hits carry a pvalue column."""
+    """Read or convert the motifs and attach each one's thresholds, as the
+    command chooses them: with ``mss``, that fixed mss threshold and css
+    (default 0.95); otherwise the thresholds for the rate ``pvalue`` per
+    window under ``background`` (default 1e-4): the mss threshold of that
+    rate and css as given, or None for the highest costing no sensitivity.
+    Cut-off lines override both. With ``pvalues``, hits carry a pvalue column."""
     if isinstance(motifs, PreparedMotifs):
         return motifs
+    if pvalue is not None and mss is not None:
+        raise ValueError("give either pvalue or mss, not both")
+    if css is not None:
+        cutoff_module.check_threshold(css, "the css threshold")
     records = motif_records(motifs, motif_format)
     if isinstance(cutoffs, (str, os.PathLike)):
         cutoffs = cutoff_module.load_cutoffs(cutoffs)
@@ -96,8 +104,9 @@ def prepare_motifs(motifs, *, css: Optional[float] = None, mss: float = DEFAULT_
         raise pvalue_module.BackgroundError(
             "background 'auto' needs sequences: pass "
             "vokscan.pvalues.background_from_sequences(paths) instead")
-    if pvalue is not None:
-        chosen = pvalue_module.MotifThresholds(records, pvalue, background, css=css,
+    if mss is None:
+        rate = pvalue_module.DEFAULT_PVALUE if pvalue is None else pvalue
+        chosen = pvalue_module.MotifThresholds(records, rate, background, css=css,
                                                strand=strand, cutoffs=cutoffs)
         css_values, mss_values = chosen.css, chosen.mss
     else:
@@ -170,7 +179,8 @@ def engine_batches(prepared: PreparedMotifs, sequences, *, strand="both", mask=F
     ``on_scan`` is called with the running FastaScan (for progress figures).
     With ``site`` the hits carry their window's letters. With a Dask
     ``client`` the FASTA files are scanned on its cluster in blocks of
-    ``block_size`` bases; ``stop`` (an Event) ends that scan early. With
+    ``block_size`` bases. ``stop`` (an Event) ends a scan of FASTA files
+    early (locally with KeyboardInterrupt). With
     ``output_format`` ('tsv', 'bed' or 'bed+') the lines are formatted where
     the hits are found, with a pvalue column when ``prepared`` has p-value
     tables: a local scan of FASTA files yields ``HitLines`` for
@@ -195,22 +205,25 @@ def engine_batches(prepared: PreparedMotifs, sequences, *, strand="both", mask=F
         raise ValueError("no sequences given")
     return _scan_files(prepared, paths, strand=strand, mask=mask,
                        partial_windows=partial_windows, threads=threads, on_scan=on_scan,
-                       site=site, output_format=output_format)
+                       site=site, output_format=output_format, stop=stop)
 
 
 class RegionBatch(NamedTuple):
     batch: object         # the engine's HitBatch; hit.sequence indexes `regions`
     regions: List[str]    # names of the chunk's regions
     first: int            # index of the chunk's first region among all regions
+    lengths: List[int]    # letters of each of the chunk's regions
 
 
 def region_batches(prepared: PreparedMotifs, genome, regions, *, strand="both", mask=False,
-                   partial_windows=False, threads=0, region_column=False) -> Iterator[RegionBatch]:
+                   partial_windows=False, threads=0, region_column=False, site=False,
+                   stop=None) -> Iterator[RegionBatch]:
     """The hits of each region of `genome` (a FASTA path), region by region in
     the order given, in genome coordinates, one RegionBatch per chunk of
     regions. `regions`: a BED path, a DataFrame (chrom, start, end[, name])
-    or loaded Regions. With `region_column` the hits' sequence names are
-    "chrom<TAB>region", the sequence and region columns of the TSV lines."""
+    or loaded Regions. The hits' sequence is the chromosome; with
+    `region_column` the batches carry the region names too, for a HitWriter's
+    region column. `stop`, a callable, ends a scan early once it answers true."""
     from .records import region_chunks, scan_chunk
     from .regions import Regions, load_regions
 
@@ -222,20 +235,19 @@ def region_batches(prepared: PreparedMotifs, genome, regions, *, strand="both", 
         regions = load_regions(regions, indexed)
     engine = _engine()
     for chunk in region_chunks(indexed, regions):
-        labels = ([f"{chrom}\t{name}" for chrom, name in zip(chunk.labels, chunk.names)]
-                  if region_column else None)
         batch = scan_chunk(engine, prepared, chunk, strand=strand, mask=mask,
-                           partial_windows=partial_windows, threads=threads, labels=labels)
-        yield RegionBatch(batch, chunk.names, chunk.first)
+                           partial_windows=partial_windows, threads=threads, site=site,
+                           region_names=region_column, stop=stop)
+        yield RegionBatch(batch, chunk.names, chunk.first, [len(text) for text in chunk.texts])
 
 
 def _scan_files(prepared, paths, *, strand, mask, partial_windows, threads, on_scan, site,
-                output_format):
+                output_format, stop=None):
     lines = {} if output_format is None else {"format": output_format,
                                                "pvalues": prepared.pvalues}
     scan = _engine().FastaScan(prepared.engine_set, paths, strand=strand, mask=mask,
                                partial_windows=partial_windows, threads=threads, site=site,
-                               **lines)
+                               stop=None if stop is None else stop.is_set, **lines)
     try:
         if on_scan is not None:
             on_scan(scan)
@@ -344,7 +356,7 @@ def _categorical(categories: List[str], codes: np.ndarray):
     return pd.Categorical.from_codes(codes, categories=list(unique))
 
 
-def scan(motifs, sequences, *, css: Optional[float] = None, mss: float = DEFAULT_MSS,
+def scan(motifs, sequences, *, css: Optional[float] = None, mss: Optional[float] = None,
          cutoffs=None, strand: str = "both", mask: bool = False,
          partial_windows: bool = False, threads: int = 0,
          motif_format: Optional[str] = None, as_frame: Optional[bool] = None,
@@ -357,13 +369,15 @@ def scan(motifs, sequences, *, css: Optional[float] = None, mss: float = DEFAULT
     sequences: a FASTA path ("-" = standard input), a list of paths, or
       in-memory records: a dict name -> sequence, (name, sequence) pairs or
       objects with ``name`` and ``seq`` (vok.Fasta).
-    css, mss: thresholds for motifs without a cut-off line (css None: 0.95);
-      cutoffs: a cut-off file path or a dict id -> (css, mss).
-    pvalue: instead of mss, each motif's mss threshold for this rate per
-      window and strand on random sequence of ``background`` ("uniform" or
-      A, C, G, T frequencies); css as given, or None for the highest css
-      that loses no window reaching that mss. pvalues: add a ``pvalue``
-      column, P(a random window's mss >= the hit's) under ``background``.
+    Thresholds are chosen as the command chooses them. By default each
+      motif gets the mss threshold for the rate ``pvalue`` (default 1e-4)
+      per window and strand on random sequence of ``background``
+      ("uniform" or A, C, G, T frequencies), and css as given, or None for
+      the highest css that loses no window reaching that mss.
+    mss: instead, one fixed mss threshold (css None: 0.95); not with pvalue.
+    cutoffs: a cut-off file path or a dict id -> (css, mss), overriding both.
+    pvalues: add a ``pvalue`` column, P(a random window's mss >= the hit's)
+      under ``background``.
     strand: "both", "forward" or "reversed"; mask: skip lower-case letters;
       partial_windows: keep windows cut short by a segment end; threads: for
       FASTA files, 0 = the worker pool's default.
@@ -393,11 +407,10 @@ def scan(motifs, sequences, *, css: Optional[float] = None, mss: float = DEFAULT
     if regions is not None:
         if client is not None:
             raise TypeError("regions are scanned locally; leave out client")
-        if site:
-            raise TypeError("a site column is not available for regions")
         return (convert(item.batch, item.regions) for item in
                 region_batches(prepared, sequences, regions, strand=strand, mask=mask,
-                               partial_windows=partial_windows, threads=threads) if len(item.batch))
+                               partial_windows=partial_windows, threads=threads, site=site)
+                if len(item.batch))
     batches = engine_batches(prepared, sequences, strand=strand, mask=mask,
                              partial_windows=partial_windows, threads=threads,
                              client=client, block_size=block_size, site=site)
@@ -419,31 +432,32 @@ def scan_to_dataframe(motifs, sequences, **options):
         raise ValueError("q-values need the lengths of the records scanned: not available "
                          "for a cluster scan")
     prepared = prepare_motifs(motifs, css=options.pop("css", None),
-                              mss=options.pop("mss", DEFAULT_MSS),
+                              mss=options.pop("mss", None),
                               cutoffs=options.pop("cutoffs", None),
                               motif_format=options.pop("motif_format", None),
                               pvalue=options.pop("pvalue", None),
                               background=options.pop("background", "uniform"),
                               strand=options.get("strand", "both"),
                               pvalues=options.pop("pvalues", False) or qvalues)
-    record_lengths = _record_lengths(sequences, options) if qvalues else None
+    regions = options.pop("regions", None)
+    region_lengths: List[int] = []
+    if qvalues:
+        record_lengths = (lambda: region_lengths) if regions is not None else _record_lengths(sequences, options)
     names: Dict[str, int] = {}
     site = options.get("site", False)
     parts: Dict[str, List[np.ndarray]] = {key: [] for key in
                                           ("sequence", "start", "end", "motif", "strand",
                                            "css", "mss", "core", "pvalue", "region", "site")}
-    regions = options.pop("regions", None)
     region_names: List[str] = []
     if regions is not None:
         if options.get("client") is not None:
             raise TypeError("regions are scanned locally; leave out client")
-        if site:
-            raise TypeError("a site column is not available for regions")
         def region_hits():
             for item in region_batches(prepared, sequences, regions, **{
-                    key: options[key] for key in ("strand", "mask", "partial_windows", "threads")
+                    key: options[key] for key in ("strand", "mask", "partial_windows", "threads", "site")
                     if key in options}):
                 region_names.extend(item.regions)
+                region_lengths.extend(item.lengths)
                 parts["region"].append(item.first + item.batch.columns()["sequence"].astype(np.int64))
                 yield item.batch
         batches = region_hits()

@@ -55,6 +55,7 @@ std::vector<std::string> names_from_python(const py::iterable& names);
 struct HitLines {
   stream::TextBuffer text;  // the lines, each ending in '\n'
   std::size_t hits = 0;     // how many
+  stream::NameNotes notes;  // what their record names met
 };
 
 // "tsv" | "bed" | "bed+"; ValueError otherwise.
@@ -66,8 +67,11 @@ stream::Strand parse_strand(const std::string& text);
 // Checks for a pending signal (Ctrl-C) with the interpreter lock taken for a
 // moment; called by threads that released it. A true answer leaves the
 // signal's exception set, to be raised when the scan unwinds; it is also true
-// once the interpreter exits, without the lock.
-std::function<bool()> signal_check();
+// once the interpreter exits, without the lock. `stop`, a callable or None,
+// is asked too: the work of a command runs off the main thread, where no
+// signal is seen, and its job says stop through it. The caller keeps `stop`
+// alive while the check is in use.
+std::function<bool()> signal_check(py::handle stop = py::none());
 
 // Releases the interpreter lock for its lifetime, as py::gil_scoped_release
 // does, but safe at interpreter exit: once the exit has begun, the thread

@@ -48,7 +48,8 @@ void translate(std::exception_ptr failure) {
   } catch (const stream::FileError& error) {
     raise_file_error(error);
   } catch (const stream::ScanInterrupted&) {
-    // The signal check left the handler's exception (KeyboardInterrupt) set.
+    // The signal check left the handler's exception (KeyboardInterrupt) set,
+    // unless the stop callable asked for the end.
     if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
   } catch (const InternalFailure& error) {
     PyErr_SetString(PyExc_RuntimeError, error.what());

@@ -31,7 +31,8 @@ class PyFastaScan {
  public:
   PyFastaScan(const py::object& motifs, const py::iterable& sources, const std::string& strand,
               bool mask, bool partial_windows, long threads, std::size_t block_size, bool site,
-              const std::optional<std::string>& format, const py::object& pvalues) {
+              const std::optional<std::string>& format, const py::object& pvalues, const py::object& stop)
+      : stop_(stop) {
     stream::FastaScanOptions options;
     options.scan.strand = parse_strand(strand);
     options.scan.partial_windows = partial_windows;
@@ -60,12 +61,12 @@ class PyFastaScan {
     std::optional<stream::ScanChunk> chunk;
     {
       scanner_binding::GilRelease release;
-      chunk = scan_->next(signal_check());
+      chunk = scan_->next(signal_check(stop_));
       // At exit this thread never returns to Python: end the scan's threads first.
       if (interpreter_exiting()) scan_->close();
     }
     if (!chunk) throw py::stop_iteration();
-    if (lines_) return py::cast(HitLines{std::move(chunk->text), chunk->hit_count});
+    if (lines_) return py::cast(HitLines{std::move(chunk->text), chunk->hit_count, chunk->name_notes});
     return py::cast(std::move(chunk->hits));
   }
 
@@ -80,6 +81,7 @@ class PyFastaScan {
  private:
   std::unique_ptr<stream::FastaScan> scan_;  // the running scan
   bool lines_ = false;                       // chunks are formatted lines
+  py::object stop_;                          // asked while next() waits; None: signals only
 };
 
 py::object optional_int(std::optional<std::uint64_t> value) {
@@ -128,11 +130,12 @@ void register_fasta_scan(py::module_& module) {
   py::class_<PyFastaScan>(module, "FastaScan",
                           "Iterates over the hits of FASTA inputs, one HitBatch per block.")
       .def(py::init<const py::object&, const py::iterable&, const std::string&, bool, bool, long,
-                    std::size_t, bool, const std::optional<std::string>&, const py::object&>(),
+                    std::size_t, bool, const std::optional<std::string>&, const py::object&,
+                    const py::object&>(),
            py::arg("motifs"), py::arg("sources"), py::arg("strand") = "both",
            py::arg("mask") = false, py::arg("partial_windows") = false, py::arg("threads") = 0,
            py::arg("block_size") = std::size_t{1} << 20, py::kw_only(), py::arg("site") = false,
-           py::arg("format") = py::none(), py::arg("pvalues") = py::none(),
+           py::arg("format") = py::none(), py::arg("pvalues") = py::none(), py::arg("stop") = py::none(),
            "Starts reading `sources` (paths; '-' is standard input; plain or gzip by content). "
            "strand: 'both' (forward and reverse complement), 'forward' or 'reversed' (reversed, "
            "not complemented); mask: lower-case letters end segments; partial_windows: also "
@@ -140,7 +143,8 @@ void register_fasta_scan(py::module_& module) {
            "private pool of that size; block_size: most letters per block (blocks shrink when "
            "hits are dense); site: hits carry their window's letters; format: 'tsv', 'bed' or "
            "'bed+' to get HitLines formatted by the workers (with a pvalue column from "
-           "`pvalues`) instead of HitBatch columns.")
+           "`pvalues`) instead of HitBatch columns; stop: a callable asked while next() waits, a true "
+           "answer ends the scan (KeyboardInterrupt).")
       .def("__iter__", [](py::object self) { return self; })
       .def("__next__", &PyFastaScan::next)
       .def("close", &PyFastaScan::close)

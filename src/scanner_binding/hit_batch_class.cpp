@@ -142,6 +142,9 @@ void register_hit_batch(py::module_& module) {
            "site (bytes, dtype S<width>) when the scan kept sites.")
       .def_property_readonly("sequence_names",
                              [](const HitBatch& batch) { return names_to_python(batch.sequence_names); })
+      .def_property_readonly("region_names",
+                             [](const HitBatch& batch) { return names_to_python(batch.region_names); },
+                             "By record: its region's name (empty unless the scan named regions).")
       .def_static("from_columns", &batch_from, py::arg("columns"), py::arg("sequence_names"),
                   "A batch from such a dict (checked: dtypes, equal lengths, index ranges).")
       .def(py::pickle(

@@ -27,12 +27,12 @@ class PyHitWriter {
  public:
   PyHitWriter(const py::object& path, const std::string& format, const py::object& motifs,
               bool compress, bool header, const py::object& pvalues, bool site,
-              const py::object& qvalue_lines)
+              const py::object& qvalue_lines, bool region)
       : format_(parse_format(format)), motifs_(motif_set_of(motifs)), pvalues_(hit_pvalues_of(pvalues)) {
     if (pvalues_ && pvalues_->size() != motifs_->size()) {
       throw py::value_error("pvalues must be the HitPValues of the same motifs");
     }
-    layout_ = std::make_unique<stream::HitLineFormat>(*motifs_, format_, pvalues_.get(), site);
+    layout_ = std::make_unique<stream::HitLineFormat>(*motifs_, format_, pvalues_.get(), site, region);
     const auto fspath = [](const py::object& given) {
       return py::str(py::module_::import("os").attr("fspath")(given)).cast<std::string>();
     };
@@ -42,7 +42,7 @@ class PyHitWriter {
       if (!pvalues_) throw py::value_error("a qvalue column needs the pvalue column (pvalues)");
       qvalue_lines_ = fspath(qvalue_lines);
     }
-    if (header) pending_header_ = stream::hit_header(format_, pvalues_ != nullptr, site);
+    if (header) pending_header_ = stream::hit_header(format_, pvalues_ != nullptr, site, layout_->has_region());
     scanner_binding::GilRelease release;
     // With q-values the lines wait in their own file until the scan ends.
     sink_ = std::make_unique<stream::OutputSink>(qvalue_lines_ ? qvalue_lines_ : target_,
@@ -54,17 +54,23 @@ class PyHitWriter {
     if (layout_->has_site() && batch.columns.site_width == 0 && batch.size() > 0) {
       throw py::value_error("the writer has a site column but the batch carries no sites");
     }
+    if (layout_->has_region() && batch.region_names.size() != batch.sequence_names.size()) {
+      throw py::value_error("the writer has a region column but the batch carries no region names");
+    }
     scanner_binding::GilRelease release;
     text_.clear();
     text_.append(pending_header_);
     pending_header_.clear();
-    stream::append_hits(text_, batch, *layout_);
+    notes_ |= stream::append_hits(text_, batch, *layout_);
     sink_->write(text_.view());
     if (text_.capacity() > (std::size_t{1} << 24)) text_ = stream::TextBuffer();
   }
 
   // Lines formatted by a scan's workers.
-  void write_lines(const HitLines& lines) { write_view(lines.text.view()); }
+  void write_lines(const HitLines& lines) {
+    write_view(lines.text.view());
+    notes_ |= lines.notes;
+  }
 
   // Leaving a `with` block: a writer waiting for q-values closes its lines'
   // file only (the windows scanned are not known there).
@@ -103,12 +109,20 @@ class PyHitWriter {
     sink_->close();
     if (!qvalue_lines_) return;
     stream::OutputSink out(target_, compress_);
-    const stream::QValueColumns columns{3, format_ == stream::HitFormat::kTsv ? std::size_t{9} : std::size_t{8}};
-    stream::add_qvalue_column(*qvalue_lines_, out, columns, *windows);
+    stream::add_qvalue_column(*qvalue_lines_, out, qvalue_columns(), *windows);
     out.close();
   }
 
+  const stream::NameNotes& notes() const { return notes_; }
+
  private:
+  // Where the q-value pass finds the motif id and the p-value: fields 3 and
+  // 9 of a TSV line (8 of BED+), one further on after a region column.
+  stream::QValueColumns qvalue_columns() const {
+    const std::size_t shift = layout_->has_region() ? 1 : 0;
+    return {3 + shift, (format_ == stream::HitFormat::kTsv ? std::size_t{9} : std::size_t{8}) + shift};
+  }
+
   stream::HitFormat format_;                        // line format
   std::shared_ptr<const stream::MotifSet> motifs_;  // ids and names of the motifs
   std::shared_ptr<const stream::HitPValues> pvalues_;  // per-hit p-value tables; null: no pvalue column
@@ -121,6 +135,7 @@ class PyHitWriter {
   // The header goes out with the first batch or at close, so a run that fails
   // before its first hit leaves nothing that reads as an empty result.
   std::string pending_header_;
+  stream::NameNotes notes_;  // what the record names written so far met
 };
 
 // The lines HitWriter would write for `batch`, without a header.
@@ -179,16 +194,17 @@ void register_hit_writer(py::module_& module) {
                           "Writes hit batches as TSV, BED or BED+ lines to a file or standard "
                           "output, optionally gzip-compressed.")
       .def(py::init<const py::object&, const std::string&, const py::object&, bool, bool,
-                    const py::object&, bool, const py::object&>(),
+                    const py::object&, bool, const py::object&, bool>(),
            py::arg("path"), py::arg("format") = "tsv", py::kw_only(), py::arg("motifs"),
            py::arg("compress") = false, py::arg("header") = true, py::arg("pvalues") = py::none(),
-           py::arg("site") = false, py::arg("qvalue_lines") = py::none(),
+           py::arg("site") = false, py::arg("qvalue_lines") = py::none(), py::arg("region") = false,
            "path: a file to create, or None for standard output; format: 'tsv', 'bed' or "
            "'bed+'; compress: gzip; header: the TSV header line (the BED formats have none); "
            "pvalues: a HitPValues of the same motifs, for a pvalue column in TSV and BED+; "
            "site: a site column in TSV and BED+ (the batches must carry sites); qvalue_lines: a file "
            "where the lines wait until close(windows) adds a qvalue column after the pvalue column "
-           "(TSV and BED+).")
+           "(TSV and BED+); region: a region column after the sequence column in TSV (the batches must "
+           "carry region names).")
       .def("write", &PyHitWriter::write, py::arg("batch"))
       .def("write", &PyHitWriter::write_lines, py::arg("lines"),
            "Writes lines a FastaScan of the same settings formatted.")
@@ -196,6 +212,12 @@ void register_hit_writer(py::module_& module) {
            "Writes lines already formatted (by format_hits) in this writer's format.")
       .def("close", &PyHitWriter::close, py::arg("windows") = py::none(),
            "Finishes the output; with qvalue_lines, `windows` is a list of (motif id, windows scanned).")
+      .def_property_readonly(
+          "names_cleaned", [](const PyHitWriter& self) { return self.notes().control_characters; },
+          "Whether a record or region name written so far held control characters (written as '_').")
+      .def_property_readonly(
+          "names_read_as_comments", [](const PyHitWriter& self) { return self.notes().bed_comment; },
+          "Whether a BED line written so far starts with '#', 'track' or 'browser'.")
       .def("__enter__", [](py::object self) { return self; })
       .def("__exit__", [](PyHitWriter& self, py::args) { self.close_on_exit(); });
   module.def("format_hits", &format_hits, py::arg("batch"), py::arg("format") = "tsv", py::kw_only(),

@@ -68,11 +68,21 @@ GilRelease::~GilRelease() {
 
 bool interpreter_exiting() { return closed_for_this_thread(); }
 
-std::function<bool()> signal_check() {
-  return [] {
+std::function<bool()> signal_check(py::handle stop) {
+  return [stop] {
     PyGILState_STATE gil{};
     if (!enter([&] { gil = PyGILState_Ensure(); })) return true;  // stop: the process is ending
-    const bool raised = PyErr_CheckSignals() != 0;
+    bool raised = PyErr_CheckSignals() != 0;
+    if (!raised && !stop.is_none()) {
+      // A failing callable stops the scan too, its exception left set.
+      PyObject* answer = PyObject_CallObject(stop.ptr(), nullptr);
+      if (answer == nullptr) {
+        raised = true;
+      } else {
+        raised = PyObject_IsTrue(answer) != 0;
+        Py_DECREF(answer);
+      }
+    }
     PyGILState_Release(gil);
     return raised;
   };

@@ -22,7 +22,8 @@ using Positions = py::array_t<std::uint64_t, py::array::c_style | py::array::for
 
 stream::HitBatch scan_records(const py::object& motifs, const py::iterable& names, const py::list& texts,
                               const Positions& offsets, const std::optional<py::iterable>& labels,
-                              const std::string& strand, bool mask, bool partial_windows, long threads) {
+                              bool region_names, const std::string& strand, bool mask, bool partial_windows,
+                              long threads, bool site, const py::object& stop) {
   if (threads < 0) throw py::value_error("threads must be 0 (the pool's default) or more");
   regions::RecordTexts records;
   records.names = names_from_python(names);
@@ -42,10 +43,16 @@ stream::HitBatch scan_records(const py::object& motifs, const py::iterable& name
   stream::ScanOptions options;
   options.strand = parse_strand(strand);
   options.partial_windows = partial_windows;
+  options.sites = site;
   auto set = motif_set_of(motifs);
-  scanner_binding::GilRelease release;
-  return regions::scan_records(*set, records, label_names ? &*label_names : nullptr, options, mask,
-                               static_cast<std::size_t>(threads), signal_check());
+  stream::HitBatch batch;
+  {
+    scanner_binding::GilRelease release;
+    batch = regions::scan_records(*set, records, label_names ? &*label_names : nullptr, options, mask,
+                                  static_cast<std::size_t>(threads), signal_check(stop));
+  }
+  if (region_names) batch.region_names = std::move(records.names);
+  return batch;
 }
 
 // A numpy view of a vector owned by `owner`, which the array keeps alive.
@@ -66,11 +73,14 @@ regions::CellValue parse_value(const std::string& text) {
 
 void register_regions(py::module_& module) {
   module.def("scan_records", &scan_records, py::arg("motifs"), py::arg("names"), py::arg("texts"),
-             py::arg("offsets"), py::kw_only(), py::arg("labels") = py::none(), py::arg("strand") = "both",
-             py::arg("mask") = false, py::arg("partial_windows") = false, py::arg("threads") = 0,
+             py::arg("offsets"), py::kw_only(), py::arg("labels") = py::none(), py::arg("region_names") = false,
+             py::arg("strand") = "both", py::arg("mask") = false, py::arg("partial_windows") = false,
+             py::arg("threads") = 0, py::arg("site") = false, py::arg("stop") = py::none(),
              "The hits of many records held as bytes, record by record; hit positions are "
              "offsets[record] + the position in the record, and sequence_names are the labels "
-             "(default: the names).");
+             "(default: the names). region_names: the batch keeps the names as its region names "
+             "(for a region column); site: hits carry their window's letters; stop: a callable "
+             "asked while the scan runs, a true answer ends it (KeyboardInterrupt).");
 
   py::class_<SparseRows>(module, "SparseRows", "Rows of (record, motif) pairs in CSR form.")
       .def_property_readonly("indptr", [](py::object self) {

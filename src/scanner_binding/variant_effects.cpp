@@ -83,7 +83,7 @@ py::dict columns_of(const EffectRows& rows) {
 
 EffectRows score_variants(const py::object& motifs, const py::object& pvalues, const py::bytes& letters,
                           const SliceTable& slices, bool all, const std::string& strand, bool mask,
-                          long threads) {
+                          long threads, const py::object& stop) {
   if (threads < 0) throw py::value_error("threads must be 0 (the pool's default) or more");
   const auto set = motif_set_of(motifs);
   const auto tables = hit_pvalues_of(pvalues);
@@ -95,7 +95,7 @@ EffectRows score_variants(const py::object& motifs, const py::object& pvalues, c
   options.threads = static_cast<std::size_t>(threads);
   const variants::VariantBatch batch = batch_from(letters, slices);
   scanner_binding::GilRelease release;
-  return variants::scan_effects(*set, *tables, batch, options, signal_check());
+  return variants::scan_effects(*set, *tables, batch, options, signal_check(stop));
 }
 
 py::bytes effect_lines(const EffectRows& rows, const std::vector<std::string>& labels, const py::object& motifs) {
@@ -124,11 +124,12 @@ void register_variant_effects(py::module_& module) {
   module.attr("EFFECT_HEADER") = py::str(variants::effect_header());
   module.def("score_variants", &score_variants, py::arg("motifs"), py::arg("pvalues"), py::arg("letters"),
              py::arg("slices"), py::kw_only(), py::arg("all") = false, py::arg("strand") = "both",
-             py::arg("mask") = false, py::arg("threads") = 0,
+             py::arg("mask") = false, py::arg("threads") = 0, py::arg("stop") = py::none(),
              "The effect rows of a batch: `letters` holds each variant's left context, REF's and "
              "ALT's changed bases and right context; `slices` one int64 row per variant (text "
              "offset, left, ref_length, alt_length, right, lead: the first changed base relative "
-             "to the first reference base). all: a row for every variant and motif.");
+             "to the first reference base). all: a row for every variant and motif; stop: a callable asked "
+             "while the scan runs, a true answer ends it (KeyboardInterrupt).");
 }
 
 }  // namespace vok::scanner_binding

@@ -71,6 +71,16 @@ def test_count_sites_equals_counts_of_the_hits(data, value, source):
         np.testing.assert_array_equal(matrix.toarray(), frame.sparse.to_dense().to_numpy())
 
 
+def test_thresholds_are_chosen_as_the_scan_chooses_them(data):
+    """For p = 1e-4 unless an mss is given; a rate and an mss together are refused."""
+    default = vokscan.count_sites(MOTIFS, data["fasta"], sparse=True)[0]
+    by_rate = vokscan.count_sites(MOTIFS, data["fasta"], pvalue=1e-4, sparse=True)[0]
+    looser = vokscan.count_sites(MOTIFS, data["fasta"], pvalue=1e-2, sparse=True)[0]
+    assert default.sum() > 0 and (default != by_rate).nnz == 0 and looser.sum() > default.sum()
+    with pytest.raises(ValueError, match="not both"):
+        vokscan.count_sites(MOTIFS, data["fasta"], pvalue=1e-3, mss=0.8)
+
+
 def read_output(path, fmt):
     """(values, row names, motif ids) of a written matrix."""
     if fmt == "tsv":

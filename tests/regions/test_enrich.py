@@ -216,6 +216,16 @@ def test_bad_input_is_one_line_exit_2_and_no_output(tmp_path, capsys, case, argu
     assert list(out.iterdir()) == []
 
 
+@pytest.mark.parametrize("option", ["--report", "--save-control"])
+def test_a_report_or_controls_onto_standard_output_are_refused(tmp_path, capsys, option):
+    """Standard output holds the table alone, by its name or a link to it."""
+    write_fasta(tmp_path / "t.fa", [("t1", "ACGTTGCAAGGCTTACGATCGATCGGCTAGCTAGGCTAGCTAGCAT")])
+    (tmp_path / "out").symlink_to("/proc/self/fd/1")
+    status = enrich_command.main([str(MOTIFS), str(tmp_path / "t.fa"), option, str(tmp_path / "out")])
+    stderr = capsys.readouterr().err
+    assert status == 2 and stderr.count("\n") == 1 and "writes the table alone" in stderr
+
+
 @pytest.mark.parametrize("signum, status", [(signal.SIGINT, 130), (signal.SIGTERM, 143)])
 def test_a_stopped_run_exits_128_plus_the_signal_and_leaves_no_file(tmp_path, signum, status):
     rng = np.random.default_rng(12)

@@ -135,6 +135,35 @@ def test_the_command_adds_a_region_column_to_tsv_only(genome, tmp_path):
         [line.split("\t")[0]] + line.split("\t")[2:4] for line in tsv[1:]]
 
 
+@pytest.mark.parametrize("fmt", ["tsv", "bed+"])
+def test_the_commands_site_and_qvalue_columns_of_regions_are_those_of_their_letters(genome, tmp_path, fmt):
+    """Regions scanned as the records of a FASTA of their letters: the same
+    sites, and q-values from the same windows scanned."""
+    rows = [("chr1", 100, 4000, "a"), ("chr2", 7000, 10000, "b"), ("chr1", 3000, 9000, "c")]
+    bed = write_bed(tmp_path / "r.bed", rows)
+    letters = write_fasta(tmp_path / "l.fa", [(name, genome["sequences"][chrom][start:end])
+                                              for chrom, start, end, name in rows])
+    options = ["--quiet", "--pvalue", "1e-3", "--site", "--qvalue", "-f", fmt]
+
+    def fields(*args):
+        result = subprocess.run([sys.executable, "-m", "vokscan", *options, *map(str, args)],
+                                capture_output=True, text=True, check=True)
+        return [line.split("\t") for line in result.stdout.splitlines()]
+
+    got, expected = fields("--regions", bed, MOTIFS, genome["plain"]), fields(MOTIFS, letters)
+    if fmt == "tsv":
+        header = expected.pop(0)
+        assert got.pop(0) == header[:1] + ["region"] + header[1:]
+        start_of = {name: start for _, start, _, name in rows}
+        # sequence, start, end and core as the records' own, region by region.
+        got = [[row[1], *(str(int(row[i]) - start_of[row[1]]) for i in (2, 3)), *row[4:9],
+                str(int(row[9]) - start_of[row[1]]), *row[10:]] for row in got]
+    else:  # no record names, nor positions, to translate: the fields after them
+        got, expected = [row[3:] for row in got], [row[3:] for row in expected]
+    assert len(got) == len(expected) > 20
+    assert got == expected
+
+
 @pytest.mark.parametrize("extra, message", [
     (["--regions", "{bed}", "{genome}"], "--regions needs exactly one genome FASTA file"),
     (["--regions", "{bad}"], "bad.bed: line 1: unknown chromosome 'chrQ'"),

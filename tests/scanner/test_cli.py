@@ -4,6 +4,7 @@ closed pipes and Ctrl-C, each run in a child process."""
 import gzip
 import os
 import signal
+import stat
 import subprocess
 import sys
 import time
@@ -89,15 +90,19 @@ USAGE_ERRORS = [
     ([MOTIFS, "-", "-"], "standard input"),
     (["--motif-format", "meme", MOTIFS, LAMBDA], "no motifs found"),
     (["-o", "no-such-dir/out.tsv", MOTIFS, LAMBDA], "no-such-dir"),
+    (["--motif-format", "transfac", LAMBDA, LAMBDA], "no motifs found (read as transfac)"),
+    ([LAMBDA, MOTIFS], "looks like FASTA: the motif file comes first"),
+    (["--background", "0.3," * 10_000, MOTIFS, LAMBDA], "'0.3,0.3,"),
 ]
 
 
 @pytest.mark.parametrize("args,message", USAGE_ERRORS,
-                         ids=[" ".join(map(str, a)) or "no arguments" for a, _ in USAGE_ERRORS])
+                         ids=[" ".join(map(str, a))[:60] or "no arguments" for a, _ in USAGE_ERRORS])
 def test_bad_options_exit_2_with_one_line(args, message, tmp_path):
     result = run(*args, cwd=tmp_path)
     assert result.returncode == 2
     assert result.stderr.count("\n") == 1 and "Traceback" not in result.stderr
+    assert len(result.stderr) < 300  # input is quoted around the fault, not whole
     assert result.stderr.startswith("vok-scan: error:") and message in result.stderr
 
 
@@ -155,8 +160,65 @@ def _ignore_sigint():
     signal.signal(signal.SIGINT, signal.SIG_IGN)
 
 
-@pytest.mark.parametrize("to_file", [True, False], ids=["-o file", "stdout"])
-def test_ctrl_c_stops_with_130_and_no_output_file(big_fasta, tmp_path, to_file):
+def _stop_signals_taken(pid):
+    """Whether the process has its own handlers for SIGINT and SIGTERM yet."""
+    with open(f"/proc/{pid}/status") as status:
+        mask = next(int(line.split()[1], 16) for line in status if line.startswith("SigCgt:"))
+    return all(mask >> (number - 1) & 1 for number in (signal.SIGINT, signal.SIGTERM))
+
+
+def _open_for_writing_once_read(fifo, child):
+    """A writing end of `fifo`, opened once the child has opened it for reading."""
+    deadline = time.monotonic() + 120
+    while True:
+        try:
+            return os.open(fifo, os.O_WRONLY | os.O_NONBLOCK)
+        except OSError:  # ENXIO: no reader yet
+            assert child.poll() is None and time.monotonic() < deadline
+            time.sleep(0.01)
+
+
+SMALL_MOTIF = ">M1 one\nA [4 19 0 0 0 0]\nC [16 0 20 0 0 0]\nG [0 1 0 20 0 20]\nT [0 0 0 0 20 0]\n"
+
+
+@pytest.mark.parametrize("moment,number", [
+    ("signal handlers taken", signal.SIGINT),
+    ("signal handlers taken", signal.SIGTERM),
+    ("reading a motif FIFO nobody writes", signal.SIGINT),
+    ("reading a sequence FIFO nobody writes", signal.SIGTERM),
+], ids=lambda value: getattr(value, "name", value))
+def test_stop_signal_at_any_moment(tmp_path, moment, number):
+    motifs, fasta = tmp_path / "m.jaspar", tmp_path / "s.fa"
+    motifs.write_text(SMALL_MOTIF)
+    fasta.write_text(">r\nACGT\n")
+    fifo = tmp_path / "fifo"
+    os.mkfifo(fifo)
+    inputs = {"reading a motif FIFO nobody writes": (fifo, fasta),
+              "reading a sequence FIFO nobody writes": (motifs, fifo)}.get(moment, (motifs, fasta))
+    out = tmp_path / "hits.tsv"
+    writer = None
+    # SIGINT is sent to a process started with it ignored, as a background job is.
+    with subprocess.Popen(COMMAND + ["--quiet", "-o", str(out), *map(str, inputs)], stderr=subprocess.PIPE,
+                          preexec_fn=_ignore_sigint if number == signal.SIGINT else None) as child:
+        try:
+            if moment == "signal handlers taken":
+                while not _stop_signals_taken(child.pid):
+                    assert child.poll() is None
+                    time.sleep(0.001)
+            else:
+                writer = _open_for_writing_once_read(fifo, child)
+            child.send_signal(number)
+            assert child.wait(timeout=60) == 128 + number
+        finally:
+            if writer is not None:
+                os.close(writer)
+        assert child.stderr.read().decode() == "vok-scan: interrupted\n"
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["fifo", "m.jaspar", "s.fa"]
+
+
+@pytest.mark.parametrize("to_file,number", [(True, signal.SIGINT), (False, signal.SIGTERM)],
+                         ids=["-o file, SIGINT", "stdout, SIGTERM"])
+def test_stop_signal_while_hits_are_written(big_fasta, tmp_path, to_file, number):
     out = tmp_path / "hits.tsv"
     # Started with SIGINT ignored, as a background job is: the command must
     # still take Ctrl-C.
@@ -171,10 +233,74 @@ def test_ctrl_c_stops_with_130_and_no_output_file(big_fasta, tmp_path, to_file):
                 time.sleep(0.05)
         else:
             child.stdout.readline()
-        child.send_signal(signal.SIGINT)
-        assert child.wait(timeout=30) == 130
-        assert "Traceback" not in child.stderr.read().decode()
-    assert not out.exists() and leftovers(tmp_path) == []
+        child.send_signal(number)
+        assert child.wait(timeout=30) == 128 + number
+        assert child.stderr.read().decode() == "vok-scan: interrupted\n"
+    assert list(tmp_path.iterdir()) == []
+
+
+@pytest.mark.parametrize("kind", ["FIFO", "link to /proc/self/fd/1", "link to /proc/self/fd/1 of a file",
+                                  "link to a file"])
+def test_output_onto_what_is_not_a_regular_file(tmp_path, kind):
+    expected = run(MOTIFS, LAMBDA).stdout
+    target, real = tmp_path / "target", tmp_path / "real.tsv"
+    reader = None
+    if kind == "FIFO":
+        os.mkfifo(target)
+        reader = subprocess.Popen(["cat", str(target)], stdout=subprocess.PIPE, text=True)
+    elif kind == "link to a file":
+        real.write_text("old\n")
+        target.symlink_to(real)
+    else:
+        target.symlink_to("/proc/self/fd/1")
+    if kind.endswith("of a file"):  # standard output appends to a file (>>): it still does
+        real.write_text("old\n")
+        with open(real, "a") as stdout:
+            result = run(MOTIFS, LAMBDA, "-o", target, stdout=stdout, stderr=subprocess.PIPE)
+        result.stdout = real.read_text()
+    else:
+        result = run(MOTIFS, LAMBDA, "-o", target)
+    assert result.returncode == 0 and result.stderr == ""
+    if reader is not None:
+        try:
+            assert reader.communicate(timeout=60)[0] == expected
+        finally:
+            reader.kill()
+        assert stat.S_ISFIFO(target.lstat().st_mode)
+    elif kind == "link to a file":
+        assert os.readlink(target) == str(real) and real.read_text() == expected
+    else:
+        appended = "old\n" if kind.endswith("of a file") else ""
+        assert os.readlink(target) == "/proc/self/fd/1" and result.stdout == appended + expected
+    assert sorted(p.name for p in tmp_path.iterdir()) == sorted(
+        ["target"] + (["real.tsv"] if kind.endswith("file") else []))
+
+
+CONTROL_MOTIF = ">M\x01A\tfactor\twith a tab\n" + "\n".join(SMALL_MOTIF.splitlines()[1:]) + "\n"
+# Names as the reader takes them (up to the first blank): a vertical tab, a
+# file separator (a line break to str.splitlines), and BED's comment starts.
+CONTROL_RECORDS = ["r\x0bone extra words", "r\x1ctwo", "#hash", "track7", "browser"]
+
+
+@pytest.mark.parametrize("fmt,fields", [("tsv", 10), ("bed", 6), ("bed+", 9)])
+def test_names_never_add_fields_or_lines(tmp_path, fmt, fields):
+    motifs, fasta = tmp_path / "m.jaspar", tmp_path / "s.fa"
+    motifs.write_text(CONTROL_MOTIF)
+    piece = LAMBDA.read_text().split("\n", 1)[1].replace("\n", "")[:3000] + "\n"
+    fasta.write_text("".join(f">{name}\n{piece}" for name in CONTROL_RECORDS))
+    result = run("--css", 0.7, "--mss", 0.7, "-f", fmt, motifs, fasta)
+    assert result.returncode == 0
+    lines = result.stdout.split("\n")[:-1]
+    assert result.stdout.splitlines() == lines and len(lines) > 20
+    assert {len(line.split("\t")) for line in lines} == {fields}
+    body = lines[1:] if fmt == "tsv" else lines
+    assert {line.split("\t")[0] for line in body} == {"r_one", "r_two", "#hash", "track7", "browser"}
+    assert {line.split("\t")[3] for line in body} == {"M_A"}
+    if fmt == "tsv":
+        assert {line.split("\t")[4] for line in body} == {"factor_with a tab"}
+    warnings = result.stderr.splitlines()
+    assert len(warnings) == (2 if fmt == "tsv" else 3) and all("warning:" in w for w in warnings)
+    assert "'M\\x01A'" in warnings[0] and ("BED tools skip" in warnings[-1]) == (fmt != "tsv")
 
 
 def test_help_is_the_manual():

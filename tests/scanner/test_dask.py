@@ -291,24 +291,77 @@ def test_unindexable_input_is_a_clear_error(run, tmp_path, cluster, name, conten
     assert not (tmp_path / "out.tsv").exists()
 
 
-def test_ctrl_c_stops_the_client(tmp_path, cluster, records):
+@pytest.mark.parametrize("where", ["scheduler", "local:2"])
+def test_ctrl_c_stops_the_client(tmp_path, cluster, records, where):
     big = tmp_path / "big.fa"
     big.write_text(fasta_text(records * 4))
     out = tmp_path / "out.tsv"
     # Tiny blocks: thousands of tasks, so the run is still going when interrupted.
     command = [sys.executable, "-m", "vokscan", *THRESHOLDS, MOTIFS, str(big), "-o", str(out),
-               "--dask", cluster.scheduler_address, "--dask-block-size", "100"]
-    child = subprocess.Popen(command, stderr=subprocess.PIPE, cwd=tmp_path,
+               "--dask", cluster.scheduler_address if where == "scheduler" else where,
+               "--dask-block-size", "100"]
+    # A local cluster's processes get a terminal's Ctrl-C too: it goes to
+    # the whole process group. The run itself starts with SIGINT ignored, as
+    # a background job does.
+    child = subprocess.Popen(command, stderr=subprocess.PIPE, cwd=tmp_path, start_new_session=True,
                              preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_IGN))
-    deadline = time.monotonic() + 60
-    while not any(name.endswith(".part") for name in os.listdir(tmp_path)):
+    deadline = time.monotonic() + 120
+    while not list(tmp_path.glob(".out.tsv.*.parts/.vokscan-parts-*/*")):  # tasks under way
         assert child.poll() is None and time.monotonic() < deadline, child.stderr.read()
         time.sleep(0.05)
-    time.sleep(0.5)
-    child.send_signal(signal.SIGINT)
-    _, err = child.communicate(timeout=30)
-    assert child.returncode == 130, err
+    if where == "scheduler":
+        child.send_signal(signal.SIGINT)
+    else:
+        os.killpg(child.pid, signal.SIGINT)
+    _, err = child.communicate(timeout=60)
+    # Nothing else: no worker's traceback, no leaked semaphores of a cluster ended midway.
+    assert (child.returncode, err.decode()) == (130, "vok-scan: interrupted\n")
     assert sorted(os.listdir(tmp_path)) == ["big.fa", "big.fa.fai"]
+
+
+def test_names_with_control_characters_warned_as_in_the_local_run(run, tmp_path, cluster, records):
+    fasta = tmp_path / "names.fa"
+    fasta.write_text(fasta_text([("r\x01one", records[0][1]), ("track2", records[3][1]),
+                                 ("r\x02two", records[4][1])]))
+    outputs = []
+    for extra in ([], ["--dask", cluster.scheduler_address, "--dask-block-size", BLOCK]):
+        out = tmp_path / f"out{len(outputs)}.bed"
+        status, err = run(*THRESHOLDS, "-f", "bed", MOTIFS, fasta, "-o", out, *extra)
+        outputs.append((status, err, out.read_bytes()))
+    assert outputs[0] == outputs[1]
+    assert outputs[0][1].count("warning:") == 2 and b"r_one\t" in outputs[0][2] and b"r_two\t" in outputs[0][2]
+
+
+PALINDROME = [[0, 9, 0, 1], [9, 0, 1, 0], [0, 9, 0, 1], [1, 0, 9, 0], [0, 1, 0, 9], [1, 0, 9, 0]]  # CACGTG
+
+
+@pytest.mark.parametrize("formatted", [False, True], ids=["hit columns", "lines"])
+def test_motif_groups_merge_plus_before_minus_at_a_palindrome(client, tmp_path, formatted):
+    from vokscan import _engine
+    from vokscan.cluster import ClusterScan, TextOutput
+
+    fasta = tmp_path / "palindromes.fa"
+    fasta.write_text(">p\n" + "ACGTTCACGTGAAT" * 40 + "\n")
+    matrices = [np.array(PALINDROME, np.float32)] * 3
+    motifs = {"ids": ["P1", "P2", "P3"], "names": ["", "", ""], "matrices": matrices,
+              "css": [0.9] * 3, "mss": [0.9] * 3}
+    local_set = _engine.MotifSet(**motifs)
+    local = list(_engine.FastaScan(local_set, [str(fasta)], threads=1))
+    scan = ClusterScan(client, motifs, [str(fasta)], {}, block_size=150, groups=2,
+                       output=TextOutput("tsv") if formatted else None)
+    batches = list(scan)
+    assert len(scan.motif_groups) == 2
+    if formatted:
+        expected = b"".join(_engine.format_hits(batch, "tsv", motifs=local_set) for batch in local)
+        assert b"".join(batches) == expected
+        strands = [line.split(b"\t")[5] for line in expected.splitlines()]
+    else:
+        columns = [{k: v for k, v in batch.columns().items() if k != "sequence"} for batch in batches]
+        expected = [{k: v for k, v in batch.columns().items() if k != "sequence"} for batch in local]
+        assert all(np.array_equal(np.concatenate([c[k] for c in columns]),
+                                  np.concatenate([c[k] for c in expected])) for k in expected[0])
+        strands = [b"+" if s > 0 else b"-" for c in expected for s in c["strand"]]
+    assert strands[:6] == [b"+", b"-"] * 3  # each motif's site on both strands, at one start
 
 
 @pytest.mark.parametrize("spec, sequences, message", [
@@ -316,7 +369,7 @@ def test_ctrl_c_stops_the_client(tmp_path, cluster, records):
     ("locale:2", "plain", "expected local:N"),
     ("cluster", "-", "standard input ('-') cannot be used"),
     ("cluster", "no-such.fa", "error: no-such.fa: No such file or directory"),
-    ("no-dask", "plain", "pip install 'vok[dask]'"),
+    ("no-dask", "plain", "python -m pip install dask distributed"),
 ])
 def test_option_errors(run, monkeypatch, tmp_path, cluster, inputs, spec, sequences, message):
     if spec == "no-dask":

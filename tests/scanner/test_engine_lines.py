@@ -124,11 +124,11 @@ MEMORY_CHILD = textwrap.dedent("""
                            site=True) as scan:
         for lines in scan:
             size += lines.nbytes
-    # VmHWM belongs to this program's memory; the rusage peak keeps that of the
-    # process before exec, which a vfork shares with the (large) test run.
+    # VmHWM: the peak of this program's own memory; ru_maxrss would start
+    # from the peak of the process it was forked from.
     with open("/proc/self/status") as status:
-        peak_kib = next(int(line.split()[1]) for line in status if line.startswith("VmHWM:"))
-    print(size, peak_kib)
+        peak = next(int(line.split()[1]) for line in status if line.startswith("VmHWM:"))
+    print(size, peak)
 """)
 
 
@@ -141,7 +141,7 @@ def test_memory_stays_bounded_when_every_window_is_a_hit(tmp_path, threads):
                          capture_output=True, text=True, timeout=300, check=True)
     size, peak_kib = (int(field) for field in out.stdout.split())
     assert size > 500e6
-    # The child's own peak: other children of this process may have used more.
+    # The child's own peak: not that of other children, nor of this process.
     assert peak_kib / 1024 < 256
 
 

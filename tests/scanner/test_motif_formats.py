@@ -56,6 +56,10 @@ TRANSFAC_VARIANTS = [
      "AC  M99\nP0      A      C      G      T\n"
      + "".join(f"{i + 1:02d} {' '.join(map(str, r))}\n" for i, r in enumerate(ARNT)) + "//\n",
      [("M99", "")]),
+    ("no ID nor AC: the factor name, else the record number, names it",
+     "".join(head + "P0 A C G T\n" + "".join(f"{i + 1:02d} {' '.join(map(str, r))}\n"
+                                           for i, r in enumerate(ARNT)) + "XX\n//\n"
+             for head in ("NA  Arnt\n", "")), [("Arnt", "Arnt"), ("motif_2", "")]),
 ]
 
 JASPAR_VARIANTS = [
@@ -94,6 +98,12 @@ MEME_VARIANTS = [
 ]
 
 HOMER_ROWS = "".join("\t".join(f"{v / 20:.3f}" for v in r) + "\n" for r in ARNT)
+# Four positions: four rows of four counts (A, C, G, T) against HOMER's
+# four lines of four frequencies (one line per position).
+FOUR = [[4, 16, 0, 0], [19, 0, 1, 0], [0, 20, 0, 0], [0, 0, 20, 0]]
+FOUR_ROWS = "".join(" ".join(map(str, column)) + "\n" for column in zip(*FOUR))
+FOUR_LINES = "".join("\t".join(f"{v / 20:.3f}" for v in r) + "\n" for r in FOUR)
+
 HOMER_VARIANTS = [
     ("known motif header", ">CACGTG\tArnt(bHLH)/Liver-Arnt-ChIP-Seq/Homer\t6.04\t-1.8e+03\t0\tT:1\n"
      + HOMER_ROWS, [("Arnt(bHLH)/Liver-Arnt-ChIP-Seq/Homer", "Arnt")]),
@@ -124,12 +134,36 @@ def test_variant_is_detected_and_read(fmt, label, text, expected, tmp_path):
         assert m.matrix.dtype == np.float32 and m.matrix.shape == (6, 4)
 
 
+@pytest.mark.parametrize("text,fmt", [
+    (">MA9.1 four positions\n" + FOUR_ROWS, "pfm"),
+    (FOUR_ROWS, "pfm"),
+    (">CACG\tfour(bHLH)/Homer\t5.0\n" + FOUR_LINES, "homer"),
+    (">four\n" + FOUR_LINES, "homer"),  # no HOMER header: lines of frequencies tell
+], ids=["pfm with header", "pfm", "homer", "homer without its header"])
+def test_four_positions_of_four_values(text, fmt):
+    assert motifs.detect_format(text) == fmt
+    (found,) = motifs.parse_motifs(text)
+    np.testing.assert_allclose(found.matrix / found.matrix.sum(axis=1, keepdims=True),
+                               np.array(FOUR) / 20, atol=1e-3)
+
+
+def test_transfac_written_by_biopython(tmp_path):
+    from Bio import motifs as bio
+
+    text = bio.write([bio.create(["CACGTG", "CATGTG"]), bio.create(["TTGACA", "TTGACT"])], "transfac")
+    found = motifs.parse_motifs(text)
+    assert [(m.id, m.name) for m in found] == [("motif_1", ""), ("motif_2", "")]
+    assert found[1].matrix[0].tolist() == [0, 0, 0, 2]
+
+
 def test_forced_format_and_gzip(tmp_path):
     path = tmp_path / "m.gz"
     path.write_bytes(gzip.compress(JASPAR_VARIANTS[0][1].encode()))
     assert [m.id for m in motifs.load_motifs(path, "jaspar")] == ["MA0004.1", "MA0004.1b"]
     with pytest.raises(MotifError, match="not readable as transfac|no motifs found"):
         motifs.load_motifs(path, "transfac")
+    with pytest.raises(MotifError, match=r"no motifs found \(read as transfac\)"):
+        motifs.parse_motifs("hello\n", "transfac")
 
 
 def test_meme_keeps_probabilities_times_nsites_exactly():
@@ -164,7 +198,16 @@ BAD = [
     ("MEME w= disagreeing with the rows",
      "MEME version 4\n\nMOTIF short\nletter-probability matrix: w= 7\n" + MEME_ROWS, "short.*w= 7 but 6"),
     ("not a motif file", "hello world\n", "cannot tell the motif format"),
-    ("empty file", "", "cannot tell the motif format"),
+    ("empty file", "", "the motif file is empty"),
+    ("blank lines only", "\n \r\n\t\n", "the motif file is empty"),
+    ("FASTA", ">chr1 first\nACGTNNacgt\nACGT\n", "looks like FASTA: the motif file comes first"),
+    ("two motifs of one identifier", JASPAR_VARIANTS[1][1] + JASPAR_VARIANTS[1][1].replace("Arnt", "Ahr"),
+     "motifs 1 and 2 have the same identifier 'MA0004.1'"),
+    ("a number that is not", ">M10\nA [1 1]\nC [1 1]\nG [1 1]\nT [1 x" + "y" * 3_000_000 + "]\n",
+     r"M10', line 5: expected numbers, got 'xyyy.{76}\.\.\.'$"),
+    ("a row of another letter, control characters in it",
+     ">M11\nA [1 1]\nC [1 1]\nG [1 1]\nU\x01\x02 [1 1" + " 1" * 1_000_000 + "]\n",
+     r"M11', line 5: row 'U\\x01\\x02 \[1 1 1.{70}\.\.\.' does not start with A, C, G or T$"),
 ]
 
 
@@ -174,7 +217,7 @@ def test_bad_motifs_are_errors_naming_the_motif(label, text, message, tmp_path):
     path.write_text(text)
     with pytest.raises(MotifError, match=message) as info:
         motifs.load_motifs(path)
-    assert str(path) in str(info.value)
+    assert str(path) in str(info.value) and len(str(info.value)) < 300
 
 
 def test_published_row_totals_are_accepted():
@@ -226,6 +269,7 @@ def test_cutoffs_apply_by_identifier_and_fall_back_to_defaults():
     ("1 0.9 0.85 A M1\n1 nan 0.85 A M2\n", 2, "'1 nan 0.85 A M2'"),
     pytest.param("1 0.9 0.85 A M1\n" + "ACGT" * 10000 + "\n", 2, "'" + "ACGT" * 19 + "A...'",
                  id="a long line, cut"),
+    ("1 0.9 0.85 A M1\n1 x" + "y" * 3_000_000 + "\n", 2, "'1 xy" + "y" * 76 + "...'"),
 ])
 def test_bad_cutoff_line_is_named(text, line, what, tmp_path):
     path = tmp_path / "c.prf"
@@ -233,3 +277,4 @@ def test_bad_cutoff_line_is_named(text, line, what, tmp_path):
     with pytest.raises(cutoffs.CutoffError) as info:
         cutoffs.load_cutoffs(path)
     assert str(info.value).startswith(f"{path}: line {line}: {what} is not a cut-off line")
+    assert len(str(info.value)) < 300

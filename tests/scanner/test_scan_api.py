@@ -2,6 +2,8 @@
 alike, and a few exact comparisons with the module's evaluate()."""
 
 import random
+import subprocess
+import sys
 from pathlib import Path
 
 import numpy as np
@@ -122,6 +124,7 @@ def test_minus_strand_is_the_reverse_complement(pwms):
     ([("M1", [[1, 0, 0, -1]] * 6)], LAMBDA, {}, vokscan.MotifError),
     (MOTIFS, [LAMBDA, ("x", "ACGT")], {}, TypeError),
     (MOTIFS, [], {}, ValueError),
+    (MOTIFS, LAMBDA, {"pvalue": 1e-4, "mss": 0.9}, ValueError),
 ])
 def test_bad_arguments_fail_at_the_call(motifs, sequences, options, error):
     with pytest.raises(error):
@@ -131,3 +134,27 @@ def test_bad_arguments_fail_at_the_call(motifs, sequences, options, error):
 def test_bad_letter_in_memory_names_record_and_offset():
     with pytest.raises(ValueError, match=r"record 'r2', offset 3: invalid character '\*'"):
         vokscan.scan_to_dataframe(MOTIFS, {"r1": "ACGTACGT", "r2": "ACG*T"})
+
+
+def _command_hits(*options):
+    """(sequence, start, motif_id, strand) of each hit `vok-scan` reports."""
+    result = subprocess.run([sys.executable, "-m", "vokscan", "--no-header", *map(str, options),
+                             str(MOTIFS), str(LAMBDA)], capture_output=True, text=True, check=True)
+    return [tuple(line.split("\t")[i] for i in (0, 1, 3, 5)) for line in result.stdout.splitlines()]
+
+
+@pytest.mark.parametrize("options,command_options", [
+    ({}, []),  # thresholds for p = 1e-4
+    ({"mss": 0.85}, ["--mss", 0.85]),  # fixed, css 0.95
+    ({"css": 0.9, "pvalue": 1e-3}, ["--css", 0.9, "--pvalue", 1e-3]),
+], ids=["defaults", "fixed mss", "css and pvalue"])
+def test_api_chooses_thresholds_as_the_command_does(options, command_options):
+    expected = _command_hits(*command_options)
+    assert len(expected) > 10
+    table = vokscan.scan_to_dataframe(MOTIFS, LAMBDA, as_frame=False, **options)
+    batches = list(vokscan.scan(MOTIFS, LAMBDA, as_frame=False, **options))
+    for columns in [table] + batches:
+        columns["start"] = columns["start"].astype(str)
+    rows = [row for columns in [table] + batches
+            for row in zip(columns["sequence"], columns["start"], columns["motif_id"], columns["strand"])]
+    assert rows == expected + expected

@@ -8,7 +8,7 @@ import threading
 
 from .local_workers import fork_server_available, launch_fork_server, worker_environment
 
-INSTALL_HINT = "pip install 'vok[dask]'"
+INSTALL_HINT = "python -m pip install dask distributed (or pip install '.[dask]' in vok's source folder)"
 
 # How long closing waits for a local cluster still starting (seconds).
 LOCAL_START_WAIT = 10

@@ -255,6 +255,10 @@ class ClusterScan:
         self._shared.append(future)
         return future
 
+    def record_names(self) -> Iterator[str]:
+        """The names of the input's records, in input order."""
+        return (record.name for fasta in self.fastas for record in fasta.records)
+
     @property
     def bytes_read(self) -> int:
         if not self.bases_total:

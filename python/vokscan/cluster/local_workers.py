@@ -8,6 +8,7 @@ from __future__ import annotations
 
 import multiprocessing
 import os
+import signal
 
 # What the worker processes of a local cluster import before they are forked,
 # so that each starts in milliseconds with the scan already loaded.
@@ -35,15 +36,25 @@ def worker_environment() -> dict:
 
 def launch_fork_server(environment: dict) -> None:
     """Starts the process that local workers are forked from, with the
-    workers' environment; it imports WORKER_PRELOAD while the caller goes on."""
-    from multiprocessing import forkserver
+    workers' environment; it imports WORKER_PRELOAD while the caller goes on.
+
+    The server and its workers start with SIGINT blocked: a terminal's
+    Ctrl-C reaches every process of its group, and would end them midway
+    through their imports, with a traceback each; the client answers it and
+    closes the cluster.
+    """
+    from multiprocessing import forkserver, resource_tracker
 
     multiprocessing.get_context("forkserver").set_forkserver_preload(WORKER_PRELOAD)
+    # Started first: starting it unblocks SIGINT in the calling thread.
+    resource_tracker.ensure_running()
     saved = {name: os.environ.get(name) for name in environment}
     os.environ.update(environment)
+    mask = signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGINT})
     try:
         forkserver.ensure_running()
     finally:
+        signal.pthread_sigmask(signal.SIG_SETMASK, mask)
         for name, value in saved.items():
             if value is None:
                 del os.environ[name]

@@ -1,27 +1,19 @@
-"""What every `vok-scan` subcommand shares: exit statuses, the one-line
-messages on standard error, the argument parser and the option groups for
-motifs, thresholds and scanning."""
+"""What every `vok-scan` subcommand shares: the argument parser and the
+option groups for motifs, thresholds and scanning; exit statuses and the
+one-line messages (from `status`)."""
 
 from __future__ import annotations
 
 import argparse
-import errno
 import math
-import os
-import signal
-import sys
 
 from .. import cutoffs as cutoff_module
 from .. import motifs as motif_module
 from .. import pvalues as pvalue_module
+from ..quoting import printable, quote
 from ..scanning import DEFAULT_CSS, STRANDS, PreparedMotifs
-
-PROG = "vok-scan"
-EXIT_OK, EXIT_FAILURE, EXIT_USAGE, EXIT_INTERRUPTED, EXIT_PIPE = 0, 1, 2, 130, 141
-
-
-class UsageError(Exception):
-    """A bad option or input: exit status 2."""
+from .status import (EXIT_FAILURE, EXIT_INTERRUPTED, EXIT_OK, EXIT_PIPE, EXIT_USAGE,  # noqa: F401
+                     PROG, UsageError, describe, exit_status, say)
 
 
 class Parser(argparse.ArgumentParser):
@@ -39,43 +31,6 @@ def version() -> str:
         return distribution_version("vok")
     except Exception:
         return "unknown"
-
-
-def say(message: str) -> None:
-    """One line on standard error, prefixed with the command's name."""
-    try:
-        sys.stderr.write(f"{PROG}: {message}\n")
-        sys.stderr.flush()
-    except (OSError, ValueError):
-        pass
-
-
-def describe(exc: BaseException) -> str:
-    """The one-line message of an error."""
-    if isinstance(exc, OSError) and exc.strerror:
-        return f"{exc.filename}: {exc.strerror}" if exc.filename is not None else exc.strerror
-    text = str(exc) or type(exc).__name__
-    return text.splitlines()[0] if text.strip() else type(exc).__name__
-
-
-# A name that does not lead to a usable file is a bad argument; a full disk or
-# a failing device is not.
-_BAD_NAME_ERRNOS = {errno.ENOENT, errno.ENOTDIR, errno.EISDIR, errno.EACCES, errno.EPERM,
-                    errno.ENAMETOOLONG, errno.ELOOP, errno.EROFS, None}
-
-
-def exit_status(exc: BaseException, write_failed: bool = False) -> int:
-    """The exit status for an error; `write_failed`: it came from writing the output."""
-    if isinstance(exc, BrokenPipeError) and write_failed:
-        return EXIT_PIPE
-    if isinstance(exc, (UsageError, motif_module.MotifError, cutoff_module.CutoffError,
-                        pvalue_module.BackgroundError)):
-        return EXIT_USAGE
-    if isinstance(exc, OSError):
-        return EXIT_USAGE if exc.errno in _BAD_NAME_ERRNOS and not write_failed else EXIT_FAILURE
-    if isinstance(exc, ValueError):  # the engine's InputError and bad motifs
-        return EXIT_USAGE
-    return EXIT_FAILURE
 
 
 def add_motif_options(parser: argparse.ArgumentParser, *, fixed_thresholds: bool = True):
@@ -156,38 +111,6 @@ def load_prepared_motifs(options, sequences) -> PreparedMotifs:
     return prepared
 
 
-def silence_stdout() -> None:
-    """After a closed pipe, point standard output at /dev/null so that no
-    later flush reports the same error again."""
-    try:
-        devnull = os.open(os.devnull, os.O_WRONLY)
-        os.dup2(devnull, sys.stdout.fileno())
-        os.close(devnull)
-    except (OSError, ValueError):
-        pass
-
-
-_received = [signal.SIGINT]  # the last stopping signal, for the exit status
-
-
-def _interrupt(signum, frame):
-    _received[0] = signum
-    raise KeyboardInterrupt
-
-
-def install_stop_signals() -> None:
-    """Ctrl-C and SIGTERM raise KeyboardInterrupt in the main thread. Installed
-    explicitly: a job started in the background inherits SIGINT ignored, and
-    Python then leaves it so."""
-    signal.signal(signal.SIGINT, _interrupt)
-    signal.signal(signal.SIGTERM, _interrupt)
-
-
-def stopping_status() -> int:
-    """The exit status of a run stopped by a signal: 128 + its number."""
-    return 128 + _received[0]
-
-
 def prepare_motif_options(options, sequences):
     """(PreparedMotifs, background) from the motif and threshold options: the
     motifs of --jaspar or MOTIFS, each with css and mss thresholds (for
@@ -198,7 +121,7 @@ def prepare_motif_options(options, sequences):
     table = cutoff_module.load_cutoffs(options.cutoffs) if options.cutoffs else {}
     if not quiet:
         for key in cutoff_module.unmatched(table, records):
-            say(f"warning: cut-off line for '{key}' names no motif")
+            say(f"warning: cut-off line for {quote(key)} names no motif")
     background = resolve_background(options.background, sequences)
     if options.mss is None:
         chosen = pvalue_module.MotifThresholds(
@@ -208,7 +131,7 @@ def prepare_motif_options(options, sequences):
         unreachable = [motif.id for motif, threshold in zip(records, mss)
                        if threshold > 1.0 and motif.matrix.shape[0] >= 5]
         if unreachable and not quiet:
-            shown = ", ".join(unreachable[:5]) + (f" and {len(unreachable) - 5} more"
+            shown = ", ".join(map(printable, unreachable[:5])) + (f" and {len(unreachable) - 5} more"
                                                   if len(unreachable) > 5 else "")
             say(f"warning: {len(unreachable)} motif(s) report no hits: even their best window "
                  f"is more likely than the rate asked for ({shown}); a larger --pvalue admits them")
@@ -246,8 +169,9 @@ def check_motif_options(options) -> None:
 
 
 def command_main(parse_options, run, arguments) -> int:
-    """Parses `arguments` with `parse_options` and runs `run(options)`; a bad
-    option is a one-line error and exit status 2."""
+    """Parses `arguments` with `parse_options` and runs `run(options)` (which
+    runs its work through `running.run`); a bad option is a one-line error
+    and exit status 2."""
     try:
         options = parse_options(arguments)
     except UsageError as exc:
@@ -257,15 +181,3 @@ def command_main(parse_options, run, arguments) -> int:
         return exc.code if isinstance(exc.code, int) else EXIT_OK
     return run(options)
 
-
-def reporting_errors(work) -> int:
-    """`work()`'s exit status; Ctrl-C or SIGTERM ends it with 128 + the signal and
-    'interrupted', any error with its one-line message and exit status."""
-    try:
-        return work()
-    except KeyboardInterrupt:
-        say("interrupted")
-        return stopping_status()
-    except Exception as exc:
-        say(f"error: {describe(exc)}")
-        return exit_status(exc)

@@ -6,9 +6,11 @@ import argparse
 from typing import List
 
 from ..counting import CountScan, CountWriter, format_of, record_chunks
-from .common import (EXIT_OK, PROG, Parser, UsageError, add_motif_options, add_region_option,
+from . import running
+from .common import (PROG, Parser, UsageError, add_motif_options, add_region_option,
                      add_scanning_options, check_motif_options, command_main, prepare_motif_options,
-                     reporting_errors)
+                     say)
+from .running import Job
 
 DESCRIPTION = """\
 Count the sites of every motif in every sequence record (or, with --regions,
@@ -30,8 +32,10 @@ examples:
   vok-scan count --regions peaks.bed --presence motifs.jaspar genome.fa.gz -o counts.h5ad
 
 exit status: 0 done; 1 failure (e.g. writing the output); 2 bad input or
-options; 130 interrupted (Ctrl-C; 143 for SIGTERM). A failed or interrupted
-run leaves no output file."""
+options; 130 interrupted (Ctrl-C; 143 for SIGTERM); 141 the reader of
+standard output went away. A failed or interrupted run leaves no output file
+(unless -o names a device, FIFO or socket, which is written to as the run
+goes; one whose name tells no format gets TSV)."""
 
 
 def build_parser() -> argparse.ArgumentParser:
@@ -76,28 +80,37 @@ def parse_options(argv: List[str]) -> argparse.Namespace:
     return options
 
 
-def run(options) -> int:
-    writer = None
-
-    def work() -> int:
-        nonlocal writer
-        prepared, _ = prepare_motif_options(options, options.sequences)
-        value = "presence" if options.presence else "max_score" if options.max_score else "count"
-        scan = CountScan(prepared, value, strand=options.strand, mask=options.mask,
-                         partial_windows=options.partial_windows, threads=options.threads)
-        chunks = record_chunks(options.sequences[0] if options.regions else options.sequences,
-                               options.regions)
-        writer = CountWriter(options.output, scan, "region" if options.regions else "sequence")
-        for chunk in chunks:
-            writer.add(chunk)
-        writer.finish()
-        return EXIT_OK
-
+def _count(options, job: Job) -> None:
+    """The work of a run: load the motifs, count chunk by chunk, write the matrix."""
+    prepared, _ = prepare_motif_options(options, options.sequences)
+    value = "presence" if options.presence else "max_score" if options.max_score else "count"
+    scan = CountScan(prepared, value, strand=options.strand, mask=options.mask,
+                     partial_windows=options.partial_windows, threads=options.threads,
+                     stop=job.stop.is_set)
+    chunks = record_chunks(options.sequences[0] if options.regions else options.sequences,
+                           options.regions)
+    writer = CountWriter(options.output, scan, "region" if options.regions else "sequence",
+                         main=job.output, add_output=job.add_output)
     try:
-        return reporting_errors(work)
+        for chunk in chunks:
+            if job.stop.is_set():
+                return
+            writer.add(chunk)
+        if job.stop.is_set():
+            return
+        writer.finish()
+    except BrokenPipeError:  # only writing meets one: the reader of the output went away
+        job.write_failed = True
+        raise
     finally:
-        if writer is not None:
-            writer.discard()
+        writer.close()
+    if not options.quiet and writer.names_cleaned:
+        say("warning: names with tabs, line breaks or other control characters are written "
+            "with '_' in their place")
+
+
+def run(options) -> int:
+    return running.run(lambda job: _count(options, job), output=options.output)
 
 
 def main(arguments: List[str]) -> int:

@@ -8,9 +8,11 @@ from typing import List
 
 from ..controls import DEFAULT_SEED
 from ..enrichment import TESTS, run_enrichment, table_lines
-from ..output import AtomicOutput
-from .common import (EXIT_OK, PROG, Parser, UsageError, add_motif_options, add_scanning_options,
-                     check_motif_options, command_main, load_motif_records, reporting_errors)
+from ..output import is_own_stdout
+from . import running
+from .common import (PROG, Parser, UsageError, add_motif_options, add_scanning_options,
+                     check_motif_options, command_main, load_motif_records)
+from .running import Job
 
 DESCRIPTION = """\
 Known-motif enrichment: for every motif, the target sequences (peaks) and
@@ -44,8 +46,9 @@ examples:
   vok-scan enrich --genome genome.fa.gz --control genome motifs.jaspar peaks.bed -o enrichment.tsv
 
 exit status: 0 done; 1 failure (e.g. writing the output); 2 bad input or
-options; 130 interrupted (Ctrl-C; 143 for SIGTERM). A failed or interrupted
-run leaves no output file."""
+options; 130 interrupted (Ctrl-C; 143 for SIGTERM); 141 the reader of
+standard output went away. A failed or interrupted run leaves no output file
+(unless it names a device, FIFO or socket, which is written to directly)."""
 
 
 def build_parser() -> argparse.ArgumentParser:
@@ -100,62 +103,58 @@ def parse_options(argv: List[str]) -> argparse.Namespace:
         raise UsageError("--seed must be an integer in [0, 2^64)")
     if options.control == "genome" and options.genome is None:
         raise UsageError("--control genome needs --genome")
-    if "-" in (options.targets, options.control, options.report, options.save_control):
+    if "-" in (options.targets, options.control, options.report, options.save_control) or any(
+            path is not None and is_own_stdout(path) for path in (options.report, options.save_control)):
         raise UsageError("enrich reads files, not standard input, and writes the table alone to "
                          "standard output")
     return options
 
 
-def run(options) -> int:
-    outputs = []
+def _enrich(options, job: Job) -> None:
+    """The work of a run: scan targets and control, write the table (and the
+    control sequences and report when asked)."""
+    if options.report is not None:
+        from ..report import check_available
+
+        check_available()
+    records = load_motif_records(options)
     sink = None
-
-    def work() -> int:
-        nonlocal sink
-        if options.report is not None:
-            from ..report import check_available
-
-            check_available()
-        records = load_motif_records(options)
-        table_output = AtomicOutput(options.output)
-        outputs.append(table_output)
+    try:
         if options.save_control is not None:
-            control_output = AtomicOutput(options.save_control)
-            outputs.append(control_output)
+            control_output = job.add_output(options.save_control)
             sink = open(control_output.target, "wb")
         if options.report is not None:
-            report_output = AtomicOutput(options.report)
-            outputs.append(report_output)
+            report_output = job.add_output(options.report)
         result = run_enrichment(
             records, options.targets, options.control, genome=options.genome,
             control_times=options.control_times, shuffle_k=options.shuffle_k, seed=options.seed,
             test=options.test, pvalue=options.pvalue, css=options.css, mss=options.mss,
             cutoffs=options.cutoffs, background=options.background, strand=options.strand,
-            mask=options.mask, threads=options.threads, control_sink=sink)
+            mask=options.mask, threads=options.threads, control_sink=sink, stop=job.stop.is_set)
         if sink is not None:
             sink.close()
+        if job.stop.is_set():
+            return
         lines = "".join(table_lines(result.table)).encode("utf-8", "surrogateescape")
-        if table_output.target is None:
+        job.write_failed = True
+        if job.output.target is None:
             sys.stdout.buffer.write(lines)
             sys.stdout.buffer.flush()
         else:
-            with open(table_output.target, "wb") as handle:
+            with open(job.output.target, "wb") as handle:
                 handle.write(lines)
-        if options.report is not None:
+        job.write_failed = False
+        if options.report is not None and not job.stop.is_set():
             from ..report import write_report
 
             write_report(result, report_output.target)
-        for output in outputs:
-            output.commit()
-        return EXIT_OK
-
-    try:
-        return reporting_errors(work)
     finally:
         if sink is not None:
             sink.close()
-        for output in outputs:
-            output.discard()
+
+
+def run(options) -> int:
+    return running.run(lambda job: _enrich(options, job), output=options.output)
 
 
 def main(arguments: List[str]) -> int:

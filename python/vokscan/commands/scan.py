@@ -3,21 +3,23 @@
 from __future__ import annotations
 
 import argparse
-import os
-import sys
-import tempfile
-import threading
+import contextlib
 from typing import List, Optional
 
-from ..output import AtomicOutput
 from ..progress import Progress
-from ..scanning import engine_batches, region_batches
-from .common import (EXIT_OK, EXIT_PIPE, EXIT_USAGE, PROG, Parser, UsageError,
-                     add_motif_options, add_region_option, add_scanning_options, check_motif_options,
-                     command_main, describe, exit_status, load_prepared_motifs, silence_stdout,
-                     stopping_status, say, version)
-# After Ctrl-C, how long the scan may take to wind down before the process ends anyway.
-STOP_GRACE_SECONDS = 0.25
+from ..quoting import has_control_characters, quote
+from ..scanning import PreparedMotifs, engine_batches, region_batches
+from . import running
+from .common import (PROG, Parser, UsageError, add_motif_options, add_region_option,
+                     add_scanning_options, check_motif_options, command_main, describe,
+                     load_prepared_motifs, say, version)
+from .running import Job
+
+# How long a stopped cluster run may take to cancel its tasks and close its
+# cluster (a local one takes a second or two); a second Ctrl-C ends it sooner.
+CLUSTER_STOP_GRACE_SECONDS = 30
+# Line starts that BED tools take for a comment, a track or a browser line.
+BED_COMMENT_STARTS = ("#", "track", "browser")
 
 DESCRIPTION = """\
 Scan DNA sequences for transcription-factor binding sites with position
@@ -59,8 +61,10 @@ examples:
   zcat reads.fa.gz | vok-scan --mask --cutoffs cutoffs.prf --quiet motifs.meme - | head
 
 exit status: 0 done; 1 failure (e.g. writing the output); 2 bad input or
-options; 130 interrupted (Ctrl-C; 143 for SIGTERM); 141 the reader of standard output went
-away (e.g. head). An interrupted or failed run leaves no file at -o."""
+options; 130 interrupted (Ctrl-C; 143 for SIGTERM; a second Ctrl-C ends a
+run winding down at once); 141 the reader of standard output went away
+(e.g. head). An interrupted or failed run leaves no file at -o (unless -o
+names a device, FIFO or socket, which is written to as the run goes)."""
 
 
 def build_parser() -> argparse.ArgumentParser:
@@ -80,7 +84,9 @@ def build_parser() -> argparse.ArgumentParser:
     group = parser.add_argument_group("output")
     group.add_argument("-o", "--output", metavar="FILE",
                        help="write here instead of standard output; gzip-compressed when the "
-                            "name ends in .gz (default: standard output)")
+                            "name ends in .gz. A file appears only once complete; a device, FIFO "
+                            "or socket (or /dev/stdout) is written to directly, which cannot be "
+                            "atomic (default: standard output)")
     group.add_argument("-f", "--format", choices=("tsv", "bed", "bed+"), default="tsv",
                        help="output format (default: tsv)")
     group.add_argument("--site", action="store_true",
@@ -99,7 +105,8 @@ def build_parser() -> argparse.ArgumentParser:
                        help="no progress bar and no warnings (default: a progress bar when "
                             "standard error is a terminal)")
     group.add_argument("--version", action="version", version=f"{PROG} {version()}")
-    group = parser.add_argument_group("cluster (needs the dask extra: pip install 'vok[dask]')")
+    group = parser.add_argument_group("cluster (needs dask and distributed: "
+                                      "python -m pip install dask distributed)")
     group.add_argument("--dask", metavar="SCHEDULER",
                        help="scan on a Dask cluster: a scheduler address (tcp://host:8786) or "
                             "local:N to start N worker processes here; FASTA files are read by "
@@ -136,200 +143,144 @@ def parse_options(argv: Optional[List[str]]) -> argparse.Namespace:
                          "scan does not report")
     if options.site and options.format == "bed":
         raise UsageError("--site needs --format tsv or bed+ (BED has six columns)")
-    if options.regions is not None and (options.site or options.qvalue):
-        raise UsageError("--site and --qvalue are not available with --regions")
     return options
 
 
-# The TSV header with the region column of --regions.
-REGION_HEADER = b"sequence\tregion\tstart\tend\tmotif_id\tmotif_name\tstrand\tcss\tmss\tcore\tpvalue\n"
+class _NameWarnings:
+    """Says once what writing the names changed (control characters written
+    as '_') or risks (BED lines that BED tools read as comments)."""
+
+    def __init__(self, options, prepared: PreparedMotifs):
+        self.quiet = options.quiet
+        self.bed = options.format != "tsv"
+        self.said = set()
+        for motif in prepared.records:
+            if has_control_characters(motif.id) or has_control_characters(motif.name):
+                self.say("motif", f"motif {quote(motif.id)} (and any other such motif): tabs, line "
+                                  f"breaks and other control characters in names are written as '_'")
+                break
+
+    def say(self, kind: str, message: str) -> None:
+        if not self.quiet and kind not in self.said:
+            self.said.add(kind)
+            say(f"warning: {message}")
+
+    def check(self, cleaned: bool, read_as_comments: bool) -> None:
+        if cleaned:
+            self.say("sequence", "sequence and region names with tabs, line breaks or other "
+                                 "control characters are written with '_' in their place")
+        if read_as_comments and self.bed:
+            self.say("comment", "sequence names starting with '#', 'track' or 'browser' begin "
+                                "BED lines that BED tools skip as comments")
+
+    def check_writer(self, writer) -> None:
+        self.check(writer.names_cleaned, writer.names_read_as_comments)
+
+    def check_names(self, names) -> None:
+        """For lines formatted elsewhere (by cluster workers): the record names."""
+        for name in names:
+            self.check(has_control_characters(name), name.startswith(BED_COMMENT_STARTS))
 
 
-class HeaderFirst:
-    """A HitWriter whose header line (given) goes out with the first batch or
-    at close, as the writer's own header does."""
-
-    def __init__(self, writer, header: bytes):
-        self.writer = writer
-        self.header = header
-
-    def _flush_header(self) -> None:
-        if self.header:
-            self.writer.write_text(self.header)
-            self.header = b""
-
-    def write(self, batch) -> None:
-        self._flush_header()
-        self.writer.write(batch)
-
-    def write_text(self, lines: bytes) -> None:
-        self._flush_header()
-        self.writer.write_text(lines)
-
-    def close(self) -> None:
-        self._flush_header()
-        self.writer.close()
-
-
-class _Run:
-    """The scan and the writing, on a thread of its own so that the main
-    thread stays free to take Ctrl-C at once."""
-
-    def __init__(self, prepared, options, writer, progress, client=None, parts_dir=None):
-        self.client = client  # a Dask client when scanning on a cluster
-        self.parts_dir = parts_dir  # where cluster workers may leave their lines: the output's folder
-        self.prepared = prepared
-        self.options = options
-        self.writer = writer
-        self.progress = progress
-        self.stop = threading.Event()  # set by the main thread on Ctrl-C
-        self.error: Optional[BaseException] = None  # what ended the run early
-        self.write_failed = False  # the error came from writing, not reading
-        self.done = threading.Event()  # set when the thread is about to end
-        self.scans = []  # the FastaScans run, for the lengths of the records read
-
-    def _on_scan(self, scan) -> None:
-        self.scans.append(scan)
-        self.progress.start(scan)
-
-    def __call__(self) -> None:
-        try:
-            self._work()
-        finally:
-            self.done.set()
-
-    def _work(self) -> None:
-        try:
-            if self.options.regions is not None:
-                batches = (item.batch for item in region_batches(
-                    self.prepared, self.options.sequences[0], self.options.regions,
-                    strand=self.options.strand, mask=self.options.mask,
-                    partial_windows=self.options.partial_windows, threads=self.options.threads,
-                    region_column=self.options.format == "tsv"))
-            else:
-                batches = engine_batches(
-                    self.prepared, self.options.sequences, strand=self.options.strand,
-                    mask=self.options.mask, partial_windows=self.options.partial_windows,
-                    threads=self.options.threads, on_scan=self._on_scan,
-                    client=self.client, block_size=self.options.dask_block_size, stop=self.stop,
-                    output_format=self.options.format, parts_dir=self.parts_dir,
-                    site=self.options.site)
-            try:
-                for batch in batches:
-                    if self.stop.is_set():
-                        break
-                    self.write_failed = True
-                    if isinstance(batch, bytes):  # lines formatted by cluster workers
-                        self.writer.write_text(batch)
-                    else:
-                        self.writer.write(batch)
-                    self.write_failed = False
-                    self.progress.update()
-            finally:
-                batches.close()
-            if not self.stop.is_set():
-                self.write_failed = True
-                if self.options.qvalue:
-                    lengths = [n for scan in self.scans for n in scan.record_lengths]
-                    windows = self.prepared.windows_scanned(lengths, self.options.strand)
-                    self.writer.close(list(zip(self.prepared.ids, windows)))
-                else:
-                    self.writer.close()
-                self.write_failed = False
-        except BaseException as exc:  # carried to the main thread
-            self.error = exc
-
-
-def run(options) -> int:
-    if not options.dask:
-        return _run(options)
-    from ..cluster import ClientStart
-
-    try:
-        # Connects (or starts the local cluster) while the motifs are loaded.
-        start = ClientStart(options.dask)
-    except (ImportError, ValueError) as exc:
-        say(f"error: {describe(exc)}")
-        return EXIT_USAGE
-    with start:
-        return _run(options, start)
-
-
-def _lines_file(output: AtomicOutput) -> str:
-    """A private file beside the output (or among the temporary files for
-    standard output) where the lines wait for their q-values."""
-    folder = os.path.dirname(output.target) if output.target else None
-    fd, path = tempfile.mkstemp(prefix=".vok-scan.", suffix=".lines", dir=folder)
-    os.close(fd)
-    return path
-
-
-def _run(options, connecting=None) -> int:
-    output = None
-    lines = None
+def _scan(options, job: Job) -> None:
+    """The work of a run: load the motifs, scan, write the lines to job.output."""
     progress = Progress(not options.quiet)
-    worker = None
+    job.on_stop.append(progress.abandon)
     try:
-        try:
+        with _cluster(options, job) as connecting:
             prepared = load_prepared_motifs(options, options.sequences)
             from .. import _engine
 
-            output = AtomicOutput(options.output)
-            if options.qvalue:
-                lines = _lines_file(output)
+            output = job.output
+            # With --qvalue the lines wait in a private file until the scan ends.
+            lines = output.scratch_file(".lines") if options.qvalue else None
             region_column = options.regions is not None and options.format == "tsv"
             writer = _engine.HitWriter(output.target, format=options.format,
                                        motifs=prepared.engine_set, compress=output.compress,
-                                       header=not options.no_header and not region_column,
-                                       pvalues=prepared.pvalues, site=options.site,
-                                       qvalue_lines=lines)
-            if region_column and not options.no_header:
-                writer = HeaderFirst(writer, REGION_HEADER)
+                                       header=not options.no_header, pvalues=prepared.pvalues,
+                                       site=options.site, qvalue_lines=lines, region=region_column)
             client = connecting.client() if connecting is not None else None
-        except BaseException as exc:
-            if isinstance(exc, KeyboardInterrupt):
-                raise
-            say(f"error: {describe(exc)}")
-            return exit_status(exc, False)
-        parts_dir = os.path.dirname(output.target) if output.target else None
-        task = _Run(prepared, options, writer, progress, client, parts_dir)
-        worker = threading.Thread(target=task, name="vok-scan", daemon=True)
-        worker.start()
-        # Waiting on an event, not on join(): a join cut short by Ctrl-C can
-        # leave the thread marked as ended while it still runs.
-        while not task.done.wait(0.1):
-            pass
-        progress.close()
-        if task.error is not None:
-            status = exit_status(task.error, task.write_failed)
-            if status == EXIT_PIPE:
-                silence_stdout()
+            # Cluster workers may leave their lines beside a file being made.
+            parts_dir = output.folder_beside() if client is not None else None
+            names = _NameWarnings(options, prepared)
+            scans = []  # the FastaScans run, for the lengths of the records read
+            region_lengths: List[int] = []
+
+            def started(scan) -> None:
+                scans.append(scan)
+                progress.start(scan)
+                if client is not None:
+                    names.check_names(scan.record_names())
+
+            if options.regions is not None:
+                def region_hits():
+                    for item in region_batches(
+                            prepared, options.sequences[0], options.regions, strand=options.strand,
+                            mask=options.mask, partial_windows=options.partial_windows,
+                            threads=options.threads, region_column=region_column, site=options.site,
+                            stop=job.stop.is_set):
+                        region_lengths.extend(item.lengths)
+                        yield item.batch
+
+                batches = region_hits()
             else:
-                say(f"error: {describe(task.error)}")
-            return status
-        output.commit()
-        return EXIT_OK
-    except KeyboardInterrupt:
-        if output is not None:
-            output.discard()
-        progress.enabled = False
-        say("interrupted")
-        if worker is not None and not task.done.is_set():
-            task.stop.set()
-            if not task.done.wait(STOP_GRACE_SECONDS):
-                # A long batch is still being scanned or written: end without
-                # waiting for it (the unfinished file is already gone).
-                sys.stderr.flush()
-                os._exit(stopping_status())
-        return stopping_status()
-    finally:
-        if output is not None:
-            output.discard()
-        if lines is not None:
+                batches = engine_batches(
+                    prepared, options.sequences, strand=options.strand, mask=options.mask,
+                    partial_windows=options.partial_windows, threads=options.threads,
+                    on_scan=started, client=client, block_size=options.dask_block_size,
+                    stop=job.stop, output_format=options.format, parts_dir=parts_dir,
+                    site=options.site)
             try:
-                os.unlink(lines)
-            except FileNotFoundError:
-                pass
+                for batch in batches:
+                    if job.stop.is_set():
+                        return
+                    job.write_failed = True
+                    if isinstance(batch, bytes):  # lines formatted by cluster workers
+                        writer.write_text(batch)
+                    else:
+                        writer.write(batch)
+                        names.check_writer(writer)
+                    job.write_failed = False
+                    progress.update()
+            finally:
+                batches.close()
+            if job.stop.is_set():
+                return
+            job.write_failed = True
+            if options.qvalue:
+                lengths = (region_lengths if options.regions is not None else
+                           [n for scan in scans for n in scan.record_lengths])
+                windows = prepared.windows_scanned(lengths, options.strand)
+                writer.close(list(zip(prepared.ids, windows)))
+            else:
+                writer.close()
+            job.write_failed = False
+    finally:
+        progress.close()
+
+
+@contextlib.contextmanager
+def _cluster(options, job: Job):
+    """The Dask client being made for --dask (None without it); it connects,
+    or starts the local cluster, while the motifs are loaded."""
+    if not options.dask:
+        yield None
+        return
+    from ..cluster import ClientStart
+
+    # A stopped run closes its cluster before the process ends: ended
+    # midway, a local cluster's processes report leaked semaphores.
+    job.grace = CLUSTER_STOP_GRACE_SECONDS
+    try:
+        start = ClientStart(options.dask)
+    except ImportError as exc:  # dask or distributed missing
+        raise UsageError(describe(exc)) from None
+    with start:
+        yield start
+
+
+def run(options) -> int:
+    return running.run(lambda job: _scan(options, job), output=options.output)
 
 
 def main(arguments: List[str]) -> int:

@@ -14,7 +14,10 @@ from .. import cutoffs as cutoff_module
 from .. import motifs as motif_module
 from .. import pvalues as pvalue_module
 from ..scanning import STRANDS
-from .common import EXIT_OK, EXIT_USAGE, PROG, Parser, UsageError, describe, resolve_background, say
+from ..quoting import quote, written_name
+from . import running
+from .common import EXIT_OK, EXIT_USAGE, PROG, Parser, UsageError, resolve_background, say
+from .running import Job
 
 DESCRIPTION = """\
 Print each motif's thresholds for a rate per window: the mss threshold at
@@ -64,7 +67,8 @@ def build_parser() -> argparse.ArgumentParser:
                         help="table: tab-separated with a header; profile: cut-off lines "
                              "(default: table)")
     parser.add_argument("-o", "--output", metavar="FILE",
-                        help="write here instead of standard output (default: standard output)")
+                        help="write here instead of standard output; a file appears only once "
+                             "complete (default: standard output)")
     return parser
 
 
@@ -85,13 +89,14 @@ def render(records, chosen: pvalue_module.MotifThresholds, fmt: str) -> str:
         lines.append("motif_id\tmotif_name\tlength\tcss\tmss\tpvalue\thits_per_mbp")
         per_mbp = chosen.hits_per_mbp()
         for k, motif in enumerate(records):
-            lines.append(f"{motif.id}\t{motif.name}\t{motif.matrix.shape[0]}\t"
+            lines.append(f"{written_name(motif.id)}\t{written_name(motif.name)}\t"
+                         f"{motif.matrix.shape[0]}\t"
                          f"{_number(chosen.css[k])}\t{_number(chosen.mss[k])}\t"
                          f"{chosen.rate[k]:.4g}\t{per_mbp[k]:.4g}")
     else:
         for k, motif in enumerate(records):
             if any(c in motif.id for c in "\r\n"):
-                raise UsageError(f"motif '{motif.id}': an identifier with a line break cannot "
+                raise UsageError(f"motif {quote(motif.id)}: an identifier with a line break cannot "
                                  f"stand in a cut-off line")
             lines.append(f"1 {_number(chosen.css[k])} {_number(chosen.mss[k])} "
                          f"{_accession(motif.id, k)} {motif.id}")
@@ -106,35 +111,37 @@ def main(argv: Optional[List[str]] = None) -> int:
         return EXIT_USAGE
     except SystemExit as exc:  # --help
         return exc.code if isinstance(exc.code, int) else EXIT_OK
-    try:
-        if options.jaspar:
-            records = motif_module.jaspar_motifs(options.jaspar)
-            sequences = options.inputs
-        else:
-            if not options.inputs:
-                raise UsageError(f"give a motif file (see {PROG} thresholds --help)")
-            fmt = None if options.motif_format == "auto" else options.motif_format
-            records = motif_module.load_motifs(options.inputs[0], fmt)
-            sequences = options.inputs[1:]
-        if not 0.0 < options.pvalue <= 1.0:
-            raise UsageError("--pvalue must lie in (0, 1]")
-        background = pvalue_module.parse_background(options.background)
-        if background == "auto" and not sequences:
-            raise UsageError("--background auto needs FASTA files after the motif file")
-        background = resolve_background(background, sequences)
-        table = cutoff_module.load_cutoffs(options.cutoffs) if options.cutoffs else {}
-        chosen = pvalue_module.MotifThresholds(records, options.pvalue, background, css=options.css,
-                                               strand=options.strand, cutoffs=table)
-        text = render(records, chosen, options.format)
-        if options.output in (None, "-"):
-            sys.stdout.write(text)
-            sys.stdout.flush()
-        else:
-            with open(options.output, "w", encoding="utf-8") as handle:
-                handle.write(text)
-        return EXIT_OK
-    except BrokenPipeError:
-        return 141
-    except (UsageError, ValueError, OSError) as exc:
-        say(f"error: {describe(exc)}")
-        return EXIT_USAGE
+    return running.run(lambda job: _thresholds(options, job), output=options.output)
+
+
+def _thresholds(options, job: Job) -> None:
+    """The work of a run: the motifs' thresholds, written to job.output."""
+    if options.jaspar:
+        records = motif_module.jaspar_motifs(options.jaspar)
+        sequences = options.inputs
+    else:
+        if not options.inputs:
+            raise UsageError(f"give a motif file (see {PROG} thresholds --help)")
+        fmt = None if options.motif_format == "auto" else options.motif_format
+        records = motif_module.load_motifs(options.inputs[0], fmt)
+        sequences = options.inputs[1:]
+    if not 0.0 < options.pvalue <= 1.0:
+        raise UsageError("--pvalue must lie in (0, 1]")
+    background = pvalue_module.parse_background(options.background)
+    if background == "auto" and not sequences:
+        raise UsageError("--background auto needs FASTA files after the motif file")
+    background = resolve_background(background, sequences)
+    table = cutoff_module.load_cutoffs(options.cutoffs) if options.cutoffs else {}
+    chosen = pvalue_module.MotifThresholds(records, options.pvalue, background, css=options.css,
+                                           strand=options.strand, cutoffs=table)
+    text = render(records, chosen, options.format)
+    if job.stop.is_set():
+        return
+    job.write_failed = True
+    if job.output.target is None:
+        sys.stdout.write(text)
+        sys.stdout.flush()
+    else:
+        with open(job.output.target, "w", encoding="utf-8") as handle:
+            handle.write(text)
+    job.write_failed = False

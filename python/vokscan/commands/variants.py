@@ -4,23 +4,18 @@ from __future__ import annotations
 
 import argparse
 import math
-import os
 import sys
-import threading
-from typing import List, Optional
+from typing import List
 
 from .. import pvalues as pvalue_module
-from ..output import AtomicOutput
 from ..progress import terminal_bar
 from ..effect_run import DEFAULT_MAX_INDEL, EffectRun
 from ..variants import COLUMNS, open_genome
 from ..variant_input import read_variants
-from .common import (EXIT_OK, EXIT_PIPE, EXIT_USAGE, PROG, Parser, UsageError,
-                     add_motif_options, add_scanning_options, describe, exit_status,
-                     load_prepared_motifs, say, silence_stdout, stopping_status, version)
-
-# After Ctrl-C, how long the run may take to wind down before the process ends anyway.
-STOP_GRACE_SECONDS = 0.25
+from . import running
+from .common import (PROG, Parser, UsageError, add_motif_options, add_scanning_options,
+                     command_main, load_prepared_motifs, say, version)
+from .running import Job
 
 DESCRIPTION = """\
 Which binding sites do variants create or break? For every ALT allele of every
@@ -63,7 +58,9 @@ examples:
 exit status: 0 done; 1 failure (e.g. writing the output); 2 bad input or
 options (a REF that does not match the genome, an unknown chromosome, a
 malformed line); 130 interrupted (Ctrl-C; 143 for SIGTERM); 141 the reader of
-standard output went away. An interrupted or failed run leaves no file at -o."""
+standard output went away. An interrupted or failed run leaves no file at -o
+(unless -o names a device, FIFO or socket, which is written to as the run
+goes)."""
 
 
 def build_parser() -> argparse.ArgumentParser:
@@ -150,123 +147,62 @@ class _Progress:
             self.bar.close()
             self.bar = None
 
+    def abandon(self) -> None:
+        """Clears the bar at once, for a run being stopped (from any thread)."""
+        self.enabled = False
+        bar = self.bar
+        if bar is not None:
+            bar.clear()
 
-class _Run:
-    """Reading, scoring and writing on a thread of its own, so that the main
-    thread stays free to take Ctrl-C at once."""
 
-    def __init__(self, run: EffectRun, options, writer, header: bytes, progress: _Progress):
-        self.run = run
-        self.options = options
-        self.writer = writer
-        self.pending = header  # written with the first rows, or at the end
-        self.progress = progress
-        self.stop = threading.Event()  # set by the main thread on Ctrl-C
-        self.error: Optional[BaseException] = None  # what ended the run early
-        self.write_failed = False  # the error came from writing, not reading
-        self.done = threading.Event()  # set when the thread is about to end
+def _effects(options, job: Job) -> None:
+    """The work of a run: read the variants, score them, write the rows."""
+    progress = _Progress(not options.quiet)
+    job.on_stop.append(progress.abandon)
+    try:
+        genome = open_genome(options.genome)
+        prepared = load_prepared_motifs(options, [options.genome])
+        from .. import _engine
 
-    def __call__(self) -> None:
-        try:
-            self._work()
-        except BaseException as exc:  # carried to the main thread
-            self.error = exc
-        finally:
-            self.done.set()
-
-    def _work(self) -> None:
-        motifs = self.run.prepared.engine_set
-        records = read_variants(self.options.variants)
-        for batch in self.run.batches(records, stop=self.stop.is_set):
-            if self.stop.is_set():
+        effects = EffectRun(prepared, genome, max_indel=options.max_indel,
+                            skip_mismatches=options.skip_mismatches, all_pairs=options.all,
+                            strand=options.strand, mask=options.mask, threads=options.threads,
+                            source=options.variants)
+        output = job.output
+        writer = _engine.HitWriter(output.target, "tsv", motifs=prepared.engine_set,
+                                   compress=output.compress, header=False)
+        pending = b"" if options.no_header else ("\t".join(COLUMNS) + "\n").encode()
+        motifs = prepared.engine_set
+        records = read_variants(options.variants)
+        for batch in effects.batches(records, stop=job.stop.is_set):
+            if job.stop.is_set():
                 return
             text = batch.rows.lines(batch.labels(), motifs)
             if text:
-                self._write(self.pending + text)
-                self.pending = b""
-            self.progress.update(self.run)
-        if self.stop.is_set():
+                # The header goes out with the first rows, or at the end.
+                job.write_failed = True
+                writer.write_text(pending + text)
+                job.write_failed = False
+                pending = b""
+            progress.update(effects)
+        if job.stop.is_set():
             return
-        if self.pending:
-            self._write(self.pending)
-        self.write_failed = True
-        self.writer.close()
-        self.write_failed = False
-
-    def _write(self, text: bytes) -> None:
-        self.write_failed = True
-        self.writer.write_text(text)
-        self.write_failed = False
+        job.write_failed = True
+        if pending:
+            writer.write_text(pending)
+        writer.close()
+        job.write_failed = False
+    finally:
+        progress.close()
+    message = effects.skipped.message(options.max_indel)
+    if message and not options.quiet:
+        say(f"warning: {message}")
 
 
 def run(options) -> int:
-    output = None
-    progress = _Progress(not options.quiet)
-    worker = task = None
-    try:
-        try:
-            genome = open_genome(options.genome)
-            prepared = load_prepared_motifs(options, [options.genome])
-            from .. import _engine
-
-            effects = EffectRun(prepared, genome, max_indel=options.max_indel,
-                                skip_mismatches=options.skip_mismatches, all_pairs=options.all,
-                                strand=options.strand, mask=options.mask, threads=options.threads,
-                                source=options.variants)
-            output = AtomicOutput(options.output)
-            writer = _engine.HitWriter(output.target, "tsv", motifs=prepared.engine_set,
-                                       compress=output.compress, header=False)
-        except BaseException as exc:
-            if isinstance(exc, KeyboardInterrupt):
-                raise
-            say(f"error: {describe(exc)}")
-            return exit_status(exc, False)
-        header = b"" if options.no_header else ("\t".join(COLUMNS) + "\n").encode()
-        task = _Run(effects, options, writer, header, progress)
-        worker = threading.Thread(target=task, name="vok-scan variants", daemon=True)
-        worker.start()
-        # Waiting on an event, not on join(): a join cut short by Ctrl-C can
-        # leave the thread marked as ended while it still runs.
-        while not task.done.wait(0.1):
-            pass
-        progress.close()
-        if task.error is not None:
-            status = exit_status(task.error, task.write_failed)
-            if status == EXIT_PIPE:
-                silence_stdout()
-            else:
-                say(f"error: {describe(task.error)}")
-            return status
-        message = effects.skipped.message(options.max_indel)
-        if message and not options.quiet:
-            say(f"warning: {message}")
-        output.commit()
-        return EXIT_OK
-    except KeyboardInterrupt:
-        if output is not None:
-            output.discard()
-        progress.enabled = False
-        say("interrupted")
-        if worker is not None and not task.done.is_set():
-            task.stop.set()
-            if not task.done.wait(STOP_GRACE_SECONDS):
-                # A batch is still being scored: end without waiting for it
-                # (the unfinished file is already gone).
-                sys.stderr.flush()
-                os._exit(stopping_status())
-        return stopping_status()
-    finally:
-        if output is not None:
-            output.discard()
+    return running.run(lambda job: _effects(options, job), output=options.output)
 
 
 def main(arguments: List[str]) -> int:
     """`vok-scan variants [OPTIONS] MOTIFS GENOME VARIANTS`; the exit status."""
-    try:
-        options = parse_options(arguments)
-    except UsageError as exc:
-        say(f"error: {exc}")
-        return EXIT_USAGE
-    except SystemExit as exc:  # --help, --version
-        return exc.code if isinstance(exc.code, int) else EXIT_OK
-    return run(options)
+    return command_main(parse_options, run, arguments)

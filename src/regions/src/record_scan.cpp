@@ -55,9 +55,10 @@ std::vector<PlannedBlock> plan_blocks(const RecordTexts& records, std::size_t bl
   return blocks;
 }
 
-// Appends the codes of letters [from, to) of a record to the block.
+// Appends the codes of letters [from, to) of a record to the block, and
+// their case when the block keeps it (for site letters).
 void append_codes(Block& block, const RecordTexts& records, std::size_t record, std::uint64_t from,
-                  std::uint64_t to, const stream::LetterTable& table) {
+                  std::uint64_t to, const stream::LetterTable& table, bool keep_case) {
   const std::string_view letters = records.letters[record];
   const std::size_t begin = block.codes.size();
   block.codes.resize(begin + static_cast<std::size_t>(to - from));
@@ -73,15 +74,21 @@ void append_codes(Block& block, const RecordTexts& records, std::size_t record, 
     }
     block.codes[begin + static_cast<std::size_t>(i - from)] = code;
   }
+  if (keep_case) {
+    // Letters have bit 5 set in lower case.
+    for (std::uint64_t i = from; i < to; ++i) {
+      block.lower_case.push_back((static_cast<unsigned char>(letters[i]) >> 5) & 1);
+    }
+  }
 }
 
 Block make_block(const RecordTexts& records, const PlannedBlock& plan, std::size_t context,
-                 const stream::LetterTable& table) {
+                 const stream::LetterTable& table, bool keep_case) {
   Block block;
   block.names.assign(records.names.begin() + static_cast<std::ptrdiff_t>(plan.first_record),
                      records.names.begin() + static_cast<std::ptrdiff_t>(plan.last_record + 1));
   if (plan.joined) {
-    for (const Piece& piece : plan.pieces) append_codes(block, records, piece.record, 0, piece.owned_end, table);
+    for (const Piece& piece : plan.pieces) append_codes(block, records, piece.record, 0, piece.owned_end, table, keep_case);
     BlockPart part;
     part.size = block.codes.size();
     part.owned_end = part.size;
@@ -104,7 +111,7 @@ Block make_block(const RecordTexts& records, const PlannedBlock& plan, std::size
     part.owned_end = offset + piece.owned_end;
     part.at_record_start = from == 0;
     part.at_record_end = to == size;
-    append_codes(block, records, piece.record, from, to, table);
+    append_codes(block, records, piece.record, from, to, table, keep_case);
     block.parts.push_back(part);
     block.letters += piece.owned_end - piece.owned_start;
   }
@@ -135,6 +142,10 @@ void split_joined(stream::HitColumns& hits, const RecordTexts& records, const Pl
     hits.strand[kept] = hits.strand[i];
     hits.css[kept] = hits.css[i];
     hits.mss[kept] = hits.mss[i];
+    if (hits.site_width > 0) {
+      std::copy_n(hits.site.begin() + static_cast<std::ptrdiff_t>(i * hits.site_width), hits.site_width,
+                  hits.site.begin() + static_cast<std::ptrdiff_t>(kept * hits.site_width));
+    }
     ++kept;
   }
   for (auto* column : {&hits.start, &hits.end, &hits.core}) column->resize(kept);
@@ -143,6 +154,7 @@ void split_joined(stream::HitColumns& hits, const RecordTexts& records, const Pl
   hits.strand.resize(kept);
   hits.css.resize(kept);
   hits.mss.resize(kept);
+  hits.site.resize(kept * hits.site_width);
 }
 
 }  // namespace
@@ -162,7 +174,7 @@ HitBatch scan_records(const stream::MotifSet& motifs, const RecordTexts& records
   std::vector<HitBatch> batches(plan.size());
   std::vector<stream::ScanScratch> scratch(plan.size());
   auto scan_one = [&](std::size_t i) {
-    const Block block = make_block(records, plan[i], motifs.context(), table);
+    const Block block = make_block(records, plan[i], motifs.context(), table, options.sites);
     batches[i] = stream::scan_block(motifs, block, options, scratch[i]);
     if (plan[i].joined) split_joined(batches[i].columns, records, plan[i]);
     scratch[i] = stream::ScanScratch{};

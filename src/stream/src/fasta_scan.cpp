@@ -225,6 +225,7 @@ void FastaScan::scan_groups() {
           reached[i] = scan_block(*motifs_, block, options_.scan, *scratch, sink, task.from, chunk_bytes_,
                                   &stop_);
           chunk.hit_count = sink.hits();
+          chunk.name_notes = sink.notes();
         } else {
           ColumnSink sink(*motifs_, block, options_.scan);
           reached[i] = scan_block(*motifs_, block, options_.scan, *scratch, sink, task.from, chunk_bytes_,

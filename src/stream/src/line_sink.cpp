@@ -7,7 +7,7 @@ namespace vok::stream {
 
 void LineSink::add(const Block& block, const BlockPart& part, std::span<const PendingHit> hits) {
   if (hits.empty()) return;
-  const std::string& name = block.names[part.sequence];
+  const std::string_view name = format_.written_name(block.names[part.sequence], name_copy_, notes_);
   const std::size_t longest_line = format_.longest_line(name.size());
   std::string site;
   constexpr std::size_t kSlice = 1024;  // lines per room reserved, so it stays in cache
@@ -26,7 +26,7 @@ void LineSink::add(const Block& block, const BlockPart& part, std::span<const Pe
         site.resize(hit.end - hit.start);
         site_letters(block, part, hit, strand_, site.data());
       }
-      at = format_.put(at, {name, static_cast<std::int64_t>(hit.start), static_cast<std::int64_t>(hit.end),
+      at = format_.put(at, {name, {}, static_cast<std::int64_t>(hit.start), static_cast<std::int64_t>(hit.end),
                             static_cast<std::int64_t>(hit.core), static_cast<std::int32_t>(hit.motif),
                             hit.strand, hit.css, hit.mss, site, pvalues_[i - first]});
     }

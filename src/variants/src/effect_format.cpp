@@ -15,6 +15,15 @@ void put_float(std::string& out, float value) {
   out.append(buffer, std::to_chars(buffer, buffer + sizeof buffer, value).ptr);
 }
 
+// A name as a field: tabs, line breaks and other control characters would
+// add fields or lines, so they are written as '_'.
+void put_name(std::string& out, const std::string& name) {
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    out += byte < 0x20 || byte == 0x7f ? '_' : c;
+  }
+}
+
 void put_allele(std::string& out, const AlleleColumns& allele, std::size_t row) {
   out += '\t';
   if (allele.strand[row] == 0) {
@@ -50,9 +59,9 @@ void append_effect_lines(std::string& out, const EffectRows& rows, const std::ve
     const stream::MotifSpec& motif = motifs.spec(rows.motif[row]);
     out += labels[rows.variant[row]];
     out += '\t';
-    out += motif.id;
+    put_name(out, motif.id);
     out += '\t';
-    out += motif.name;
+    put_name(out, motif.name);
     put_allele(out, rows.ref, row);
     put_allele(out, rows.alt, row);
     out += '\t';

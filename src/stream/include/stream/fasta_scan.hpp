@@ -55,6 +55,7 @@ struct ScanChunk {
   HitBatch hits;                  // the hits as columns (none when lines are formatted)
   TextBuffer text;                // the hits as lines (with LineOutput)
   std::size_t hit_count = 0;      // hits in this chunk
+  NameNotes name_notes;           // what the record names of its lines met (with LineOutput)
   std::uint64_t letters = 0;      // letters first read into its block (on the block's first chunk)
   std::uint64_t input_bytes = 0;  // raw input consumed when its block was closed (running total)
   std::vector<std::uint64_t> record_lengths;  // letters of the records ending in its block (first chunk)

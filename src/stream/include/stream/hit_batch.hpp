@@ -30,6 +30,7 @@ struct HitColumns {
 
 struct HitBatch {
   std::vector<std::string> sequence_names;  // record names the hits refer to
+  std::vector<std::string> region_names;    // by record: its region's name; empty: no regions
   HitColumns columns;                       // the hits in output order
 
   std::size_t size() const { return columns.size(); }

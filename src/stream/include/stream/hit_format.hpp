@@ -19,13 +19,28 @@ enum class HitFormat {
   kBedPlus,  // BED6 followed by css and mss
 };
 
-// The TSV header line (with its line end), ending in the pvalue and site
-// columns asked for; empty for the BED formats.
-std::string hit_header(HitFormat format, bool with_pvalue = false, bool with_site = false);
+// The TSV header line (with its line end): a region column after the
+// sequence column when asked for, the pvalue and site columns at the end;
+// empty for the BED formats.
+std::string hit_header(HitFormat format, bool with_pvalue = false, bool with_site = false,
+                       bool with_region = false);
+
+// What the record names written met.
+struct NameNotes {
+  bool control_characters = false;  // tabs, line breaks or other control characters, written as '_'
+  bool bed_comment = false;         // a BED line starts like a comment: '#', "track" or "browser"
+
+  NameNotes& operator|=(const NameNotes& other) {
+    control_characters |= other.control_characters;
+    bed_comment |= other.bed_comment;
+    return *this;
+  }
+};
 
 // What the line of one hit says.
 struct HitFields {
-  std::string_view sequence;  // record name
+  std::string_view sequence;  // record name, as written (see HitLineFormat::written_name)
+  std::string_view region;    // region name, as written (region column only)
   std::int64_t start;         // window start, 0-based
   std::int64_t end;           // window end (exclusive)
   std::int64_t core;          // forward index of the core word's leftmost base
@@ -39,21 +54,31 @@ struct HitFields {
 
 // The line layout of one run: format, motif texts, the optional columns.
 // With `pvalues`, TSV and BED+ lines carry the hit's p-value; with `site`
-// they end in the site's letters (plain BED6 stays six columns).
+// they end in the site's letters (plain BED6 stays six columns); with
+// `region`, TSV lines carry the region's name after the sequence's.
+// Control characters in names are written as '_', so that a name never
+// adds fields or lines.
 class HitLineFormat {
  public:
   // Throws std::out_of_range when `pvalues` belongs to another motif set.
-  HitLineFormat(const MotifSet& motifs, HitFormat format, const HitPValues* pvalues, bool site);
+  HitLineFormat(const MotifSet& motifs, HitFormat format, const HitPValues* pvalues, bool site,
+                bool region = false);
 
   std::size_t motif_count() const { return motif_text_.size(); }
   bool has_site() const { return site_; }
   bool has_pvalue() const { return pvalues_ != nullptr; }
+  bool has_region() const { return region_; }
   // The p-value column of a hit: looked up apart from the formatting, in a
   // loop of independent loads, since the tables are larger than the caches.
   float pvalue(std::int32_t motif, std::int8_t strand, float mss) const {
     return (*pvalues_)(motif, strand, mss);
   }
-  // The most bytes the line of one hit takes, for a record name of `name_bytes`.
+  // A record or region name as the lines carry it: `name` itself, or its
+  // copy in `scratch` with control characters written as '_'. `notes` gains
+  // what the name met.
+  std::string_view written_name(std::string_view name, std::string& scratch, NameNotes& notes) const;
+  // The most bytes the line of one hit takes, for record and region names
+  // of `name_bytes` together.
   std::size_t longest_line(std::size_t name_bytes) const { return name_bytes + longest_rest_; }
   // Writes the line of `hit` with its line end at `at`; returns the line's end.
   char* put(char* at, const HitFields& hit) const;
@@ -62,6 +87,7 @@ class HitLineFormat {
   HitFormat format_;                      // line format
   const HitPValues* pvalues_;             // per-hit p-value tables; null: no pvalue column
   bool site_;                             // a site column ends the line
+  bool region_;                           // a region column follows the sequence column
   std::vector<std::string> motif_text_;   // by motif: "id\tname" (TSV) or "id" (BED)
   std::size_t longest_rest_ = 0;          // bytes of a line beyond its record name, at most
 };
@@ -69,10 +95,10 @@ class HitLineFormat {
 // Appends one line per hit of `batch`. Scores are written as the shortest
 // decimal text that reads back as the same 32-bit float. Throws
 // std::out_of_range when a hit refers to a sequence or motif that does not
-// exist, std::invalid_argument when a site column is asked of a batch
-// without one.
-void append_hits(TextBuffer& out, const HitBatch& batch, const HitLineFormat& format);
-void append_hits(std::string& out, const HitBatch& batch, const MotifSet& motifs, HitFormat format,
-                 const HitPValues* pvalues = nullptr, bool site = false);
+// exist, std::invalid_argument when a site or region column is asked of a
+// batch without one. Returns what the batch's record names met.
+NameNotes append_hits(TextBuffer& out, const HitBatch& batch, const HitLineFormat& format);
+NameNotes append_hits(std::string& out, const HitBatch& batch, const MotifSet& motifs, HitFormat format,
+                      const HitPValues* pvalues = nullptr, bool site = false);
 
 }  // namespace vok::stream

@@ -2,6 +2,7 @@
 // Hits of a block scan formatted into lines as they are found, by the
 // worker that found them.
 #include <span>
+#include <string>
 #include <vector>
 
 #include "stream/block_scan.hpp"
@@ -20,6 +21,8 @@ class LineSink final : public HitSink {
   void add(const Block& block, const BlockPart& part, std::span<const PendingHit> hits) override;
   std::size_t bytes() const override { return out_.size(); }
   std::size_t hits() const { return hits_; }
+  // What the record names written met.
+  const NameNotes& notes() const { return notes_; }
 
  private:
   const HitLineFormat& format_;  // the line layout
@@ -27,6 +30,8 @@ class LineSink final : public HitSink {
   TextBuffer& out_;              // receives the lines
   std::size_t hits_ = 0;         // lines written
   std::vector<float> pvalues_;   // p-values of the lines being written
+  std::string name_copy_;        // a record name with its control characters replaced
+  NameNotes notes_;              // what the record names met
 };
 
 }  // namespace vok::stream
