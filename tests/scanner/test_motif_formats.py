@@ -267,7 +267,7 @@ def test_cutoffs_apply_by_identifier_and_fall_back_to_defaults():
     ("1 0.9 0.85 A M1\n\n", 2, "an empty line"),
     ("# cut-offs\n1 0.9 0.85 A M1\n", 1, "'# cut-offs'"),
     ("1 0.9 0.85 A M1\n1 nan 0.85 A M2\n", 2, "'1 nan 0.85 A M2'"),
-    pytest.param("1 0.9 0.85 A M1\n" + "ACGT" * 10000 + "\n", 2, "'" + "ACGT" * 19 + "A...'",
+    pytest.param("1 0.9 0.85 A M1\n" + "ACGT" * 10000 + "\n", 2, "'" + "ACGT" * 20 + "...'",
                  id="a long line, cut"),
     ("1 0.9 0.85 A M1\n1 x" + "y" * 3_000_000 + "\n", 2, "'1 xy" + "y" * 76 + "...'"),
 ])
