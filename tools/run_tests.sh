@@ -15,7 +15,8 @@
 # Settings (environment):
 #   PYTHON         interpreter to install into (default: a virtual environment
 #                  in build/venv, made from python3, seeing its site packages)
-#   VOK_BUILD_DIR  build directory (default: build/tests)
+#   VOK_BUILD_DIR  build directory (default: build/release, the one a plain
+#                  `pip install .` keeps too, see pyproject.toml)
 #   VOK_CMAKE_DEFINES extra CMake definitions, e.g. "VOK_SANITIZE=ON"
 #   VOK_BUILD_JOBS parallel compile jobs (default: 2)
 #   VOK_PYTEST_ARGS extra pytest arguments
@@ -30,7 +31,7 @@ if [ "$sanitize" -eq 1 ]; then
   venv=build/venv-asan
   VOK_CMAKE_DEFINES="VOK_SANITIZE=ON ${VOK_CMAKE_DEFINES:-}"
 else
-  build_dir="${VOK_BUILD_DIR:-build/tests}"
+  build_dir="${VOK_BUILD_DIR:-build/release}"
   venv=build/venv
 fi
 
@@ -77,13 +78,27 @@ else
 fi
 
 # --- one build for both test suites ----------------------------------------
+# The build requirements (pyproject.toml's [build-system] requires) go into the
+# environment itself and pip builds there, without an isolated build
+# environment: that one lives at a new temporary path each time, and the
+# extension modules, compiled against pybind11's headers there, would be
+# compiled again on every run. So a run with nothing changed compiles nothing.
+mapfile -t build_requires < <("$python" - <<'EOF'
+import re
+section = open("pyproject.toml").read().split("[build-system]", 1)[1].split("\n[", 1)[0]
+print("\n".join(re.findall(r'"([^"]+)"', section.split("requires", 1)[1].split("]", 1)[0])))
+EOF
+)
+"$python" -m pip install --quiet "${build_requires[@]}"
 echo "== building and installing vok with its test dependencies (in $build_dir)"
-settings=(--config-settings=build-dir="$build_dir" --config-settings=build.targets=all
-          --config-settings=cmake.define.VOK_BUILD_TESTS=ON)
+settings=(--no-build-isolation --config-settings=build-dir="$build_dir"
+          --config-settings=build.targets=all --config-settings=cmake.define.VOK_BUILD_TESTS=ON)
 for definition in ${VOK_CMAKE_DEFINES:-}; do
   settings+=(--config-settings=cmake.define."$definition")
 done
+build_start=$SECONDS
 CMAKE_BUILD_PARALLEL_LEVEL="$jobs" "$python" -m pip install --quiet "${settings[@]}" ".[test]"
+echo "== built and installed in $((SECONDS - build_start)) s"
 
 cxx_env=()
 python_env=()
