@@ -9,8 +9,11 @@
     pvalue(matrix, css=, mss=, background=) P(css >= css and mss >= mss) of a random window
     threshold_for_pvalue(matrix, p, css=)   the mss threshold for a rate per window
     variant_effects(motifs, genome, variants)  binding sites variants create or break
+
+``vokscan.__version__`` is the installed distribution's version.
 """
 
+from ._version import distribution_version as _distribution_version
 from .counting import count_sites
 from .cutoffs import CutoffError
 from .enrichment import enrich
@@ -19,6 +22,9 @@ from .pvalues import BackgroundError, pvalue, threshold_for_pvalue
 from .scanning import DEFAULT_CSS, DEFAULT_MSS, scan, scan_to_dataframe
 from .variants import variant_effects
 from .variant_input import VariantError
+
+#: The installed distribution's version, as ``vok-scan --version`` prints it.
+__version__ = _distribution_version()
 
 __all__ = [
     "scan",

@@ -33,12 +33,9 @@ class Parser(argparse.ArgumentParser):
 
 def version() -> str:
     """The installed distribution's version ("unknown" in a bare source tree)."""
-    try:
-        from importlib.metadata import version as distribution_version
+    from .._version import distribution_version
 
-        return distribution_version("vok")
-    except Exception:
-        return "unknown"
+    return distribution_version()
 
 
 def say(message: str) -> None:
