@@ -10,7 +10,9 @@
 # compiled again; otherwise it is built here first. The manual's tools and
 # that wheel go into their own environment, build/venv-docs.
 #
-# Arguments are passed to `mkdocs build` (e.g. --site-dir DIR).
+# The relative links of README.md are checked too (the manual links are
+# checked by the strict build). Arguments are passed to `mkdocs build`
+# (e.g. --site-dir DIR).
 set -euo pipefail
 
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
@@ -45,6 +47,13 @@ wheel=("$wheels"/vok-*.whl)
 echo "== installing it with the docs extra into $venv"
 "$python" -m pip install --quiet --force-reinstall --no-deps "${wheel[0]}"
 "$python" -m pip install --quiet "${wheel[0]}[docs]"
+
+echo "== the front page's relative links"
+broken=0
+while read -r target; do
+  [ -e "$target" ] || { echo "README.md links to $target, which does not exist" >&2; broken=1; }
+done < <(grep -o '](\([^)#:]*\)' README.md | sed 's/^](//' | sort -u)
+[ "$broken" -eq 0 ]
 
 echo "== mkdocs build --strict"
 NO_MKDOCS_2_WARNING=1 "$venv/bin/mkdocs" build --strict "$@"
