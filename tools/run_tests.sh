@@ -2,9 +2,11 @@
 # Runs every test: the C++ unit tests (GoogleTest, through CTest), then the
 # Python tests (pytest over tests/). Works on a fresh clone, from anywhere.
 #
-# The project is built once, by pip (scikit-build-core), in a kept build
-# directory that also holds the C++ unit tests; CTest runs there, and pytest
-# runs against the installed package. Missing system packages are installed
+# The project is built once, by pip (scikit-build-core, installed into the
+# interpreter's environment with pybind11: no isolated build environment), in
+# a kept build directory that also holds the C++ unit tests; CTest runs there,
+# and pytest runs against the installed package. A run with nothing changed
+# compiles nothing. Missing system packages are installed
 # with apt-get when run as root; otherwise the script says what to install.
 #
 # With --sanitize, the same is built with AddressSanitizer and
