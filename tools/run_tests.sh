@@ -2,9 +2,11 @@
 # Runs every test: the C++ unit tests (GoogleTest, through CTest), then the
 # Python tests (pytest over tests/). Works on a fresh clone, from anywhere.
 #
-# The project is built once, by pip (scikit-build-core), in a kept build
-# directory that also holds the C++ unit tests; CTest runs there, and pytest
-# runs against the installed package. Missing system packages are installed
+# The project is built once, by pip (scikit-build-core, installed into the
+# interpreter's environment with pybind11: no isolated build environment), in
+# a kept build directory that also holds the C++ unit tests; CTest runs there,
+# and pytest runs against the installed package. A run with nothing changed
+# compiles nothing. Missing system packages are installed
 # with apt-get when run as root; otherwise the script says what to install.
 #
 # With --sanitize, the same is built with AddressSanitizer and
@@ -15,7 +17,8 @@
 # Settings (environment):
 #   PYTHON         interpreter to install into (default: a virtual environment
 #                  in build/venv, made from python3, seeing its site packages)
-#   VOK_BUILD_DIR  build directory (default: build/tests)
+#   VOK_BUILD_DIR  build directory (default: build/release, the one a plain
+#                  `pip install .` keeps too, see pyproject.toml)
 #   VOK_CMAKE_DEFINES extra CMake definitions, e.g. "VOK_SANITIZE=ON"
 #   VOK_BUILD_JOBS parallel compile jobs (default: 2)
 #   VOK_PYTEST_ARGS extra pytest arguments
@@ -34,7 +37,7 @@ if [ "$sanitize" -eq 1 ]; then
   # several times longer to compile, and finds nothing more.
   sanitize_settings=("--config-settings=cmake.define.CMAKE_CXX_FLAGS_RELEASE=-O1 -DNDEBUG")
 else
-  build_dir="${VOK_BUILD_DIR:-build/tests}"
+  build_dir="${VOK_BUILD_DIR:-build/release}"
   venv=build/venv
 fi
 
@@ -88,14 +91,28 @@ else
 fi
 
 # --- one build for both test suites ----------------------------------------
+# The build requirements (pyproject.toml's [build-system] requires) go into the
+# environment itself and pip builds there, without an isolated build
+# environment: that one lives at a new temporary path each time, and the
+# extension modules, compiled against pybind11's headers there, would be
+# compiled again on every run. So a run with nothing changed compiles nothing.
+mapfile -t build_requires < <("$python" - <<'EOF'
+import re
+section = open("pyproject.toml").read().split("[build-system]", 1)[1].split("\n[", 1)[0]
+print("\n".join(re.findall(r'"([^"]+)"', section.split("requires", 1)[1].split("]", 1)[0])))
+EOF
+)
+"$python" -m pip install --quiet "${build_requires[@]}"
 echo "== building and installing vok with its test dependencies (in $build_dir)"
-settings=(--config-settings=build-dir="$build_dir" --config-settings=build.targets=all
-          --config-settings=cmake.define.VOK_BUILD_TESTS=ON)
+settings=(--no-build-isolation --config-settings=build-dir="$build_dir"
+          --config-settings=build.targets=all --config-settings=cmake.define.VOK_BUILD_TESTS=ON)
 for definition in ${VOK_CMAKE_DEFINES:-}; do
   settings+=(--config-settings=cmake.define."$definition")
 done
 settings+=("${sanitize_settings[@]}")
+build_start=$SECONDS
 CMAKE_BUILD_PARALLEL_LEVEL="$jobs" "$python" -m pip install --quiet "${settings[@]}" ".[test]"
+echo "== built and installed in $((SECONDS - build_start)) s"
 
 cxx_env=()
 python_env=()

@@ -10,8 +10,9 @@
     threshold_for_pvalue(matrix, p, css=)   the mss threshold for a rate per window
     variant_effects(motifs, genome, variants)  binding sites variants create or break
 
-The names are loaded on first use, so that the command (vokscan.commands)
-takes Ctrl-C before numpy and the engine are imported.
+``vokscan.__version__`` is the installed distribution's version. The names
+are loaded on first use, so that the command (vokscan.commands) takes Ctrl-C
+before numpy and the engine are imported.
 """
 
 import importlib
@@ -51,7 +52,12 @@ if TYPE_CHECKING:
 
 
 def __getattr__(name):
-    if name in _EXPORTS:
+    if name == "__version__":
+        # The installed distribution's version, as ``vok-scan --version`` prints it.
+        from ._version import distribution_version
+
+        value = distribution_version()
+    elif name in _EXPORTS:
         value = getattr(importlib.import_module(f".{_EXPORTS[name]}", __name__), name)
     elif not name.startswith("_"):
         # A submodule read as an attribute (vokscan.motifs) without importing it first.

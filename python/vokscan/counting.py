@@ -117,6 +117,18 @@ def count_sites(motifs, sequences, *, regions=None, presence: bool = False, max_
     the best mss of the pair instead (0 where none).
     Returns a DataFrame with sparse columns (rows: record names, columns:
     motif ids), or with ``sparse=True`` (scipy CSR matrix, row names, motif ids).
+
+    Examples:
+        >>> import vokscan
+        >>> counts = vokscan.count_sites("examples/data/jaspar_core_vertebrates.transfac",
+        ...                              "examples/data/lambda_virus.fa",
+        ...                              regions="examples/data/lambda_peaks.bed", presence=True)
+        >>> counts.shape                      # 40 peaks x 8 motifs
+        (40, 8)
+        >>> matrix, rows, motif_ids = vokscan.count_sites(
+        ...     "examples/data/jaspar_core_vertebrates.transfac", "examples/data/lambda_virus.fa", sparse=True)
+        >>> matrix.shape == (len(rows), len(motif_ids))
+        True
     """
     if presence and max_score:
         raise CountError("give presence or max_score, not both")

@@ -25,7 +25,17 @@ QUOTE_LIMIT = 80  # characters of a bad line quoted in a message
 
 
 class CutoffError(ValueError):
-    """A cut-off file or threshold that cannot be used."""
+    """A cut-off file or threshold that cannot be used.
+
+    Examples:
+        >>> import vokscan
+        >>> try:
+        ...     vokscan.scan_to_dataframe("examples/data/jaspar_core_vertebrates.transfac",
+        ...                               {"s": "ACGT" * 10}, mss=float("nan"))
+        ... except vokscan.CutoffError as error:
+        ...     print(error)
+        the mss threshold must be a number, not NaN
+    """
 
 
 def parse_cutoffs(text: str, source: str = "<text>") -> Dict[str, Tuple[float, float]]:

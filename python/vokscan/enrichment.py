@@ -322,6 +322,16 @@ def enrich(motifs, targets, control=None, *, genome=None, control_times: int = 3
     Returns a DataFrame with the columns of COLUMNS, best first; log10_pvalue
     is exact at any size, while pvalue, qvalue and evalue underflow to 0
     below about 1e-308.
+
+    Examples:
+        >>> import vokscan
+        >>> table = vokscan.enrich("examples/data/jaspar_core_vertebrates.transfac",
+        ...                        "examples/data/lambda_peaks.bed",
+        ...                        genome="examples/data/lambda_virus.fa", seed=1)
+        >>> table.loc[0, "motif_name"]        # the peaks were laid around FOXA1 sites
+        'FOXA1'
+        >>> bool(table.loc[0, "qvalue"] < 0.05)
+        True
     """
     outputs = [AtomicOutput(path) for path in (save_control, report) if path is not None]
     try:

@@ -23,6 +23,15 @@ from .quoting import quote
 
 #: Names accepted by ``--motif-format`` / ``format=``.
 FORMATS = ("transfac", "jaspar", "pfm", "meme", "homer")
+"""The motif file formats, as named to ``--motif-format`` and ``format=``
+(a file's format is otherwise told from its content).
+
+Examples:
+    >>> import vokscan
+    >>> "meme" in vokscan.FORMATS
+    True
+    >>> matrices = vokscan.read_motifs("examples/data/jaspar_core_vertebrates.transfac", format="transfac")
+"""
 
 # Row totals of published count matrices vary (JASPAR 2024 CORE reaches a
 # ratio of 6.2 between the largest and the smallest row); beyond ten, rows
@@ -33,7 +42,16 @@ FREQUENCY_ROW_TOLERANCE = 0.05
 
 
 class MotifError(ValueError):
-    """A motif file or matrix that cannot be used; the message names it."""
+    """A motif file or matrix that cannot be used; the message names it.
+
+    Examples:
+        >>> import vokscan
+        >>> try:
+        ...     vokscan.read_motifs("examples/data/lambda_virus.fa", format="jaspar")
+        ... except vokscan.MotifError as error:
+        ...     print("refused")
+        refused
+    """
 
 
 @dataclass
@@ -105,7 +123,16 @@ def from_biopython_motif(motif, fmt: str = "") -> Motif:
 
 
 def from_biopython(motif) -> "vok.PwmMatrix":
-    """Convert a Bio.motifs motif to a vok.PwmMatrix (after validation)."""
+    """Convert a Bio.motifs motif to a vok.PwmMatrix (after validation).
+
+    Examples:
+        >>> import vokscan
+        >>> from Bio import motifs
+        >>> pwm = vokscan.from_biopython(motifs.create(["CACGTG", "CACGTG", "CATGTG"]))
+        >>> table = vokscan.scan_to_dataframe([pwm], {"s": "TTCACGTGTT"}, css=0.9, mss=0.9)
+        >>> list(table["start"])
+        [2, 2]
+    """
     record = from_biopython_motif(motif)
     if not record.id:
         record.id = "motif"
@@ -428,7 +455,16 @@ def load_motifs(path, fmt: Optional[str] = None) -> List[Motif]:
 
 
 def read_motifs(path, format: Optional[str] = None) -> List["vok.PwmMatrix"]:
-    """The motifs of a file as vok.PwmMatrix objects, named by their identifiers."""
+    """The motifs of a file as vok.PwmMatrix objects, named by their identifiers.
+
+    Examples:
+        >>> import vokscan
+        >>> matrices = vokscan.read_motifs("examples/data/jaspar_core_vertebrates.transfac")
+        >>> len(matrices)
+        8
+        >>> matrices[0].name
+        'MA0139.2.CTCF'
+    """
     return [m.to_pwm() for m in load_motifs(path, format)]
 
 

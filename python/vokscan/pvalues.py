@@ -33,7 +33,17 @@ _GZIP_MAGIC = b"\x1f\x8b"
 
 
 class BackgroundError(ValueError):
-    """A background that cannot be used; the message says why."""
+    """A background that cannot be used; the message says why.
+
+    Examples:
+        >>> import vokscan
+        >>> matrix = vokscan.read_motifs("examples/data/jaspar_core_vertebrates.transfac")[0]
+        >>> try:
+        ...     vokscan.pvalue(matrix, mss=0.9, background=(0.5, 0.5))
+        ... except vokscan.BackgroundError as error:
+        ...     print("refused")
+        refused
+    """
 
 
 def parse_background(spec) -> Union[Background, str]:
@@ -180,7 +190,16 @@ def pvalue(matrix, css: float = 0.0, mss: float = 0.0, background=UNIFORM) -> fl
     """P(css >= css and mss >= mss) for one random window of the matrix's
     length: never below the exact value and within 1% of it (within 0.25%
     wherever ``statistics(matrix).pvalue_bounds(css, mss)`` are that close,
-    which is always unless every refinement ran out of its budget)."""
+    which is always unless every refinement ran out of its budget).
+
+    Examples:
+        >>> import vokscan
+        >>> matrix = vokscan.read_motifs("examples/data/jaspar_core_vertebrates.transfac")[0]
+        >>> p = vokscan.pvalue(matrix, css=0.9, mss=0.85)
+        >>> 0 < p < 1e-3
+        True
+        >>> p_at = vokscan.pvalue(matrix, css=0.9, mss=0.85, background=(0.3, 0.2, 0.2, 0.3))
+    """
     return statistics(matrix, background).pvalue(_threshold(css, "css"), _threshold(mss, "mss"))
 
 
@@ -188,7 +207,15 @@ def threshold_for_pvalue(matrix, p: float, css: float = 0.0, background=UNIFORM)
     """The smallest float mss threshold whose ``pvalue`` is at most p, so the
     true rate there never exceeds p and is within 0.5% of it unless the next
     lower float is already above p. A value above 1 means that no window is
-    rare enough (no hits)."""
+    rare enough (no hits).
+
+    Examples:
+        >>> import vokscan
+        >>> matrix = vokscan.read_motifs("examples/data/jaspar_core_vertebrates.transfac")[0]
+        >>> mss = vokscan.threshold_for_pvalue(matrix, 1e-4, css=0.0)
+        >>> vokscan.pvalue(matrix, css=0.0, mss=mss) <= 1e-4
+        True
+    """
     return statistics(matrix, background).threshold_for_pvalue(_probability(p), _threshold(css, "css"))
 
 

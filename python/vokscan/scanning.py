@@ -17,7 +17,25 @@ from .motifs import Motif
 #: and the pair that the README's figures use (see the README for why). By
 #: default both take thresholds for a rate instead (pvalues.DEFAULT_PVALUE).
 DEFAULT_CSS = 0.95
+"""The css threshold that goes with a fixed mss threshold when no ``css=``
+(``--css``) is given.
+
+Examples:
+    >>> import vokscan
+    >>> table = vokscan.scan_to_dataframe("examples/data/jaspar_core_vertebrates.transfac",
+    ...                                   "examples/data/lambda_virus.fa", mss=0.9)
+    >>> bool((table["css"] >= vokscan.DEFAULT_CSS).all())
+    True
+"""
 DEFAULT_MSS = 0.90
+"""The mss threshold of the API's fixed thresholds when neither ``mss=`` nor
+``pvalue=`` is given (the command takes thresholds for p = 1e-4 instead).
+
+Examples:
+    >>> import vokscan
+    >>> vokscan.DEFAULT_CSS, vokscan.DEFAULT_MSS
+    (0.95, 0.9)
+"""
 
 STRANDS = ("both", "forward", "reversed")
 
@@ -395,6 +413,16 @@ def scan(motifs, sequences, *, css: Optional[float] = None, mss: Optional[float]
     ``as_frame=False``) or a dict of numpy arrays, with the columns
     sequence, start, end, motif_id, motif_name, strand, css, mss, core
     (and pvalue, site).
+
+    Examples:
+        >>> import vokscan
+        >>> batches = vokscan.scan("examples/data/jaspar_core_vertebrates.transfac",
+        ...                        "examples/data/lambda_virus.fa", pvalue=1e-4, pvalues=True)
+        >>> batch = next(batches)
+        >>> list(batch.columns)
+        ['sequence', 'start', 'end', 'motif_id', 'motif_name', 'strand', 'css', 'mss', 'core', 'pvalue']
+        >>> bool((batch["pvalue"] <= 1e-4).all())
+        True
     """
     # Motifs, cut-offs and options are checked here, before the first batch is asked for.
     _check_strand(strand)
@@ -424,7 +452,22 @@ def scan_to_dataframe(motifs, sequences, **options):
     ``pvalue``: per motif, Benjamini-Hochberg with m the full windows scanned
     for the motif on every strand read, the running minimum taken over the
     motif's hits (windows that are not hits are not kept: the conservative
-    form). Not for a cluster scan."""
+    form). Not for a cluster scan.
+
+    Examples:
+        >>> import vokscan
+        >>> table = vokscan.scan_to_dataframe(
+        ...     "examples/data/jaspar_core_vertebrates.transfac",
+        ...     {"chrA": "ACGTTGCAGATAAGGCCGCGCCCCTAAA", "chrB": "acgtNNNNtgcatataaaag"},
+        ...     css=0.8, mss=0.75)
+        >>> list(table.columns)
+        ['sequence', 'start', 'end', 'motif_id', 'motif_name', 'strand', 'css', 'mss', 'core']
+        >>> peaks = vokscan.scan_to_dataframe("examples/data/jaspar_core_vertebrates.transfac",
+        ...                                   "examples/data/lambda_virus.fa",
+        ...                                   regions="examples/data/lambda_peaks.bed", qvalues=True)
+        >>> list(peaks.columns[:3]), list(peaks.columns[-2:])
+        (['sequence', 'region', 'start'], ['pvalue', 'qvalue'])
+    """
     as_frame = options.pop("as_frame", None)
     frames = _have_pandas() if as_frame is None else as_frame
     qvalues = options.pop("qvalues", False)

@@ -15,7 +15,20 @@ TSV_COLUMNS = ("chrom", "pos", "ref", "alt", "id")
 
 
 class VariantError(ValueError):
-    """Bad variants input; the message names the file and line (or row)."""
+    """Bad variants input; the message names the file and line (or row).
+
+    Examples:
+        >>> import pandas as pd
+        >>> import vokscan
+        >>> wrong_ref = pd.DataFrame({"chrom": ["gi|9626243|ref|NC_001416.1|"], "pos": [1],
+        ...                           "ref": ["TTTT"], "alt": ["A"]})
+        >>> try:
+        ...     vokscan.variant_effects("examples/data/jaspar_core_vertebrates.transfac",
+        ...                             "examples/data/lambda_virus.fa", wrong_ref)
+        ... except vokscan.VariantError as error:
+        ...     print("refused")
+        refused
+    """
 
 
 class VariantRecord(NamedTuple):

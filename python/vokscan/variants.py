@@ -122,6 +122,29 @@ def variant_effects(motifs, genome, variants, *, pvalue: Optional[float] = None,
     One row per variant (ALT allele) and motif, in input order then motif
     order, with the columns of COLUMNS; an allele without a window has empty
     (NA) fields; effect is gain, loss, both (or none, with all).
+
+    Examples:
+        >>> import vokscan
+        >>> import warnings
+        >>> with warnings.catch_warnings(record=True) as caught:
+        ...     warnings.simplefilter("always")
+        ...     effects = vokscan.variant_effects("examples/data/jaspar_core_vertebrates.transfac",
+        ...                                       "examples/data/lambda_virus.fa",
+        ...                                       "examples/data/lambda_variants.vcf")
+        >>> print(caught[0].message)          # the file has a symbolic allele
+        skipped 1 ALT allele: 1 symbolic (<...>, breakends, * or .)
+        >>> set(effects["effect"]) <= {"gain", "loss", "both"}
+        True
+
+        Variants may also be a table (no pysam needed):
+
+        >>> import pandas as pd
+        >>> snv = pd.DataFrame({"chrom": ["gi|9626243|ref|NC_001416.1|"], "pos": [100],
+        ...                     "ref": ["C"], "alt": ["A"]})
+        >>> table = vokscan.variant_effects("examples/data/jaspar_core_vertebrates.transfac",
+        ...                                 "examples/data/lambda_virus.fa", snv, all=True)
+        >>> len(table)                        # one row per motif with all=True
+        8
     """
     check_options(max_indel, strand)
     genome_index = open_genome(genome)

@@ -25,12 +25,9 @@ class Parser(argparse.ArgumentParser):
 
 def version() -> str:
     """The installed distribution's version ("unknown" in a bare source tree)."""
-    try:
-        from importlib.metadata import version as distribution_version
+    from .._version import distribution_version
 
-        return distribution_version("vok")
-    except Exception:
-        return "unknown"
+    return distribution_version()
 
 
 def add_motif_options(parser: argparse.ArgumentParser, *, fixed_thresholds: bool = True):
