@@ -552,5 +552,7 @@ def test_calculator_refuses_changes_while_evaluate_reads_it(run_python):
     assert result.returncode == 0, result.stderr
     hits, same, refused, added, attempts = result.stdout.split()
     assert int(hits) > 0 and same == "True"
-    assert int(refused) >= 3 and int(added) <= 2  # an alarm may fire after the call returns
+    # The handler runs only at the module's signal checks, of which a fast
+    # machine makes few in one call; an alarm may also fire after it returns.
+    assert int(refused) >= 1 and int(added) <= 2
     assert int(refused) + int(added) == int(attempts)

@@ -16,7 +16,6 @@ build the manual in an environment where ``vok`` is installed
 
 from __future__ import annotations
 
-import ast
 import importlib
 import os
 from pathlib import Path
@@ -71,13 +70,10 @@ def commands_page() -> str:
 
 
 def public_names() -> list:
-    """vokscan.__all__, read from the package's source without importing it."""
-    tree = ast.parse((ROOT / "python" / "vokscan" / "__init__.py").read_text())
-    for node in tree.body:
-        if isinstance(node, ast.Assign) and any(
-                isinstance(target, ast.Name) and target.id == "__all__" for target in node.targets):
-            return list(ast.literal_eval(node.value))
-    raise RuntimeError("vokscan/__init__.py defines no __all__")
+    """vokscan.__all__ (the package loads its names on first use, so importing it is cheap)."""
+    import vokscan
+
+    return list(vokscan.__all__)
 
 
 def python_api_page() -> str:
