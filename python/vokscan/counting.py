@@ -78,18 +78,68 @@ class CountScan:
     def add(self, chunk: RecordChunk) -> None:
         self.tally.add(scan_chunk(self.engine, self.prepared, chunk, **self.options), len(chunk))
 
+    def values_of(self, rows):
+        """The values of the taken rows' pairs: this scan's kind."""
+        if self.value == "max_score":
+            return rows.max_mss
+        if self.value == "presence":
+            return np.ones(len(rows.indices), dtype=np.uint8)
+        return rows.counts
+
     def csr(self, rows):
         """A scipy CSR matrix of the taken rows, with this scan's values."""
         from scipy import sparse
 
-        if self.value == "max_score":
-            data = rows.max_mss
-        elif self.value == "presence":
-            data = np.ones(len(rows.indices), dtype=np.uint8)
-        else:
-            data = rows.counts
-        return sparse.csr_matrix((data, rows.indices, rows.indptr),
+        return sparse.csr_matrix((self.values_of(rows), rows.indices, rows.indptr),
                                  shape=(len(rows), len(self.prepared.records)), copy=False)
+
+
+class NpzColumns:
+    """The CSR arrays of a count matrix, gathered chunk by chunk in unnamed
+    files and written as the members of an .npz archive (scipy's layout, as
+    numpy.savez_compressed writes it)."""
+
+    CHUNK_BYTES = 1 << 22
+
+    def __init__(self, folder: str):
+        self.files = {"data": tempfile.TemporaryFile(dir=folder), "indices": tempfile.TemporaryFile(dir=folder)}
+        self.data_dtype = None
+        self.pairs = 0
+        self.row_ends: List[np.ndarray] = []  # indptr[1:] of each chunk, in pairs from the start
+
+    def add(self, rows, values) -> None:
+        if self.data_dtype is None:
+            self.data_dtype = np.asarray(values).dtype
+        self.files["data"].write(np.ascontiguousarray(values, dtype=self.data_dtype).tobytes())
+        self.files["indices"].write(np.ascontiguousarray(rows.indices, dtype=np.int32).tobytes())
+        self.row_ends.append(np.asarray(rows.indptr[1:], dtype=np.int64) + self.pairs)
+        self.pairs += len(rows.indices)
+
+    def write(self, handle, **small_arrays) -> None:
+        import zipfile
+
+        # scipy keeps 32-bit row offsets while the pairs fit them.
+        offsets = np.concatenate([np.zeros(1, np.int64)] + self.row_ends)
+        if self.pairs < 2**31:
+            offsets = offsets.astype(np.int32)
+        data_dtype = self.data_dtype if self.data_dtype is not None else np.dtype(np.uint32)
+        with zipfile.ZipFile(handle, "w", compression=zipfile.ZIP_DEFLATED, allowZip64=True) as archive:
+            for name, dtype in (("data", data_dtype), ("indices", np.dtype(np.int32))):
+                source = self.files[name]
+                source.flush()
+                source.seek(0)
+                with archive.open(f"{name}.npy", "w", force_zip64=True) as member:
+                    header = {"descr": np.lib.format.dtype_to_descr(dtype), "fortran_order": False,
+                              "shape": (self.pairs,)}
+                    np.lib.format.write_array_header_1_0(member, header)
+                    shutil.copyfileobj(source, member, self.CHUNK_BYTES)
+            for name, array in [("indptr", offsets)] + list(small_arrays.items()):
+                with archive.open(f"{name}.npy", "w", force_zip64=True) as member:
+                    np.lib.format.write_array(member, np.asanyarray(array), allow_pickle=False)
+
+    def close(self) -> None:
+        for handle in self.files.values():
+            handle.close()
 
 
 def count_matrix(prepared: PreparedMotifs, chunks: Iterator[RecordChunk], value: str = "count",
@@ -148,8 +198,10 @@ def count_sites(motifs, sequences, *, regions=None, presence: bool = False, max_
 
 class CountWriter:
     """Writes a count matrix to `path` in the format its name tells, atomically:
-    nothing appears under the final names unless every row was written. TSV
-    and Matrix Market are written chunk by chunk; NPZ and H5AD at the end.
+    nothing appears under the final names unless every row was written. TSV,
+    Matrix Market and NPZ are written chunk by chunk (the pairs of the last
+    two through unnamed files, since their headers need the totals); H5AD,
+    whose library takes the whole matrix, at the end.
     Names are written with control characters as '_', so that none adds
     fields or lines to the text formats.
 
@@ -189,6 +241,10 @@ class CountWriter:
             # The entries go to an unnamed file until their count, which the
             # header states first, is known.
             self.handle = tempfile.TemporaryFile(dir=os.path.dirname(os.path.abspath(path)))
+        elif self.format == "npz":
+            # The pairs go to unnamed files chunk by chunk and are copied into
+            # the archive at the end, so memory does not grow with them.
+            self.npz_columns = NpzColumns(os.path.dirname(os.path.abspath(path)))
 
     def _output(self, path) -> AtomicOutput:
         output = self.add_output(path)
@@ -213,6 +269,9 @@ class CountWriter:
         self.scan.add(chunk)
         if self.format in ("npz", "h5ad"):
             self.names.extend(chunk.names)
+            if self.format == "npz":
+                rows = self.scan.tally.take_rows()
+                self.npz_columns.add(rows, self.scan.values_of(rows))
             return
         rows = self.scan.tally.take_rows()
         names = self._row_names(chunk.names)
@@ -228,13 +287,12 @@ class CountWriter:
     def finish(self) -> None:
         """Completes every file and gives it its name."""
         if self.format == "npz":
-            matrix = self.scan.csr(self.scan.tally.take_rows())
             with open(self.main.target, "wb") as handle:
-                np.savez_compressed(handle, data=matrix.data, indices=matrix.indices, indptr=matrix.indptr,
-                                    shape=np.array(matrix.shape), format=np.array("csr"),
-                                    row_names=np.array(self.names, dtype=str),
-                                    col_names=np.array(self.motif_ids, dtype=str),
-                                    col_motif_names=np.array(self.scan.prepared.names, dtype=str))
+                self.npz_columns.write(handle, shape=np.array([len(self.names), len(self.motif_ids)]),
+                                       format=np.array("csr"), row_names=np.array(self.names, dtype=str),
+                                       col_names=np.array(self.motif_ids, dtype=str),
+                                       col_motif_names=np.array(self.scan.prepared.names, dtype=str))
+            self.npz_columns.close()
         elif self.format == "h5ad":
             import anndata
             import pandas as pd
@@ -271,6 +329,8 @@ class CountWriter:
 
     def close(self) -> None:
         """Closes the files still open (standard output stays open)."""
+        if self.format == "npz":
+            self.npz_columns.close()
         for handle in (self.handle, getattr(self, "rows_handle", None)):
             if handle is not None and self.main.target is not None:
                 try:
