@@ -11,6 +11,7 @@ import time
 from pathlib import Path
 
 import pytest
+from process_signals import ignore_sigint, stop_signals_taken
 
 pytest.importorskip("vokscan._engine")
 
@@ -156,17 +157,6 @@ def test_closed_pipe_ends_quietly():
         assert child.stderr.read() == b""
 
 
-def _ignore_sigint():
-    signal.signal(signal.SIGINT, signal.SIG_IGN)
-
-
-def _stop_signals_taken(pid):
-    """Whether the process has its own handlers for SIGINT and SIGTERM yet."""
-    with open(f"/proc/{pid}/status") as status:
-        mask = next(int(line.split()[1], 16) for line in status if line.startswith("SigCgt:"))
-    return all(mask >> (number - 1) & 1 for number in (signal.SIGINT, signal.SIGTERM))
-
-
 def _open_for_writing_once_read(fifo, child):
     """A writing end of `fifo`, opened once the child has opened it for reading."""
     deadline = time.monotonic() + 120
@@ -199,10 +189,10 @@ def test_stop_signal_at_any_moment(tmp_path, moment, number):
     writer = None
     # SIGINT is sent to a process started with it ignored, as a background job is.
     with subprocess.Popen(COMMAND + ["--quiet", "-o", str(out), *map(str, inputs)], stderr=subprocess.PIPE,
-                          preexec_fn=_ignore_sigint if number == signal.SIGINT else None) as child:
+                          preexec_fn=ignore_sigint if number == signal.SIGINT else None) as child:
         try:
             if moment == "signal handlers taken":
-                while not _stop_signals_taken(child.pid):
+                while not stop_signals_taken(child.pid):
                     assert child.poll() is None
                     time.sleep(0.001)
             else:
@@ -225,7 +215,7 @@ def test_stop_signal_while_hits_are_written(big_fasta, tmp_path, to_file, number
     args = COMMAND + ["--css", "0", "--mss", "0", str(MOTIFS), str(big_fasta)]
     args += ["-o", str(out)] if to_file else []
     with subprocess.Popen(args, stdout=subprocess.DEVNULL if to_file else subprocess.PIPE,
-                          stderr=subprocess.PIPE, preexec_fn=_ignore_sigint) as child:
+                          stderr=subprocess.PIPE, preexec_fn=ignore_sigint) as child:
         if to_file:
             deadline = time.monotonic() + 60
             while not any(p.stat().st_size > 0 for p in tmp_path.glob(".hits.tsv.*.part")):

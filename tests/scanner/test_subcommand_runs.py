@@ -14,6 +14,7 @@ import time
 from pathlib import Path
 
 import pytest
+from process_signals import ignore_sigint, stop_signals_taken
 
 pytest.importorskip("vokscan._engine")
 
@@ -60,16 +61,6 @@ def arguments(subcommand, folder, replaced=None):
 
 def run(*args):
     return subprocess.run(COMMAND + [str(a) for a in args], capture_output=True, timeout=120)
-
-
-def _ignore_sigint():
-    signal.signal(signal.SIGINT, signal.SIG_IGN)
-
-
-def _stop_signals_taken(pid):
-    with open(f"/proc/{pid}/status") as status:
-        mask = next(int(line.split()[1], 16) for line in status if line.startswith("SigCgt:"))
-    return all(mask >> (number - 1) & 1 for number in (signal.SIGINT, signal.SIGTERM))
 
 
 def _open_once_opened(fifo, child, flags):
@@ -128,10 +119,10 @@ def test_stop_signal_at_any_moment(tmp_path, subcommand, moment, number):
     ours = None
     # SIGINT goes to a process started with it ignored, as a background job is.
     with subprocess.Popen(COMMAND + args, stderr=subprocess.PIPE,
-                          preexec_fn=_ignore_sigint if number == signal.SIGINT else None) as child:
+                          preexec_fn=ignore_sigint if number == signal.SIGINT else None) as child:
         try:
             if moment == "signal handlers taken":
-                while not _stop_signals_taken(child.pid):
+                while not stop_signals_taken(child.pid):
                     assert child.poll() is None
                     time.sleep(0.001)
             elif moment.startswith("reading"):
