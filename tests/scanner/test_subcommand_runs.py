@@ -205,8 +205,13 @@ def test_names_never_add_fields_or_lines(tmp_path, case):
                 tmp_path / "g.fa"]
     else:
         args = arguments(subcommand, tmp_path) + (["--all"] if subcommand == "variants" else [])
+    args.remove("--quiet")
     result = run(*args, "-o", out)
     assert result.returncode == 0, result.stderr
+    said = [line for line in result.stderr.decode().splitlines() if "control characters" in line]
+    # Said once, whatever the number of names (the scan says it of motifs and
+    # of sequences apart).
+    assert len(said) == (2 if case == "scan --regions" else 1), result.stderr
     if case == "count mtx":
         rows = _fields((tmp_path / "out.rows.tsv").read_text())
         assert rows == [["r_one"], ["r_two"]]

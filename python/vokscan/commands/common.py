@@ -10,7 +10,7 @@ import math
 from .. import cutoffs as cutoff_module
 from .. import motifs as motif_module
 from .. import pvalues as pvalue_module
-from ..quoting import printable, quote
+from ..quoting import has_control_characters, printable, quote
 from ..scanning import DEFAULT_CSS, STRANDS, PreparedMotifs
 from .status import (EXIT_FAILURE, EXIT_INTERRUPTED, EXIT_OK, EXIT_PIPE, EXIT_USAGE,  # noqa: F401
                      PROG, UsageError, describe, exit_status, say)
@@ -178,3 +178,15 @@ def command_main(parse_options, run, arguments) -> int:
         return exc.code if isinstance(exc.code, int) else EXIT_OK
     return run(options)
 
+
+def names_need_cleaning(*name_lists) -> bool:
+    """Whether any of the names holds a tab, a line break or another control
+    character, which the output writes as '_'."""
+    return any(has_control_characters(name) for names in name_lists for name in names)
+
+
+def warn_names_cleaned(options, cleaned: bool) -> None:
+    """Says once, unless --quiet, that written names had control characters."""
+    if cleaned and not options.quiet:
+        say("warning: names with tabs, line breaks or other control characters are written "
+            "with '_' in their place")

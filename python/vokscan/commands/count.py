@@ -9,7 +9,7 @@ from ..counting import CountScan, CountWriter, format_of, record_chunks
 from . import running
 from .common import (PROG, Parser, UsageError, add_motif_options, add_region_option,
                      add_scanning_options, check_motif_options, command_main, prepare_motif_options,
-                     say)
+                     warn_names_cleaned)
 from .running import Job
 
 DESCRIPTION = """\
@@ -104,9 +104,7 @@ def _count(options, job: Job) -> None:
         raise
     finally:
         writer.close()
-    if not options.quiet and writer.names_cleaned:
-        say("warning: names with tabs, line breaks or other control characters are written "
-            "with '_' in their place")
+    warn_names_cleaned(options, writer.names_cleaned)
 
 
 def run(options) -> int:

@@ -11,7 +11,8 @@ from ..enrichment import TESTS, run_enrichment, table_lines
 from ..output import is_own_stdout
 from . import running
 from .common import (PROG, Parser, UsageError, add_motif_options, add_scanning_options,
-                     check_motif_options, command_main, load_motif_records)
+                     check_motif_options, command_main, load_motif_records, names_need_cleaning,
+                     warn_names_cleaned)
 from .running import Job
 
 DESCRIPTION = """\
@@ -144,6 +145,7 @@ def _enrich(options, job: Job) -> None:
             with open(job.output.target, "wb") as handle:
                 handle.write(lines)
         job.write_failed = False
+        warn_names_cleaned(options, names_need_cleaning(result.table["motif_id"], result.table["motif_name"]))
         if options.report is not None and not job.stop.is_set():
             from ..report import write_report
 

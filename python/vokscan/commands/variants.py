@@ -14,7 +14,8 @@ from ..variants import COLUMNS, open_genome
 from ..variant_input import read_variants
 from . import running
 from .common import (PROG, Parser, UsageError, add_motif_options, add_scanning_options,
-                     command_main, load_prepared_motifs, say, version)
+                     command_main, load_prepared_motifs, names_need_cleaning, say, version,
+                     warn_names_cleaned)
 from .running import Job
 
 DESCRIPTION = """\
@@ -174,9 +175,12 @@ def _effects(options, job: Job) -> None:
         pending = b"" if options.no_header else ("\t".join(COLUMNS) + "\n").encode()
         motifs = prepared.engine_set
         records = read_variants(options.variants)
+        names_cleaned = names_need_cleaning(prepared.ids, prepared.names)
         for batch in effects.batches(records, stop=job.stop.is_set):
             if job.stop.is_set():
                 return
+            names_cleaned = names_cleaned or names_need_cleaning(
+                [name for record, _ in batch.variants for name in (record.chrom, record.id)])
             text = batch.rows.lines(batch.labels(), motifs)
             if text:
                 # The header goes out with the first rows, or at the end.
@@ -194,6 +198,7 @@ def _effects(options, job: Job) -> None:
         job.write_failed = False
     finally:
         progress.close()
+    warn_names_cleaned(options, names_cleaned)
     message = effects.skipped.message(options.max_indel)
     if message and not options.quiet:
         say(f"warning: {message}")
