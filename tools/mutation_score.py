@@ -35,7 +35,8 @@ Usage (from anywhere; the machine is shared, so run it niced):
     python3 tools/mutation_score.py text --list          # the sites, nothing run
     python3 tools/mutation_score.py parser --rerun build/mutation/parser.json  # its survivors again
 
-Libraries: scoring scan text parser engine stats stream (C++ under src/),
+Libraries: scoring scan text parser engine stats stream regions sequence
+variants (C++ under src/),
 binding (the vok module), scanner_binding (vokscan._engine) and python (the
 vokscan package). --files narrows a library to some of its files (path
 suffixes), --functions a Python library to some functions. The interpreter
@@ -73,7 +74,11 @@ MODULE_TESTS = ["tests/test_binding.py", "tests/test_value_classes.py", "tests/t
 SCANNER_TESTS = ["tests/scanner/test_scan_api.py", "tests/scanner/test_engine_exactness.py",
                  "tests/scanner/test_engine_io.py", "tests/scanner/test_pvalues.py",
                  "tests/scanner/test_motif_formats.py", "tests/scanner/test_cli.py",
-                 "tests/scanner/test_pvalue_cli.py", "tests/scanner/test_dask.py"]
+                 "tests/scanner/test_pvalue_cli.py", "tests/scanner/test_qvalues.py",
+                 "tests/scanner/test_subcommand_runs.py", "tests/regions/test_regions.py",
+                 "tests/regions/test_count.py", "tests/regions/test_enrichment_stats.py",
+                 "tests/regions/test_enrich.py", "tests/regions/test_report.py",
+                 "tests/scanner/test_variants.py", "tests/scanner/test_dask.py"]
 
 
 @dataclasses.dataclass(frozen=True)
@@ -108,6 +113,13 @@ LIBRARIES: Dict[str, Library] = {
                       ("tests/scanner/test_engine_io.py", "tests/scanner/test_engine_exactness.py",
                        "tests/scanner/test_scan_api.py", "tests/scanner/test_cli.py",
                        "tests/scanner/test_pvalues.py", "tests/scanner/test_dask.py"), ("_engine",)),
+    "regions": Library(("src/regions/src", "src/regions/include"), ("regions_tests",),
+                       ("tests/regions/test_regions.py", "tests/regions/test_count.py",
+                        "tests/regions/test_enrich.py"), ("_engine",)),
+    "sequence": Library(("src/sequence/src", "src/sequence/include"), ("sequence_tests",),
+                        ("tests/regions/test_enrich.py",), ("_engine",)),
+    "variants": Library(("src/variants/src", "src/variants/include"), ("variants_tests",),
+                        ("tests/scanner/test_variants.py",), ("_engine",)),
     "binding": Library(("src/binding",), ("binding_tests",), tuple(MODULE_TESTS), ("vok",)),
     "scanner_binding": Library(("src/scanner_binding",), (), tuple(SCANNER_TESTS), ("_engine",)),
     "python": Library(("python/vokscan",), (), tuple(SCANNER_TESTS), ("vok", "_engine")),

@@ -4,7 +4,6 @@ definition from the hits' p-values and the windows of the records."""
 
 import csv
 import gzip
-import io
 import random
 import subprocess
 import sys
