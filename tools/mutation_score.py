@@ -71,8 +71,8 @@ ROOT = Path(__file__).resolve().parent.parent
 MODULE_TESTS = ["tests/test_binding.py", "tests/test_value_classes.py", "tests/test_readers.py",
                 "tests/test_float_text.py", "tests/test_module.py", "tests/test_calculator.py",
                 "tests/test_file_loading.py", "tests/test_evaluate.py", "tests/test_real_data.py"]
-SCANNER_TESTS = ["tests/scanner/test_package_names.py", "tests/scanner/test_scan_api.py", "tests/scanner/test_engine_exactness.py",
-                 "tests/scanner/test_engine_io.py", "tests/scanner/test_pvalues.py",
+SCANNER_TESTS = ["tests/scanner/test_package_names.py", "tests/scanner/test_scan_api.py",
+                 "tests/scanner/test_engine_exactness.py", "tests/scanner/test_engine_io.py", "tests/scanner/test_pvalues.py",
                  "tests/scanner/test_motif_formats.py", "tests/scanner/test_cli.py",
                  "tests/scanner/test_pvalue_cli.py", "tests/scanner/test_qvalues.py",
                  "tests/scanner/test_subcommand_runs.py", "tests/regions/test_regions.py",
