@@ -54,5 +54,21 @@ TEST(BackgroundTest, CountsGiveOneOrBothStrands) {
   EXPECT_THROW(BaseCounts{}.background(true), BackgroundError);
 }
 
+// Sequences of one or two letters only: whatever letters are missing, what
+// was counted is a background.
+TEST(BackgroundTest, CountsOfFewLettersAreABackground) {
+  const std::vector<std::vector<BaseCode>> sequences{{0, 0}, {1}, {2, 2, 2}, {3}, {1, 2, 1, 2}, {0, 3, 3}};
+  for (const auto& bases : sequences) {
+    BaseCounts counts;
+    counts.add(bases);
+    for (const bool both : {false, true}) {
+      const Background background = counts.background(both);
+      double total = 0.0;
+      for (const double p : background.probability) total += p;
+      EXPECT_DOUBLE_EQ(total, 1.0) << bases.size() << " bases, both strands " << both;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace vok::test

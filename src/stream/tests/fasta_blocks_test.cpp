@@ -164,6 +164,24 @@ TEST(FastaBlocks, BlocksHoldAboutTheRequestedLettersAndTheContext) {
   EXPECT_GE(blocks, 10u);
 }
 
+// A block size of zero letters, at the start or later, means one letter.
+TEST(FastaBlocks, ZeroLettersPerBlockStillReadsEveryLetter) {
+  TempFile file(">a\nACGTACGTAC\n");
+  FastaBlockReader reader({file.path()}, false, 0, 2, nullptr);
+  Block block;
+  std::uint64_t owned_until = 0;
+  std::size_t blocks = 0;
+  while (reader.next(block)) {
+    reader.set_block_letters(0);
+    ASSERT_LT(++blocks, 100u);
+    ASSERT_EQ(block.parts.size(), 1u);
+    EXPECT_EQ(block.parts[0].owned_start, owned_until);  // owned ranges tile the record
+    EXPECT_LE(block.letters, 1u);
+    owned_until = block.parts[0].owned_end;
+  }
+  EXPECT_EQ(owned_until, 10u);
+}
+
 TEST(FastaBlocks, MissingFileIsAFileError) {
   try {
     read_all({"/nonexistent/input.fa"}, 10);
