@@ -168,8 +168,8 @@ def load_equivalents() -> Dict[Tuple[str, str, str], str]:
         if not raw.strip() or raw.lstrip().startswith("#"):
             continue
         parts = [part.strip() for part in raw.split(" | ")]
-        if len(parts) == 4:
-            table[(parts[0], parts[1], parts[2])] = parts[3]
+        if len(parts) >= 4:  # the source line may hold " | " itself
+            table[(parts[0], " | ".join(parts[1:-2]), parts[-2])] = parts[-1]
     return table
 
 
