@@ -26,8 +26,6 @@ namespace {
 // A level's value may be this much above the true tail of any score in it:
 // 1% less the float rounding of the values compared.
 constexpr double kLevelTolerance = 1.0099;
-// Float-sum states the exact distribution may keep before the grid is used.
-constexpr std::size_t kAtomStates = std::size_t{1} << 16;
 // The grid starts at this many cells across the window's range and is made
 // four times finer while loose levels hold more than kLooseShare of the
 // probability of the covered scores (so few hits need an exact count).
@@ -57,14 +55,14 @@ std::size_t slot_of(std::uint32_t key) {
 }  // namespace
 
 HitPValueTable::HitPValueTable(const WindowSumModel& window, const Background& background, float floor_mss,
-                               double cap)
+                               double cap, std::size_t exact_states)
     : floor_mss_(std::max(floor_mss, std::numeric_limits<float>::denorm_min())),
       cap_(rounded_up(cap)),
       window_(std::make_unique<WindowSumModel>(window)),
       background_(background),
       slow_(std::make_unique<SlowPath>()) {
   const float lowest_sum = window.min_passing_sum(floor_mss_);
-  if (const auto atoms = float_sum_atoms(window, background, lowest_sum, kAtomStates)) {
+  if (const auto atoms = float_sum_atoms(window, background, lowest_sum, exact_states)) {
     build_from_atoms(*atoms);
   } else {
     // Finer grids until few hits land on loose levels, or until refining no

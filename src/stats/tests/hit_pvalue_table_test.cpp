@@ -18,9 +18,9 @@ class HitPValueTableTest : public ::testing::TestWithParam<MatrixCase> {};
 
 // Every window's score at or above the floor, against the exact tail of all
 // 4^L words: never below it, at most 1% above it, and never above the cap
-// (the p-value of the floor as the threshold search sees it).
-TEST_P(HitPValueTableTest, EveryScoreWithinOnePercentOfTheExactTail) {
-  const ScoringMatrix model = GetParam().model();
+// (the p-value of the floor as the threshold search sees it); from the exact
+// distribution of float sums, and from the grid that longer matrices need.
+void check_every_score(const ScoringMatrix& model, std::size_t exact_states) {
   const WindowSumModel window(model);
   for (const NamedBackground& named : kBackgrounds) {
     SCOPED_TRACE(named.name);
@@ -32,7 +32,7 @@ TEST_P(HitPValueTableTest, EveryScoreWithinOnePercentOfTheExactTail) {
       const float floor = stats.threshold_for_pvalue(rate, 0.0f);
       if (floor > 1.0f) continue;  // no window is that rare
       const double cap = stats.pvalue(-std::numeric_limits<float>::infinity(), floor);
-      const HitPValueTable table(window, named.background, floor, cap);
+      const HitPValueTable table(window, named.background, floor, cap, exact_states);
       std::size_t checked = 0;
       for (std::size_t k = 0; k < windows.size() && windows[k].mss >= floor; ++k) {
         if (k > 0 && windows[k].mss == windows[k - 1].mss) continue;
@@ -49,6 +49,13 @@ TEST_P(HitPValueTableTest, EveryScoreWithinOnePercentOfTheExactTail) {
       EXPECT_EQ(table(std::numeric_limits<float>::quiet_NaN()), 1.0f);
       EXPECT_EQ(table(0.0f), 1.0f);
     }
+  }
+}
+
+TEST_P(HitPValueTableTest, EveryScoreWithinOnePercentOfTheExactTail) {
+  for (const std::size_t exact_states : {HitPValueTable::kExactStates, std::size_t{0}}) {
+    SCOPED_TRACE(exact_states == 0 ? "grid" : "exact float sums");
+    check_every_score(GetParam().model(), exact_states);
   }
 }
 

@@ -29,8 +29,11 @@ class HitPValueTable {
   // Values at scores >= floor_mss are capped at `cap`, itself an upper bound
   // on P(mss >= floor_mss) (as the threshold search computed it), so that no
   // hit passing a threshold chosen for a rate shows a p-value above it.
+  // The exact distribution of float sums is used while it keeps at most
+  // `exact_states` states (0: the grid always, as tests of it want).
+  static constexpr std::size_t kExactStates = std::size_t{1} << 16;
   HitPValueTable(const WindowSumModel& window, const Background& background, float floor_mss,
-                 double cap = 1.0);
+                 double cap = 1.0, std::size_t exact_states = kExactStates);
   HitPValueTable(HitPValueTable&&) noexcept;
   HitPValueTable& operator=(HitPValueTable&&) noexcept;
   ~HitPValueTable();
