@@ -44,6 +44,19 @@ def format_of(path: Optional[str]) -> str:
                      ".mtx or .h5ad")
 
 
+def _write_h5ad(table, target: str) -> None:
+    """HDF5 seeks as it writes: a FIFO or a device gets the bytes of a file
+    written first in a temporary folder."""
+    if not writes_in_place(target):
+        table.write_h5ad(target)
+        return
+    with tempfile.TemporaryDirectory(prefix="vokscan-") as folder:
+        staged = os.path.join(folder, "counts.h5ad")
+        table.write_h5ad(staged)
+        with open(staged, "rb") as source, open(target, "wb") as out:
+            shutil.copyfileobj(source, out, 1 << 20)
+
+
 def record_chunks(sequences, regions=None) -> Iterator[RecordChunk]:
     """The records to count: regions of a genome (sequences = its FASTA path),
     the records of FASTA files, or records in memory."""
@@ -304,7 +317,7 @@ class CountWriter:
                 table = anndata.AnnData(X=matrix, obs=pd.DataFrame(index=pd.Index(self.names, dtype=str)),
                                         var=pd.DataFrame({"motif_name": list(self.scan.prepared.names)},
                                                          index=pd.Index(self.motif_ids, dtype=str)))
-                table.write_h5ad(self.main.target)
+                _write_h5ad(table, self.main.target)
         elif self.format == "mtx":
             self.rows_handle.close()
             field = "real" if self.scan.value == "max_score" else "integer"

@@ -229,3 +229,38 @@ def test_names_never_add_fields_or_lines(tmp_path, case):
         assert set(column["chrom"]) == {"c_hr"} and all(i.startswith("rs_") for i in column["id"])
     elif case == "scan --regions":
         assert set(column["sequence"]) == {"c_hr"} and set(column["region"]) == {"reg_one", "reg_two"}
+
+
+@pytest.mark.parametrize("suffix", [".npz", ".h5ad", ".tsv.gz"])
+def test_count_formats_that_need_a_whole_file_also_go_into_a_fifo(tmp_path, suffix):
+    if suffix == ".h5ad":
+        anndata = pytest.importorskip("anndata")
+    write_inputs(tmp_path)
+    regular = tmp_path / f"regular{suffix}"
+    assert run(*arguments("count", tmp_path), "-o", regular).returncode == 0
+    fifo = tmp_path / f"fifo{suffix}"
+    os.mkfifo(fifo)
+    reader = _read_fifo(fifo)
+    try:
+        result = run(*arguments("count", tmp_path), "-o", fifo)
+        got = reader.communicate(timeout=60)[0]
+    finally:
+        reader.kill()
+    assert result.returncode == 0, result.stderr
+    copy = tmp_path / f"copy{suffix}"
+    copy.write_bytes(got)
+    if suffix == ".npz":
+        import numpy as np
+
+        with np.load(regular) as want, np.load(copy) as have:
+            assert sorted(want.files) == sorted(have.files)
+            for name in want.files:
+                assert np.array_equal(want[name], have[name]), name
+    elif suffix == ".h5ad":
+        want, have = anndata.read_h5ad(regular), anndata.read_h5ad(copy)
+        assert (want.X != have.X).nnz == 0 and want.X.nnz > 0
+        assert list(want.obs_names) == list(have.obs_names) and list(want.var_names) == list(have.var_names)
+    else:  # the gzip header names the file
+        import gzip
+
+        assert gzip.decompress(got) == gzip.decompress(regular.read_bytes())
