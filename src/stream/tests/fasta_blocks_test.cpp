@@ -78,8 +78,9 @@ std::vector<BaseCode> codes_of(const std::string& letters, bool mask = false) {
 }
 
 TEST(FastaBlocks, LineEndsLineLengthsAndCompressionDoNotChangeTheLetters) {
+  // Blank lines (spaces, tabs, CR) before the first header are skipped.
   const std::string text =
-      ">chr1 some description\nACGTNacgt\nRYKM\n\n>chr2\tx\nTTTT\n>empty\n>chr3\nGGG";
+      " \t\n\n>chr1 some description\nACGTNacgt\nRYKM\n\n>chr2\tx\nTTTT\n>empty\n>chr3\nGGG";
   const std::string crlf = [&] {
     std::string out;
     for (char c : text) out += c == '\n' ? std::string("\r\n") : std::string(1, c);
@@ -127,6 +128,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{">a\nAC\xc3\xa9T\n", "record 'a', line 2: invalid byte 0xC3"},
         BadInput{">a\nAC\x01T\n", "record 'a', line 2: invalid byte 0x01"},
         BadInput{"\nACGT\n>a\n", "line 2: sequence before the first '>' header"},
+        BadInput{" \n \tA\n>a\n", "line 2: sequence before the first '>' header"},
         // A sequence line taken for a header is quoted as a name: short, on one line.
         BadInput{">" + std::string(3000, 'C') + "\nAC*T\n",
                  "record '" + std::string(77, 'C') + "...', line 2: invalid character '*'"},
