@@ -83,8 +83,8 @@ HitPValueTable::HitPValueTable(const WindowSumModel& window, const Background& b
   }
   index_levels();
   if (loose_levels() > 0) {
-    cache_ = std::make_unique<std::atomic<std::uint64_t>[]>(kCacheSlots);
-    for (std::size_t k = 0; k < kCacheSlots; ++k) cache_[k].store(kEmptySlot, std::memory_order_relaxed);
+    cache_ = std::vector<std::atomic<std::uint64_t>>(kCacheSlots);
+    for (auto& slot : cache_) slot.store(kEmptySlot, std::memory_order_relaxed);
   }
 }
 
@@ -260,13 +260,13 @@ std::size_t HitPValueTable::loose_levels() const {
 
 std::size_t HitPValueTable::memory_bytes() const {
   return starts_.size() * sizeof(float) + values_.size() * sizeof(float) + cells_.size() * sizeof(Cell) +
-         (cache_ ? kCacheSlots * sizeof(std::uint64_t) : 0);
+         cache_.size() * sizeof(std::uint64_t);
 }
 
 float HitPValueTable::refined(float mss, std::size_t level) const {
   const auto key = std::bit_cast<std::uint32_t>(mss);
   const std::size_t home = slot_of(key);
-  if (cache_) {
+  if (!cache_.empty()) {
     for (std::size_t probe = 0; probe < kCacheProbes; ++probe) {
       const std::uint64_t entry = cache_[(home + probe) & (kCacheSlots - 1)].load(std::memory_order_acquire);
       if (entry == kEmptySlot) break;
@@ -288,7 +288,7 @@ float HitPValueTable::refined(float mss, std::size_t level) const {
   float value = rounded_up(exact);
   if (level != kNoLevel) value = std::min(value, std::fabs(values_[level]));
   if (mss >= floor_mss_) value = std::min(value, cap_);
-  if (cache_) {
+  if (!cache_.empty()) {
     const std::uint64_t entry = (static_cast<std::uint64_t>(key) << 32) | std::bit_cast<std::uint32_t>(value);
     for (std::size_t probe = 0; probe < kCacheProbes; ++probe) {
       std::uint64_t expected = kEmptySlot;

@@ -142,7 +142,7 @@ void FastaScan::scan_loop() {
       std::lock_guard lock(mutex_);
       broken_ = std::current_exception();
     }
-    changed_.notify_all();
+    changed_.notify_all();  // the consumer would see it at its next check, a slice later
   }
 }
 

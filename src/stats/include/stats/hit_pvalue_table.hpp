@@ -98,7 +98,8 @@ class HitPValueTable {
   double loose_share_ = 0.0;            // probability on loose levels / P(mss >= floor)
   std::unique_ptr<WindowSumModel> window_;  // for exact counts of loose scores
   Background background_;                   // the same
-  std::unique_ptr<std::atomic<std::uint64_t>[]> cache_;  // mss bits << 32 | p-value bits; all ones: empty
+  // mss bits << 32 | p-value bits; all ones: empty. Empty without loose levels.
+  mutable std::vector<std::atomic<std::uint64_t>> cache_;  // filled by const lookups
   std::unique_ptr<SlowPath> slow_;  // the matrix's statistics for scores exact counts cannot settle
 };
 
