@@ -80,6 +80,21 @@ TEST_P(EnumerationTest, AgreesWithEveryWord) {
           EXPECT_GT(enumerated_tail(windows, css, std::nextafter(threshold, -1.0f)), target);
         }
       }
+      // A rate just above the tail at a window's score, clearly below the
+      // tail at the next lower score: the threshold is the float just above
+      // that lower score, to the bit.
+      std::vector<std::pair<float, double>> steps;  // (distinct mss, tail from it), best first
+      double total = 0.0;
+      for (std::size_t k = 0; k < windows.size(); ++k) {
+        if (windows[k].css >= css) total += windows[k].probability;
+        if (k + 1 == windows.size() || windows[k + 1].mss != windows[k].mss) steps.emplace_back(windows[k].mss, total);
+      }
+      for (std::size_t k = 0; k + 1 < steps.size() && steps[k].second < 2e-2; ++k) {
+        const double target = steps[k].second * 1.011;  // beyond the p-value's 1% bound
+        if (!(target > 0.0) || !(steps[k + 1].second > target) || steps[k + 1].first <= 0.0f) continue;
+        const float expected = std::nextafter(steps[k + 1].first, 2.0f);
+        EXPECT_EQ(stats.threshold_for_pvalue(target, css), expected) << "css " << css << " target " << target;
+      }
     }
 
     // The css threshold that keeps every window passing an mss threshold
