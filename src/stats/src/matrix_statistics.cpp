@@ -230,7 +230,7 @@ float MatrixStatistics::no_window_passes() const {
 float MatrixStatistics::grid_threshold(double p, float css_threshold, bool by_lower) const {
   std::uint32_t low = 0;  // bits of 0.0f: too likely
   std::uint32_t high = std::bit_cast<std::uint32_t>(no_window_passes());
-  while (high - low > 1) {
+  while (high - low > 1) {  // the bracket of the exact search, to one float
     const std::uint32_t middle = low + (high - low) / 2;
     const TailBounds bounds = tail_bounds_on(rest_, css_threshold, std::bit_cast<float>(middle), by_lower);
     ((by_lower ? bounds.lower : bounds.upper) <= p ? high : low) = middle;
