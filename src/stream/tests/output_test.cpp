@@ -2,6 +2,8 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <charconv>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -11,6 +13,7 @@
 #include "stream/byte_source.hpp"
 #include "stream/errors.hpp"
 #include "stream/hit_format.hpp"
+#include "stream/hit_pvalues.hpp"
 #include "stream/output_sink.hpp"
 
 namespace vok::stream {
@@ -116,6 +119,33 @@ TEST(HitFormat, RefusesIndexesOutOfRange) {
   batch.columns.motif[0] = 2;
   std::string out;
   EXPECT_THROW(append_hits(out, batch, motifs, HitFormat::kTsv), std::out_of_range);
+}
+
+// The room reserved for a line holds the longest line its fields can make:
+// integers of twenty characters, floats of the longest shortest text, a
+// motif of 40 positions with its site, in every format and column choice.
+TEST(HitFormat, TheLongestLineFitsTheRoomReserved) {
+  MotifSpec spec{"MA9999.1", "long", PwmMatrix("MA9999.1", 40), {0.5f, 0.5f}};
+  for (std::size_t i = 0; i < 40; ++i) spec.matrix.at(i, i % 4) = 5;
+  const MotifSet motifs(std::vector<MotifSpec>{spec});
+  const HitPValues pvalues(motifs, uniform_background(), true);
+  const float longest_float = -1.04640944e+37f;  // nine significant digits, a sign, a two-digit exponent
+  char text[32];
+  ASSERT_EQ(std::to_chars(text, text + sizeof text, longest_float).ptr - text, 15);
+  const std::string site(40, 'a');
+  constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
+  for (const HitFormat format : {HitFormat::kTsv, HitFormat::kBed, HitFormat::kBedPlus}) {
+    for (const bool with_site : {false, true}) {
+      for (const bool with_region : {false, true}) {
+        const HitLineFormat layout(motifs, format, &pvalues, with_site, with_region);
+        const HitFields hit{"", "", kMin, kMin, kMin, 0, -1, longest_float, longest_float, site, longest_float};
+        std::string line(layout.longest_line(0) + 256, '\0');
+        const char* end = layout.put(line.data(), hit);
+        EXPECT_LE(static_cast<std::size_t>(end - line.data()), layout.longest_line(0))
+            << static_cast<int>(format) << " site " << with_site << " region " << with_region;
+      }
+    }
+  }
 }
 
 std::string temp_path(const char* name) {
