@@ -213,5 +213,33 @@ TEST(CountText, WideRowsAndMatrixMarketEntries) {
   EXPECT_THROW(append_wide_rows(text, rows, {"a"}, 3, CellValue::kCount), std::invalid_argument);
 }
 
+// Each inconsistency alone is refused by both writers, before a byte is written.
+TEST(CountText, InconsistentRowsAreRefused) {
+  SparseRows good;
+  good.indptr = {0, 2, 3};
+  good.indices = {0, 2, 1};
+  good.counts = {3, 1, 7};
+  good.max_mss = {0.5f, 0.25f, 1.0f};
+  const std::vector<std::pair<const char*, void (*)(SparseRows&)>> faults = {
+      {"no row pointers", [](SparseRows& r) { r.indptr.clear(); }},
+      {"a count missing", [](SparseRows& r) { r.counts.pop_back(); }},
+      {"the last pointer short of the pairs", [](SparseRows& r) { r.indptr.back() = 2; }},
+      {"a best score missing", [](SparseRows& r) { r.max_mss.pop_back(); }},
+  };
+  for (const auto& [what, fault] : faults) {
+    SparseRows rows = good;
+    fault(rows);
+    std::string text;
+    EXPECT_THROW(append_matrix_market_entries(text, rows, 0, CellValue::kMaxScore), std::invalid_argument) << what;
+    EXPECT_THROW(append_wide_rows(text, rows, {"a", "b"}, 3, CellValue::kMaxScore), std::invalid_argument) << what;
+    EXPECT_EQ(text, "") << what;
+  }
+  std::string text;
+  SparseRows counted = good;
+  counted.max_mss.clear();  // best scores are needed for that value only
+  append_matrix_market_entries(text, counted, 0, CellValue::kCount);
+  EXPECT_EQ(text, "1 1 3\n1 3 1\n2 2 7\n");
+}
+
 }  // namespace
 }  // namespace vok::regions
