@@ -180,19 +180,30 @@ TEST(SiteTally, AgreesWithCountsMadeHitByHit) {
   EXPECT_EQ(tally.take_rows().indptr, std::vector<std::int64_t>{0});
 }
 
-TEST(SiteTally, RefusesHitsOutOfRecordOrder) {
-  SiteTally tally({2, true, false, 0});
-  HitBatch batch;
-  batch.columns.sequence = {1, 0};
-  batch.columns.start = {0, 0};
-  batch.columns.end = {5, 5};
-  batch.columns.motif = {0, 0};
-  batch.columns.strand = {1, 1};
-  batch.columns.css = {1, 1};
-  batch.columns.mss = {1, 1};
-  batch.columns.core = {0, 0};
-  EXPECT_THROW(tally.add(batch, 2, nullptr, nullptr), std::invalid_argument);
-  EXPECT_EQ(tally.records(), 0u);
+// Hits out of record order, past the batch's records or of an unknown motif
+// are refused, and the tally is left as it was.
+TEST(SiteTally, RefusesHitsOutOfOrderOrOfUnknownRecordsAndMotifs) {
+  const struct {
+    const char* what;
+    std::vector<std::int32_t> sequence, motif;
+  } cases[] = {{"records out of order", {1, 0}, {0, 0}},
+               {"a record past the batch's", {0, 2}, {0, 1}},
+               {"a negative motif", {0, 1}, {0, -1}},
+               {"a motif past the set", {0, 1}, {2, 0}}};
+  for (const auto& c : cases) {
+    SiteTally tally({2, true, false, 0});
+    HitBatch batch;
+    batch.columns.sequence = c.sequence;
+    batch.columns.start = {0, 0};
+    batch.columns.end = {5, 5};
+    batch.columns.motif = c.motif;
+    batch.columns.strand = {1, 1};
+    batch.columns.css = {1, 1};
+    batch.columns.mss = {1, 1};
+    batch.columns.core = {0, 0};
+    EXPECT_THROW(tally.add(batch, 2, nullptr, nullptr), std::invalid_argument) << c.what;
+    EXPECT_EQ(tally.records(), 0u) << c.what;
+  }
 }
 
 TEST(CountText, WideRowsAndMatrixMarketEntries) {
