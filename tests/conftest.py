@@ -1,4 +1,5 @@
 import os
+import signal
 import subprocess
 import sys
 import textwrap
@@ -7,6 +8,12 @@ import pytest
 
 import vok
 from reference_model import columns
+
+# A run started in the background has SIGINT ignored, and its children would
+# inherit that: the tests that interrupt a child Python would then wait for
+# a KeyboardInterrupt that never comes.
+if signal.getsignal(signal.SIGINT) is signal.SIG_IGN:
+    signal.signal(signal.SIGINT, signal.default_int_handler)
 
 # Subprocesses must size the worker pool from what each test sets.
 POOL_VARIABLES = ("RAYON_NUM_THREADS", "RAYON_RS_NUM_CPUS")
