@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <random>
 #include <string>
 #include <vector>
@@ -96,6 +98,10 @@ TEST(GenomeComposition, ARegionAsLongAsItsChromosomeHasOneStart) {
   EXPECT_EQ(drawn.gc, std::vector<std::uint32_t>(5, 5));
   EXPECT_TRUE(composition.draw(11, 5, random).start.empty());
   EXPECT_TRUE(composition.draw(0, 5, random).start.empty());
+  // Regions of one base: every base is a start.
+  const DrawnRegions single = composition.draw(1, 200, random);
+  ASSERT_EQ(single.start.size(), 200u);
+  EXPECT_EQ(*std::max_element(single.start.begin(), single.start.end()), 9u);
 }
 
 TEST(ScannableRuns, CountsRunsBetweenOtherLettersAndMaskedOnes) {
