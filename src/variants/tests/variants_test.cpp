@@ -170,11 +170,11 @@ class EffectScanTest : public ::testing::Test {
     batch_ = batch_of(variants_);
   }
 
-  EffectRows scan(bool all, std::size_t threads) const {
+  EffectRows scan(bool all, std::size_t threads, std::size_t chunk = 37) const {
     EffectOptions options;
     options.all = all;
     options.threads = threads;
-    options.chunk = 37;  // several chunks, one of them short
+    options.chunk = chunk;  // 37: several chunks, one of them short
     return scan_effects(*motifs_, *pvalues_, batch_, options, {});
   }
 
@@ -222,8 +222,9 @@ TEST_F(EffectScanTest, EveryPairMatchesTheBruteForce) {
 
 TEST_F(EffectScanTest, PassingRowsAreThoseOfAllPairsThatPass) {
   const EffectRows all = scan(true, 0);
-  for (std::size_t threads : {0, 1, 2}) {
-    const EffectRows rows = scan(false, threads);
+  // Chunks of 0 variants mean chunks of one.
+  for (const auto& [threads, chunk] : {std::pair<std::size_t, std::size_t>{0, 37}, {1, 37}, {2, 37}, {2, 0}}) {
+    const EffectRows rows = scan(false, threads, chunk);
     std::size_t row = 0;
     for (std::size_t i = 0; i < all.size(); ++i) {
       if (all.effect[i] == Effect::kNone) continue;
@@ -241,7 +242,7 @@ TEST_F(EffectScanTest, PassingRowsAreThoseOfAllPairsThatPass) {
       EXPECT_TRUE(same_bits(rows.log10_ratio[row], all.log10_ratio[i]));
       ++row;
     }
-    EXPECT_EQ(row, rows.size()) << threads << " threads";
+    EXPECT_EQ(row, rows.size()) << threads << " threads, chunks of " << chunk;
   }
 }
 
