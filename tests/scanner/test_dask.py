@@ -451,3 +451,15 @@ def test_local_cluster_settings_reach_its_workers_and_end_with_it():
                                                    dask.config.get("distributed.worker.profile.enabled")))
         assert list(settings.values()) == [("1s", False)]
         assert dask.config.get("distributed.admin.tick.interval") == "33ms"
+
+
+def test_an_unreachable_scheduler_is_one_error_and_closes_cleanly(monkeypatch):
+    def refuse(address, timeout=None):
+        raise OSError("Timed out trying to connect")
+
+    monkeypatch.setattr(distributed, "Client", refuse)
+    start = ClientStart("tcp://127.0.0.1:9")
+    with pytest.raises(OSError, match=r"^--dask tcp://127.0.0.1:9: cannot reach the scheduler: Timed out"):
+        start.client()
+    start.close()  # nothing was made, so nothing to close: no error either
+    assert start.cluster is None and not start.starting
