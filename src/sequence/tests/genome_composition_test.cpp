@@ -111,6 +111,9 @@ TEST(ScannableRuns, CountsRunsBetweenOtherLettersAndMaskedOnes) {
   histogram.clear();
   add_run_lengths("ACGTNacgNNT", true, histogram);
   EXPECT_EQ(histogram, (RunLengthHistogram{{4, 1}, {1, 1}}));
+  histogram.clear();
+  add_run_lengths("ANCGNNtRA", false, histogram);  // runs of one letter end too
+  EXPECT_EQ(histogram, (RunLengthHistogram{{1, 3}, {2, 1}}));
 }
 
 }  // namespace
