@@ -116,10 +116,14 @@ TEST_P(FilterKeepsSites, EverySiteKeptByBothKernels) {
       thresholds.push_back(levels[rank]);
       thresholds.push_back(std::nextafter(levels[rank], -INFINITY));
     }
+    detail::PassTable reused;  // updated threshold after threshold, as a scan's state is
     for (const float threshold : thresholds) {
       model.thresholds = {-INFINITY, threshold};
       detail::PassTable table;
       detail::update_pass_table(plan, model, table);
+      detail::update_pass_table(plan, model, reused);
+      ASSERT_EQ(reused.words, table.words) << "a table made for other thresholds kept, mss " << threshold;
+      ASSERT_EQ(reused.pass, table.pass);
       const std::string where = std::string(c.name) + " trial " + std::to_string(trial) + " L " +
                                 std::to_string(model.length) + " mss " + std::to_string(threshold);
       std::vector<std::uint32_t> sites;
@@ -141,6 +145,13 @@ TEST_P(FilterKeepsSites, EverySiteKeptByBothKernels) {
         EXPECT_EQ(run_filter(&detail::filter_windows_avx2, plan, table.filter, record.codes.data(), 0, hi), kept)
             << where;
       }
+    }
+    for (const float css : {0.3f, 0.8f, -INFINITY, 0.8f}) {  // the core cut-off alone changing
+      model.thresholds = {css, levels[30]};
+      detail::PassTable table;
+      detail::update_pass_table(plan, model, table);
+      detail::update_pass_table(plan, model, reused);
+      ASSERT_EQ(reused.words, table.words) << "a table made for another css kept, css " << css;
     }
   }
   EXPECT_GT(filtered_models, 24u);  // the thresholds above left the filter work to do
