@@ -81,7 +81,9 @@ INSTANTIATE_TEST_SUITE_P(
         // Out of range or not is decided by the first non-zero digit plus the exponent.
         NumberCase{std::string(50, '1') + "e-10", NumberMatch::kNumber, kInf, 54},
         NumberCase{"0.1" + std::string(45, '0') + "1e40", NumberMatch::kNumber, kInf, 52},
-        NumberCase{"0." + std::string(50, '0') + "1e5", NumberMatch::kNumber, 0.0f, 55}));
+        NumberCase{"0." + std::string(50, '0') + "1e5", NumberMatch::kNumber, 0.0f, 55},
+        // A long mantissa against a three-digit exponent: 1e50, out of range above.
+        NumberCase{"1" + std::string(1000, '0') + "e-950", NumberMatch::kNumber, kInf, 1006}));
 
 INSTANTIATE_TEST_SUITE_P(
     Words, NumberTokenTest,
