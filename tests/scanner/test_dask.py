@@ -349,8 +349,11 @@ def test_motif_groups_merge_plus_before_minus_at_a_palindrome(client, tmp_path, 
     local = list(_engine.FastaScan(local_set, [str(fasta)], threads=1))
     scan = ClusterScan(client, motifs, [str(fasta)], {}, block_size=150, groups=2,
                        output=TextOutput("tsv") if formatted else None)
+    assert scan.bytes_read == 0
     batches = list(scan)
     assert len(scan.motif_groups) == 2
+    # Progress ends at the whole input, as the local scan's does.
+    assert (scan.bases_scanned, scan.bytes_read) == (scan.bases_total, fasta.stat().st_size)
     if formatted:
         expected = b"".join(_engine.format_hits(batch, "tsv", motifs=local_set) for batch in local)
         assert b"".join(batches) == expected
