@@ -349,7 +349,15 @@ def find_again(every: List[Mutant], result: Dict) -> Optional[Mutant]:
     line and mutation, the nearest line (lines move as code is added)."""
     same = [m for m in every if (m.path, m.line_text, m.description) ==
             (result["path"], result["source"], result["mutation"])]
-    return min(same, key=lambda m: abs(m.line - result["line"])) if same else None
+    if not same:
+        return None
+    text = (ROOT / result["path"]).read_text(encoding="utf-8")
+
+    def column(m: Mutant) -> int:
+        return m.start - (text.rfind("\n", 0, m.start) + 1)
+
+    # Reports made before columns were kept match the first such mutant of the line.
+    return min(same, key=lambda m: (column(m) != result.get("column", column(m)), abs(m.line - result["line"])))
 
 
 def reclassify(results: List[Dict]) -> List[Dict]:
@@ -381,12 +389,14 @@ def sweep(name: str, library: Library, mutants: List[Mutant], workspace: Workspa
             outcome, by = plan.run(compiled=not mutant.path.endswith(".py"), path=mutant.path)
         finally:
             file_path.write_text(original, encoding="utf-8")
-        entry = {"path": mutant.path, "line": mutant.line, "mutation": mutant.description,
+        # The column tells apart mutants of one line with the same description.
+        column = mutant.start - (original.rfind("\n", 0, mutant.start) + 1)
+        entry = {"path": mutant.path, "line": mutant.line, "column": column, "mutation": mutant.description,
                  "source": mutant.line_text, "outcome": outcome, "by": by}
         same = [r for r in redo if (r["path"], r["source"], r["mutation"]) ==
                 (mutant.path, mutant.line_text, mutant.description)]
         if same:
-            old = min(same, key=lambda r: abs(r["line"] - mutant.line))
+            old = min(same, key=lambda r: (r.get("column", column) != column, abs(r["line"] - mutant.line)))
             redo.remove(old)
             results[results.index(old)] = entry
         else:
