@@ -44,39 +44,6 @@ void SumDistribution::add_row(const std::array<double, 4>& terms, const Backgrou
   ++positions_;
 }
 
-void SumDistribution::add_choices(std::span<const double> values, std::span<const double> probabilities) {
-  double low = std::numeric_limits<double>::infinity();
-  double high = -std::numeric_limits<double>::infinity();
-  for (std::size_t k = 0; k < values.size(); ++k) {
-    if (probabilities[k] > 0.0) {
-      low = std::min(low, values[k]);
-      high = std::max(high, values[k]);
-    }
-  }
-  // Choices on the same step act as one: their probabilities are summed.
-  std::vector<double> weight_by_shift;
-  for (std::size_t k = 0; k < values.size(); ++k) {
-    if (!(probabilities[k] > 0.0)) continue;
-    const auto shift = static_cast<std::size_t>(std::floor((values[k] - low) / step_));
-    if (shift >= weight_by_shift.size()) weight_by_shift.resize(shift + 1, 0.0);
-    weight_by_shift[shift] += probabilities[k];
-  }
-  std::vector<std::size_t> occupied;
-  for (std::size_t j = 0; j < mass_.size(); ++j) {
-    if (mass_[j] != 0.0) occupied.push_back(j);
-  }
-  next_.assign(mass_.size() + weight_by_shift.size() - 1, 0.0);
-  for (std::size_t shift = 0; shift < weight_by_shift.size(); ++shift) {
-    const double weight = weight_by_shift[shift];
-    if (weight == 0.0) continue;
-    for (std::size_t j : occupied) next_[j + shift] += weight * mass_[j];
-  }
-  mass_.swap(next_);
-  offset_ += low;
-  max_real_sum_ += high;
-  ++positions_;
-}
-
 std::size_t SumDistribution::occupied_cells() const {
   return static_cast<std::size_t>(std::count_if(mass_.begin(), mass_.end(), [](double m) { return m != 0.0; }));
 }

@@ -72,13 +72,6 @@ class SumDistribution {
   // never occur and do not widen the grid.
   void add_row(const std::array<double, 4>& terms, const Background& background);
 
-  // Adds one group of rows taken together: choice k has real sum values[k]
-  // and probability probabilities[k] (choices of probability 0 never occur).
-  // The group widens the band by one step only, however many rows it holds;
-  // its cost is the number of occupied cells times the number of distinct
-  // steps the choices fall on.
-  void add_choices(std::span<const double> values, std::span<const double> probabilities);
-
   // Cells holding probability > 0.
   std::size_t occupied_cells() const;
 
