@@ -9,7 +9,6 @@
 #include <array>
 #include <cmath>
 #include <cstddef>
-#include <span>
 #include <vector>
 
 #include "stats/background.hpp"
