@@ -96,6 +96,7 @@ def test_site_test_splits_sites_by_the_share_of_windows():
     got = stats.binomial_log10_pvalue(30, 10, 1000, 3000)
     assert got == pytest.approx(exact_log10(exact_binomial_sf(30, 40, Fraction(1, 4))), rel=1e-11)
     assert stats.binomial_log10_pvalue(0, 5, 1000, 3000) == 0.0
+    assert stats.binomial_log10_pvalue(0, 0, 0, 0) == 0.0  # no window anywhere: no evidence, p = 1
 
 
 def bh_by_definition(pvalues):
