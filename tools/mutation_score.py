@@ -71,7 +71,8 @@ ROOT = Path(__file__).resolve().parent.parent
 MODULE_TESTS = ["tests/test_binding.py", "tests/test_value_classes.py", "tests/test_readers.py",
                 "tests/test_float_text.py", "tests/test_module.py", "tests/test_calculator.py",
                 "tests/test_file_loading.py", "tests/test_evaluate.py", "tests/test_real_data.py"]
-SCANNER_TESTS = ["tests/scanner/test_package_names.py", "tests/scanner/test_scan_api.py",
+SCANNER_TESTS = ["tests/scanner/test_package_names.py", "tests/scanner/test_stop_signals.py",
+                 "tests/scanner/test_scan_api.py",
                  "tests/scanner/test_engine_exactness.py", "tests/scanner/test_engine_io.py", "tests/scanner/test_pvalues.py",
                  "tests/scanner/test_motif_formats.py", "tests/scanner/test_cli.py",
                  "tests/scanner/test_pvalue_cli.py", "tests/scanner/test_qvalues.py",
@@ -373,14 +374,15 @@ def reclassify(results: List[Dict]) -> List[Dict]:
 
 
 def sweep(name: str, library: Library, mutants: List[Mutant], workspace: Workspace,
-          report_path: Path, earlier: List[Dict]) -> List[Dict]:
-    """Runs every mutant; with an earlier report, updates its entries in place."""
+          report_path: Path, earlier: List[Dict], replace: bool = True) -> List[Dict]:
+    """Runs every mutant; with an earlier report, updates its survivors' entries
+    in place (`replace`) or adds the new mutants' entries to it."""
     targets = list(library.binaries) + list(library.modules)
     plan = TestPlan(workspace, library)
     print(f"== {name}: calibrating {len(plan.commands)} test commands", flush=True)
     plan.calibrate()
     results = [dict(r) for r in earlier]
-    redo = survivors(results)
+    redo = survivors(results) if replace else []
     for number, mutant in enumerate(mutants, 1):
         file_path = workspace.tree / mutant.path
         original = file_path.read_text(encoding="utf-8")
@@ -438,6 +440,8 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     parser.add_argument("--list", action="store_true", help="list the drawn mutants and stop")
     parser.add_argument("--rerun", type=Path,
                         help="run the survivors of this earlier report again and update it")
+    parser.add_argument("--resume", type=Path,
+                        help="go on with this unfinished sweep: run the drawn mutants it lacks")
     parser.add_argument("--summary", type=Path, help="summarise this report and stop")
     parser.add_argument("--jobs", type=int, default=2, help="build jobs (default 2)")
     parser.add_argument("--workdir", type=Path, default=ROOT / "build" / "mutation",
@@ -462,6 +466,10 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
                        key=lambda m: (m.path, m.start))
     else:
         drawn = every
+    if args.resume:
+        earlier = json.loads(args.resume.read_text())["results"]
+        done = [m for m in map(lambda r: find_again(drawn, r), earlier) if m]
+        drawn = [m for m in drawn if m not in done]
     print(f"{args.library}: {len(files)} files, {len(every)} mutation sites, {len(drawn)} drawn "
           f"(seed {args.seed})", flush=True)
     if args.list:
@@ -476,8 +484,8 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     workspace.prepare(list(library.binaries) + list(library.modules))
     # A termination request restores the mutated file through the finally clause.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
-    report = args.rerun or args.workdir / f"{args.library}.json"
-    results = sweep(args.library, library, drawn, workspace, report, earlier)
+    report = args.rerun or args.resume or args.workdir / f"{args.library}.json"
+    results = sweep(args.library, library, drawn, workspace, report, earlier, replace=not args.resume)
     summarise(args.library, results)
     print(f"report: {report}")
     return 0
