@@ -36,6 +36,11 @@ constexpr double kLooseShare = 1e-4;
 // branch-and-bound prefixes (few words above the score), then float-sum states.
 constexpr std::size_t kRefineNodes = std::size_t{1} << 16;
 constexpr std::size_t kRefineStates = std::size_t{1} << 12;
+// The index over mss: at most this many times as many cells as levels
+// (rounded up to a power of two), made finer until no more than this share
+// of the covered scores' probability lands in cells that need a search.
+constexpr std::size_t kMostCellsPerLevel = 8;
+constexpr double kSearchedShare = 0.01;
 constexpr std::size_t kCacheSlots = std::size_t{1} << 12;
 constexpr std::size_t kCacheProbes = 16;
 constexpr std::uint64_t kEmptySlot = ~std::uint64_t{0};
@@ -205,41 +210,58 @@ HitPValueTable::GridOutcome HitPValueTable::build_from_grid(std::size_t cells) {
 }
 
 void HitPValueTable::index_levels() {
-  // Twice as many cells as levels: near the floor, where most hits fall and
-  // levels are widest, a cell then holds at most one level start.
-  const std::size_t count = std::bit_ceil(std::max<std::size_t>(2 * starts_.size(), 1));
   bottom_ = starts_.front();
   const double width = static_cast<double>(starts_.back()) - bottom_;
-  inverse_width_ = width > 0.0 ? static_cast<double>(count) / width : 0.0;
-  last_cell_ = static_cast<double>(count - 1);
-  const auto cell_of = [&](float mss) {
-    double position = (static_cast<double>(mss) - bottom_) * inverse_width_;
+  const auto cell_of = [&](float mss, double inverse_width, std::size_t count) {
+    double position = (static_cast<double>(mss) - bottom_) * inverse_width;
     position = position > 0.0 ? position : 0.0;
-    return static_cast<std::size_t>(std::min(position, last_cell_));
+    return static_cast<std::size_t>(std::min(position, static_cast<double>(count - 1)));
   };
+  // Level starts cluster where words' sums nearly tie, so the index is made
+  // finer while the hits that would land in cells with more starts than a
+  // cell holds (and need a search) carry more than kSearchedShare of the
+  // probability of the covered scores.
+  const std::size_t fewest = std::bit_ceil(std::max<std::size_t>(starts_.size(), 1));
+  std::vector<std::uint32_t> starts_in;
+  const auto count_starts = [&](std::size_t count) {
+    const double inverse_width = width > 0.0 ? static_cast<double>(count) / width : 0.0;
+    starts_in.assign(count, 0);
+    for (const float start : starts_) ++starts_in[cell_of(start, inverse_width, count)];
+    return inverse_width;
+  };
+  const auto searched_share = [&](std::size_t count) {
+    const double inverse_width = count_starts(count);
+    double searched = 0.0;
+    for (std::size_t k = 0; k < starts_.size(); ++k) {
+      if (starts_in[cell_of(starts_[k], inverse_width, count)] <= kCellStarts) continue;
+      const double next = k + 1 < values_.size() ? std::fabs(values_[k + 1]) : 0.0;
+      searched += std::max(0.0, std::fabs(values_[k]) - next);
+    }
+    const double total = std::fabs(values_.front());
+    return total > 0.0 ? searched / total : 0.0;
+  };
+  std::size_t count = fewest;
+  while (count < kMostCellsPerLevel * fewest && searched_share(count) > kSearchedShare) count *= 2;
+  inverse_width_ = count_starts(count);
+  last_cell_ = static_cast<double>(count - 1);
+
   constexpr float kSearch = std::numeric_limits<float>::quiet_NaN();
-  cells_.assign(count, Cell{std::numeric_limits<float>::infinity(), kSearch, kSearch});
-  std::vector<std::uint32_t> starts_in(count, 0);
-  std::vector<std::size_t> last_in(count, 0);  // the last level starting in each cell
-  for (std::size_t k = 0; k < starts_.size(); ++k) {
-    Cell& cell = cells_[cell_of(starts_[k])];
-    last_in[cell_of(starts_[k])] = k;
-    if (starts_in[cell_of(starts_[k])]++ == 0) {
-      cell.boundary = starts_[k];
-      cell.below = k > 0 ? values_[k - 1] : kSearch;
-      cell.above = values_[k];
-    } else {
-      cell.below = cell.above = kSearch;  // several starts: search
-    }
-  }
-  // A cell without a level start takes the value of the level before it.
-  float carried = kSearch;
+  constexpr float kNone = std::numeric_limits<float>::infinity();
+  cells_.assign(count, Cell{{kNone, kNone, kNone}, {kSearch, kSearch, kSearch, kSearch}});
+  std::size_t k = 0;          // the first level starting in or after the cell
+  float carried = kSearch;    // the value of the level before the cell
   for (std::size_t c = 0; c < count; ++c) {
-    if (starts_in[c] == 0) {
-      cells_[c].below = cells_[c].above = carried;
-    } else {
-      carried = values_[last_in[c]];
-    }
+    Cell& cell = cells_[c];
+    const std::size_t starts = starts_in[c];
+    if (starts <= kCellStarts) {
+      std::fill(std::begin(cell.value), std::end(cell.value), carried);
+      for (std::size_t j = 0; j < starts; ++j) {
+        cell.boundary[j] = starts_[k + j];
+        std::fill(std::begin(cell.value) + static_cast<std::ptrdiff_t>(j) + 1, std::end(cell.value), values_[k + j]);
+      }
+    }  // else every score of the cell searches
+    k += starts;
+    if (starts > 0) carried = values_[k - 1];
   }
 }
 

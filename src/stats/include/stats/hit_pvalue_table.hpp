@@ -43,12 +43,8 @@ class HitPValueTable {
   // count the first time it is seen.
   float operator()(float mss) const {
     if (!(mss > 0.0f)) return 1.0f;
-    double position = (static_cast<double>(mss) - bottom_) * inverse_width_;
-    position = position > 0.0 ? position : 0.0;
-    position = position < last_cell_ ? position : last_cell_;
-    const Cell& cell = cells_[static_cast<std::size_t>(position)];
-    const float value = mss >= cell.boundary ? cell.above : cell.below;
-    return value >= 0.0f ? value : searched(mss);  // loose, or a cell holding several level starts
+    const float value = indexed(mss);
+    return value >= 0.0f ? value : searched(mss);  // loose, or a cell holding many level starts
   }
 
   std::size_t levels() const { return starts_.size(); }
@@ -65,13 +61,26 @@ class HitPValueTable {
   static constexpr std::size_t kNoLevel = ~std::size_t{0};
   struct SlowPath;
 
-  // One cell of the uniform index over mss: the values on either side of
-  // the one level start inside it. NaN: look the score up among the levels.
-  struct Cell {
-    float boundary;  // the level start inside the cell; +infinity: none
-    float below;     // value of scores below the boundary (negative: loose)
-    float above;     // value of scores at or above it
+  // One cell of the uniform index over mss: up to kCellStarts level starts
+  // inside it and the values on either side of each, so that most lookups
+  // read one cache line and take no branch on the score.
+  static constexpr std::size_t kCellStarts = 3;
+  struct alignas(32) Cell {
+    float boundary[kCellStarts];   // the level starts inside the cell, ascending; +infinity: none
+    float value[kCellStarts + 1];  // value[i]: scores at or above i boundaries (NaN: search; negative: loose)
   };
+
+  // The value the index gives `mss`; NaN or negative: search the levels.
+  float indexed(float mss) const {
+    double position = (static_cast<double>(mss) - bottom_) * inverse_width_;
+    position = position > 0.0 ? position : 0.0;
+    position = position < last_cell_ ? position : last_cell_;
+    const Cell& cell = cells_[static_cast<std::size_t>(position)];
+    const std::size_t above = static_cast<std::size_t>(mss >= cell.boundary[0]) +
+                              static_cast<std::size_t>(mss >= cell.boundary[1]) +
+                              static_cast<std::size_t>(mss >= cell.boundary[2]);
+    return cell.value[above];
+  }
 
   // The last level whose start is <= mss, or kNoLevel below the first.
   std::size_t level_of(float mss) const;
