@@ -219,6 +219,31 @@ def test_ctrl_c_interrupts_a_scan_waiting_for_input(motifs):
             child.kill()
 
 
+class StopAsked(LookupError):
+    pass
+
+
+def stop_failing():
+    raise StopAsked("the stop callable failed")
+
+
+@pytest.mark.parametrize("stop, raised", [(lambda: True, KeyboardInterrupt), (stop_failing, StopAsked)])
+def test_a_stop_callable_ends_a_scan_waiting_for_input(tmp_path, motifs, stop, raised):
+    """A true answer ends the scan as Ctrl-C does; a failing callable's own
+    exception comes out, not a KeyboardInterrupt in its place."""
+    fifo = tmp_path / "in.fa"
+    os.mkfifo(fifo)
+    held = os.open(fifo, os.O_RDWR)  # a writer that never writes: the scan waits
+    try:
+        scan = _engine.FastaScan(motifs, [str(fifo)], stop=stop)
+        with pytest.raises(BaseException) as caught:  # a KeyboardInterrupt in its place would end the run
+            next(scan)
+        assert caught.type is raised
+    finally:
+        os.close(held)  # the reader sees the end of the input
+    scan.close()
+
+
 # ---------------------------------------------------------------- output
 
 def sample_batch(motifs):
