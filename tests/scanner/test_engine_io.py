@@ -332,10 +332,23 @@ def test_batches_pickle_and_rebuild_from_columns(motifs):
     assert columns_of([rebuilt]) == columns_of([batch])
 
 
+def first_hit(column, value):
+    """A change of the first hit only (every hit is checked, the first too)."""
+    def change(columns):
+        columns[column][0] = value
+    return change
+
+
 @pytest.mark.parametrize("change, message", [
     (lambda c: c.update(start=c["start"].astype(np.int32)), "dtype"),
     (lambda c: c.update(css=c["css"][:-1]), "equal lengths"),
     (lambda c: c.update(sequence=c["sequence"] + 1), "sequence_names"),
+    (first_hit("sequence", 1), "hit 0: sequence index 1 is not in sequence_names"),
+    (first_hit("sequence", -1), "hit 0: sequence index -1"),
+    (first_hit("motif", -1), "hit 0: negative motif index"),
+    (first_hit("strand", 0), "hit 0: strand must be"),
+    (first_hit("start", -1), "hit 0: window must have 0 <= start <= end"),
+    (first_hit("end", -1), "hit 0: window must have"),
     (lambda c: c.update(strand=np.zeros_like(c["strand"])), "strand"),
     (lambda c: c.pop("core"), "missing column 'core'"),
 ])
