@@ -1,6 +1,7 @@
 """Regions of a genome: BED lines and their errors, indexed reads, and scans
 of regions equal to scans of the same letters cut out by hand."""
 
+import gzip
 import subprocess
 import sys
 
@@ -64,6 +65,36 @@ def write_bgzip(path, text: str):
     with bgzf.BgzfWriter(str(path), "wb") as handle:
         handle.write(text.encode())
     return path
+
+
+def gzip_with_extra(text: str, subfield: bytes) -> bytes:
+    """One gzip member whose header carries an extra field with `subfield`
+    (BGZF's is b"BC"; dictzip writes b"RA")."""
+    import struct
+    import zlib
+
+    data = text.encode()
+    compressor = zlib.compressobj(9, zlib.DEFLATED, -15)
+    body = compressor.compress(data) + compressor.flush()
+    extra = subfield + struct.pack("<H", 2) + struct.pack("<H", len(body) + 25)
+    header = b"\x1f\x8b\x08\x04" + b"\x00" * 4 + b"\x00\xff" + struct.pack("<H", len(extra)) + extra
+    return header + body + struct.pack("<II", zlib.crc32(data), len(data))
+
+
+@pytest.mark.parametrize("content, expected", [
+    (b">a\nACGT\n", "plain"),
+    (gzip_with_extra(">a\nACGT\n", b"BC"), "bgzip"),
+    (gzip_with_extra(">a\nACGT\n", b"RA"), "gzip"),  # an extra field, but not BGZF's
+    (gzip.compress(b">a\nACGT\n"), "gzip"),
+    (b"\x1f\x8b", "gzip"),
+], ids=["plain", "bgzip", "other-extra-field", "gzip", "gzip-magic-only"])
+def test_compression_is_told_from_the_content(tmp_path, content, expected):
+    path = tmp_path / "in.fa.gz"
+    path.write_bytes(content)
+    assert indexed_fasta.compression_of(str(path)) == expected
+    if expected == "gzip":
+        with pytest.raises(indexed_fasta.UnindexableFasta, match="recompress it with bgzip"):
+            IndexedFasta(str(path))
 
 
 @pytest.fixture(scope="module")
