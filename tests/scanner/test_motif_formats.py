@@ -136,10 +136,13 @@ def test_variant_is_detected_and_read(fmt, label, text, expected, tmp_path):
 
 @pytest.mark.parametrize("text,fmt", [
     (">MA9.1 four positions\n" + FOUR_ROWS, "pfm"),
+    (">MA9.1\tfour\n" + FOUR_ROWS, "pfm"),  # a tab, but no consensus before it
+    (">MA91\n" + FOUR_ROWS, "pfm"),  # a first field as long as the motif, but no tab
     (FOUR_ROWS, "pfm"),
     (">CACG\tfour(bHLH)/Homer\t5.0\n" + FOUR_LINES, "homer"),
     (">four\n" + FOUR_LINES, "homer"),  # no HOMER header: lines of frequencies tell
-], ids=["pfm with header", "pfm", "homer", "homer without its header"])
+], ids=["pfm with header", "pfm with a tab", "pfm with a four-letter name", "pfm", "homer",
+        "homer without its header"])
 def test_four_positions_of_four_values(text, fmt):
     assert motifs.detect_format(text) == fmt
     (found,) = motifs.parse_motifs(text)
