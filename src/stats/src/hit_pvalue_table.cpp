@@ -171,6 +171,7 @@ HitPValueTable::GridOutcome HitPValueTable::build_from_grid(std::size_t cells) {
 
   const auto first = static_cast<std::size_t>(upper_index(floor_mss_));
   SumDistribution distribution(step);
+  distribution.reserve(static_cast<std::size_t>(widest_after[0]) + 1);
   for (std::size_t i = 0; i < rows; ++i) {
     distribution.add_row({window.term(i, 0), window.term(i, 1), window.term(i, 2), window.term(i, 3)}, background_);
     // Mass that cannot reach `first` even with the largest terms of the rows left.

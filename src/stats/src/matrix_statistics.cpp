@@ -105,6 +105,15 @@ MatrixStatistics::MatrixStatistics(const WindowSumModel& window, const Backgroun
 SumGrid MatrixStatistics::rest_grid(double step) const {
   SumDistribution distribution(step);
   const std::size_t m = window_.core_start();
+  double widest = 1.0;  // cells the rows can span
+  for (std::size_t i = 0; i < window_.length(); ++i) {
+    const auto terms = row_terms(window_, i);
+    if (i < m || i >= m + kCoreLength) {
+      widest += std::floor((*std::max_element(terms.begin(), terms.end()) -
+                            *std::min_element(terms.begin(), terms.end())) / step);
+    }
+  }
+  if (widest < 1e9) distribution.reserve(static_cast<std::size_t>(widest));
   for (std::size_t i = 0; i < window_.length(); ++i) {
     if (i < m || i >= m + kCoreLength) distribution.add_row(row_terms(window_, i), background_);
   }

@@ -44,6 +44,11 @@ void SumDistribution::add_row(const std::array<double, 4>& terms, const Backgrou
   ++positions_;
 }
 
+void SumDistribution::reserve(std::size_t cells) {
+  mass_.reserve(cells);
+  next_.reserve(cells);
+}
+
 std::size_t SumDistribution::occupied_cells() const {
   return static_cast<std::size_t>(std::count_if(mass_.begin(), mass_.end(), [](double m) { return m != 0.0; }));
 }

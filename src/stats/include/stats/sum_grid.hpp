@@ -71,6 +71,10 @@ class SumDistribution {
   // never occur and do not widen the grid.
   void add_row(const std::array<double, 4>& terms, const Background& background);
 
+  // Room for `cells` grid cells, so that rows added up to that width
+  // allocate nothing more.
+  void reserve(std::size_t cells);
+
   // Cells holding probability > 0.
   std::size_t occupied_cells() const;
 
