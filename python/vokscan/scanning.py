@@ -66,10 +66,11 @@ class PreparedMotifs:
         self.pvalues = None  # the engine's HitPValues when hits carry a pvalue column
         self.pvalue_background = None  # A, C, G, T frequencies those tables are for
 
-    def add_pvalues(self, background, strand: str) -> None:
-        """Per-hit p-value tables under `background`, for a pvalue column."""
+    def add_pvalues(self, background, strand: str, threads: int = 0) -> None:
+        """Per-hit p-value tables under `background`, for a pvalue column,
+        built on `threads` workers (0: all cores, as the scan)."""
         self.pvalue_background = [float(value) for value in background]
-        self.pvalues = _engine().HitPValues(self.engine_set, self.pvalue_background, strand)
+        self.pvalues = _engine().HitPValues(self.engine_set, self.pvalue_background, strand, threads=threads)
 
     def windows_scanned(self, record_lengths, strand: str) -> List[int]:
         """Per motif, the full windows a scan of records of these lengths

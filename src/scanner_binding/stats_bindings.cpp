@@ -72,15 +72,21 @@ void bind_stats(py::module_& module) {
   py::class_<stream::HitPValues, std::shared_ptr<stream::HitPValues>>(
       module, "HitPValues",
       "Per-hit p-value tables of a MotifSet under a background: P(a random window's mss >= the hit's).")
-      .def(py::init([](const py::object& motifs, const std::vector<double>& background, const std::string& strand) {
+      .def(py::init([](const py::object& motifs, const std::vector<double>& background, const std::string& strand,
+                       long threads) {
              const auto set = scanner_binding::motif_set_of(motifs);
              const Background base = background_from_python(background);
              const bool complement_minus = scanner_binding::parse_strand(strand) == stream::Strand::kBoth;
+             if (threads < 0) throw py::value_error("threads must be 0 (the shared pool) or more");
+             const auto interrupted = scanner_binding::signal_check();
              scanner_binding::GilRelease unlocked;
-             return std::make_shared<stream::HitPValues>(*set, base, complement_minus);
+             return std::make_shared<stream::HitPValues>(*set, base, complement_minus,
+                                                         static_cast<std::size_t>(threads), interrupted);
            }),
            py::arg("motifs"), py::arg("background") = std::vector<double>{0.25, 0.25, 0.25, 0.25},
-           py::arg("strand") = "both")
+           py::arg("strand") = "both", py::arg("threads") = 0,
+           "Built on the shared worker pool (threads=0), a private pool of `threads` workers, or the "
+           "calling thread (threads=1); Ctrl-C interrupts the build.")
       .def("__len__", &stream::HitPValues::size)
       .def(
           "lookup",

@@ -189,3 +189,16 @@ def test_api_site_column_from_files_and_memory(tmp_path, as_frame):
             window = text[start:end]
             assert site == (window if strand == "+" else window[::-1].translate(COMPLEMENT))
     assert list(tables[0]["site"]) == list(tables[1]["site"])
+
+
+@pytest.mark.parametrize("threads", [0, 1, 3])
+def test_pvalue_tables_built_on_workers_are_those_of_one_thread(case, threads):
+    motifs, path, _, tables = case
+    with _engine.FastaScan(motifs, [str(path)], strand="both") as scan:
+        batches = list(scan)
+    assert sum(len(batch) for batch in batches) > 100
+    built = _engine.HitPValues(motifs, [0.3, 0.2, 0.2, 0.3], "both", threads=threads)
+    for batch in batches:
+        np.testing.assert_array_equal(built.lookup(batch), tables["both"].lookup(batch))
+    with pytest.raises(ValueError, match="threads must be"):
+        _engine.HitPValues(motifs, threads=-1)

@@ -104,7 +104,7 @@ def load_prepared_motifs(options, sequences) -> PreparedMotifs:
     """The motifs of the options with their thresholds (see
     `prepare_motif_options`) and per-hit p-value tables."""
     prepared, background = prepare_motif_options(options, sequences)
-    prepared.add_pvalues(background, options.strand)
+    prepared.add_pvalues(background, options.strand, options.threads)
     return prepared
 
 

@@ -1,9 +1,13 @@
 #include "stream/hit_pvalues.hpp"
 
 #include <limits>
+#include <memory>
+#include <optional>
 #include <stdexcept>
 
 #include "stats/matrix_statistics.hpp"
+#include "stream/errors.hpp"
+#include "worker_pool.hpp"
 
 namespace vok::stream {
 namespace {
@@ -20,17 +24,36 @@ HitPValueTable table_for(const ScoringMatrix& model, const Background& backgroun
 
 }  // namespace
 
-HitPValues::HitPValues(const MotifSet& motifs, const Background& background, bool complement_minus)
+HitPValues::HitPValues(const MotifSet& motifs, const Background& background, bool complement_minus,
+                       std::size_t threads, const std::function<bool()>& interrupted)
     : motifs_(motifs.size()), table_of_(2 * motifs.size(), -1) {
   const Background opposite = complement(background);
   const bool separate = complement_minus && !background.strand_symmetric();
-  for (std::size_t k = 0; k < motifs.scanned_count(); ++k) {
-    const ScoringMatrix& model = motifs.model(k);
+  const std::size_t per_model = separate ? 2 : 1;
+  const std::size_t models = motifs.scanned_count();
+  // Each model's tables in their own slots: the order of tables_ does not
+  // depend on which worker built what.
+  std::vector<std::optional<HitPValueTable>> built(models * per_model);
+  const auto build = [&](std::size_t k) {
+    built[k * per_model] = table_for(motifs.model(k), background);
+    if (separate) built[k * per_model + 1] = table_for(motifs.model(k), opposite);
+  };
+  if (threads == 1 || models < 2) {
+    for (std::size_t k = 0; k < models; ++k) build(k);
+  } else {
+    std::unique_ptr<WorkerPool> own_pool;
+    if (threads > 1) own_pool = std::make_unique<WorkerPool>(threads);
+    WorkerPool& pool = own_pool ? *own_pool : shared_worker_pool();
+    const PoolTask task = [&](std::size_t k, const StopSignal&) { build(k); };
+    if (pool.run(models, task, interrupted) == RunOutcome::kInterrupted) throw ScanInterrupted();
+  }
+  tables_.reserve(built.size());
+  for (std::size_t k = 0; k < models; ++k) {
     const std::size_t motif = motifs.motif_of(k);
-    tables_.push_back(table_for(model, background));
+    tables_.push_back(std::move(*built[k * per_model]));
     table_of_[2 * motif] = table_of_[2 * motif + 1] = static_cast<std::int32_t>(tables_.size() - 1);
     if (separate) {
-      tables_.push_back(table_for(model, opposite));
+      tables_.push_back(std::move(*built[k * per_model + 1]));
       table_of_[2 * motif + 1] = static_cast<std::int32_t>(tables_.size() - 1);
     }
   }

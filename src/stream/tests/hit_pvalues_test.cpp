@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <charconv>
+#include <random>
 #include <sstream>
 #include <string>
 
 #include "../../stats/tests/enumeration.hpp"
+#include "stream/errors.hpp"
 #include "stream/hit_format.hpp"
 
 namespace vok::stream {
@@ -67,6 +69,51 @@ TEST(HitPValuesTest, MinusStrandUsesTheComplementedBackground) {
       EXPECT_EQ(values[0], values[1]);
     }
   }
+}
+
+// Random matrices of 8 to 10 positions, thresholds spread over the range.
+MotifSet random_motifs(std::size_t count) {
+  std::mt19937 rng(11);
+  std::uniform_int_distribution<int> count_of(0, 20);
+  std::vector<MotifSpec> specs;
+  for (std::size_t k = 0; k < count; ++k) {
+    const std::size_t length = 8 + k % 3;
+    MotifSpec spec{"M" + std::to_string(k), "", PwmMatrix("M" + std::to_string(k), length),
+                   {0.0f, 0.6f + 0.3f * static_cast<float>(k % 5) / 4.0f}};
+    for (std::size_t i = 0; i < length; ++i) {
+      for (std::size_t b = 0; b < 4; ++b) spec.matrix.at(i, b) = static_cast<float>(count_of(rng));
+    }
+    specs.push_back(std::move(spec));
+  }
+  return MotifSet(std::move(specs));
+}
+
+// Tables built by several workers, on the shared pool or a private one, are
+// those of one thread, motif by motif and strand by strand.
+TEST(HitPValuesTest, TablesBuiltOnWorkersAreThoseOfOneThread) {
+  const MotifSet motifs = random_motifs(6);
+  const Background skewed{{0.35, 0.15, 0.2, 0.3}};  // minus strands get tables of their own
+  const HitPValues one(motifs, skewed, true, 1);
+  for (const std::size_t threads : {std::size_t{0}, std::size_t{2}, std::size_t{3}}) {
+    const HitPValues many(motifs, skewed, true, threads);
+    ASSERT_EQ(many.memory_bytes(), one.memory_bytes()) << threads;
+    for (std::size_t motif = 0; motif < motifs.size(); ++motif) {
+      for (const std::int8_t strand : {std::int8_t{1}, std::int8_t{-1}}) {
+        for (float mss = 0.5f; mss <= 1.0f; mss += 0.0037f) {
+          const auto m = static_cast<std::int32_t>(motif);
+          ASSERT_EQ(many(m, strand, mss), one(m, strand, mss))
+              << "threads " << threads << " motif " << motif << " strand " << int(strand) << " mss " << mss;
+        }
+      }
+    }
+  }
+}
+
+TEST(HitPValuesTest, AnInterruptedBuildThrows) {
+  const MotifSet motifs = random_motifs(400);
+  std::size_t asked = 0;
+  EXPECT_THROW(HitPValues(motifs, uniform_background(), true, 2, [&] { return ++asked > 0; }), ScanInterrupted);
+  EXPECT_GT(asked, 0u);
 }
 
 TEST(HitPValuesTest, ColumnInTsvAndBedPlusOnly) {

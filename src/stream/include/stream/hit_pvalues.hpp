@@ -4,6 +4,7 @@
 // scores from the motif's mss threshold up.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "stats/background.hpp"
@@ -21,7 +22,14 @@ class HitPValues {
   // strand-symmetric). Motifs shorter than five positions get p-value 1. A
   // hit at or above its motif's mss threshold never gets more than the
   // p-value of that threshold (MatrixStatistics::pvalue with any css).
-  HitPValues(const MotifSet& motifs, const Background& background, bool complement_minus);
+  //
+  // The tables are built on `threads` workers: 1 builds them on the calling
+  // thread, 0 on the shared worker pool, more on a private pool of that
+  // size. While workers build, `interrupted` (if set) is asked about every
+  // 20 ms; a true answer throws ScanInterrupted. The tables are the same
+  // whatever the workers.
+  HitPValues(const MotifSet& motifs, const Background& background, bool complement_minus,
+             std::size_t threads = 1, const std::function<bool()>& interrupted = {});
 
   std::size_t size() const { return motifs_; }
 
