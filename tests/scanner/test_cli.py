@@ -2,6 +2,7 @@
 closed pipes and Ctrl-C, each run in a child process."""
 
 import gzip
+import io
 import os
 import signal
 import stat
@@ -321,6 +322,33 @@ def _stderr_on_terminal(*args):
             shown += chunk
         os.close(master)
         return child.wait(timeout=60), shown.decode(errors="replace")
+
+
+class Terminal(io.StringIO):
+    def isatty(self):
+        return True
+
+
+class RunningScan:
+    bytes_total, bytes_read, bases_scanned, hits_total = 1000, 400, 400, 7
+
+
+def test_an_abandoned_progress_bar_is_not_drawn_again(monkeypatch):
+    """A stopped run clears its bar at once; the updates and the close that
+    may still come from the work must not draw it again."""
+    from vokscan.progress import Progress
+
+    terminal = Terminal()
+    monkeypatch.setattr(sys, "stderr", terminal)
+    progress = Progress(enabled=True)
+    progress.start(RunningScan())
+    progress.update(force=True)
+    assert "7 hits" in terminal.getvalue()
+    progress.abandon()
+    after = len(terminal.getvalue())
+    progress.update(force=True)
+    progress.close()
+    assert "hits" not in terminal.getvalue()[after:]
 
 
 @pytest.mark.parametrize("quiet", [False, True], ids=["bar", "--quiet"])
