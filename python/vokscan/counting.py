@@ -197,7 +197,7 @@ def count_sites(motifs, sequences, *, regions=None, presence: bool = False, max_
         raise CountError("give presence or max_score, not both")
     value = "presence" if presence else "max_score" if max_score else "count"
     prepared = prepare_motifs(motifs, css=css, mss=mss, cutoffs=cutoffs, motif_format=motif_format,
-                              pvalue=pvalue, background=background, strand=strand)
+                              pvalue=pvalue, background=background, strand=strand, threads=threads)
     matrix, names = count_matrix(prepared, record_chunks(sequences, regions), value, strand=strand,
                                  mask=mask, partial_windows=partial_windows, threads=threads)
     if sparse:

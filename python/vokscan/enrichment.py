@@ -240,7 +240,7 @@ def run_enrichment(motifs, targets, control=None, *, genome=None, control_times:
         pvalue = pvalue_module.DEFAULT_PVALUE
     prepared = prepare_motifs(records, css=css, mss=mss, cutoffs=cutoffs,
                               pvalue=pvalue if mss is None else None, background=background,
-                              strand=strand)
+                              strand=strand, threads=threads)
     options = {"strand": strand, "mask": mask, "partial_windows": False, "threads": threads, "stop": stop}
     target_scan = _SetScan(engine, prepared, options, True, f"targets ({target_source.display})")
     control_scan = _SetScan(engine, prepared, options, False,

@@ -14,7 +14,7 @@ from __future__ import annotations
 import gzip
 import math
 import os
-from typing import Dict, Iterable, List, Optional, Sequence, Tuple, Union
+from typing import Dict, Iterable, Iterator, List, Optional, Sequence, Tuple, Union
 
 import numpy as np
 
@@ -243,6 +243,26 @@ def _shared_threshold(per_strand, p: float, css: float, mss: float) -> float:
     return float(mss)
 
 
+def _each(function, items: Sequence, threads: int) -> Iterator:
+    """function(item) for each item, in order, on `threads` worker threads
+    (0: the engine's shared pool size); the engine's searches release the
+    interpreter meanwhile. The first failure in item order is raised, and
+    no item waiting to start is started after it."""
+    from . import _engine
+
+    workers = min(_engine.worker_threads(threads), len(items))
+    if workers <= 1:
+        yield from map(function, items)
+        return
+    from concurrent.futures import ThreadPoolExecutor
+
+    executor = ThreadPoolExecutor(max_workers=workers, thread_name_prefix="vokscan-thresholds")
+    try:
+        yield from executor.map(function, items)
+    finally:
+        executor.shutdown(wait=True, cancel_futures=True)
+
+
 class MotifThresholds:
     """Per-motif thresholds for a rate: mss for the rate on every strand
     scanned, css as given or the one that costs no sensitivity (the lowest
@@ -250,7 +270,9 @@ class MotifThresholds:
 
     def __init__(self, matrices: Sequence, p: float, background: Background = UNIFORM,
                  css: Optional[float] = None, strand: str = "both",
-                 cutoffs: Optional[Dict[str, Tuple[float, float]]] = None):
+                 cutoffs: Optional[Dict[str, Tuple[float, float]]] = None, threads: int = 0):
+        """`threads`: worker threads for the motifs' searches (0: as many as
+        the scan's shared pool); the thresholds are the same whatever the workers."""
         p = _probability(p)
         self.backgrounds = strand_backgrounds(_resolve(background), strand)  # one per strand background
         count = len(matrices)
@@ -260,11 +282,12 @@ class MotifThresholds:
         self.strands = 1 if strand == "forward" else 2  # records scanned per position
         given = None if css is None else _threshold(css, "css")
         cutoffs = cutoffs or {}
-        for k, matrix in enumerate(matrices):
+
+        def chosen(matrix) -> Tuple[float, float, float]:
+            """(css, mss, rate) of one motif."""
             values, name = _matrix_and_name(matrix)
             if values.ndim != 2 or values.shape[0] < 5:  # never scanned: no core
-                self.css[k], self.mss[k] = 1.0, 1.0
-                continue
+                return 1.0, 1.0, 0.0
             per_strand = [statistics(values, bg) for bg in self.backgrounds]
             if name in cutoffs:
                 chosen_css, mss = cutoffs[name]
@@ -274,9 +297,12 @@ class MotifThresholds:
                 mss = _shared_threshold(per_strand, p, search_css, mss)
                 chosen_css = given if given is not None else min(
                     s.css_threshold_keeping(mss) for s in per_strand)
-            self.css[k], self.mss[k] = chosen_css, mss
-            rates = [s.pvalue(float(self.css[k]), float(self.mss[k])) for s in per_strand]
-            self.rate[k] = sum(rates) / len(rates)
+            css32, mss32 = float(np.float32(chosen_css)), float(np.float32(mss))
+            rates = [s.pvalue(css32, mss32) for s in per_strand]
+            return chosen_css, mss, sum(rates) / len(rates)
+
+        for k, (chosen_css, mss, rate) in enumerate(_each(chosen, matrices, threads)):
+            self.css[k], self.mss[k], self.rate[k] = chosen_css, mss, rate
 
     def hits_per_mbp(self) -> np.ndarray:
         """Expected hits per million bases of random sequence, all strands read."""

@@ -102,13 +102,14 @@ def motif_records(motifs, motif_format: Optional[str] = None) -> List[Motif]:
 def prepare_motifs(motifs, *, css: Optional[float] = None, mss: Optional[float] = None,
                    cutoffs=None, motif_format: Optional[str] = None, pvalue: Optional[float] = None,
                    background="uniform", strand: str = "both",
-                   pvalues: bool = False) -> PreparedMotifs:
+                   pvalues: bool = False, threads: int = 0) -> PreparedMotifs:
     """Read or convert the motifs and attach each one's thresholds, as the
     command chooses them: with ``mss``, that fixed mss threshold and css
     (default 0.95); otherwise the thresholds for the rate ``pvalue`` per
     window under ``background`` (default 1e-4): the mss threshold of that
     rate and css as given, or None for the highest costing no sensitivity.
-    Cut-off lines override both. With ``pvalues``, hits carry a pvalue column."""
+    Cut-off lines override both. With ``pvalues``, hits carry a pvalue column.
+    Thresholds and tables are computed on ``threads`` workers (0: all cores)."""
     if isinstance(motifs, PreparedMotifs):
         return motifs
     if pvalue is not None and mss is not None:
@@ -126,14 +127,14 @@ def prepare_motifs(motifs, *, css: Optional[float] = None, mss: Optional[float] 
     if mss is None:
         rate = pvalue_module.DEFAULT_PVALUE if pvalue is None else pvalue
         chosen = pvalue_module.MotifThresholds(records, rate, background, css=css,
-                                               strand=strand, cutoffs=cutoffs)
+                                               strand=strand, cutoffs=cutoffs, threads=threads)
         css_values, mss_values = chosen.css, chosen.mss
     else:
         css_values, mss_values = cutoff_module.thresholds(
             records, DEFAULT_CSS if css is None else css, mss, cutoffs)
     prepared = PreparedMotifs(records, css_values, mss_values)
     if pvalues:
-        prepared.add_pvalues(background, strand)
+        prepared.add_pvalues(background, strand, threads)
     return prepared
 
 
@@ -429,7 +430,7 @@ def scan(motifs, sequences, *, css: Optional[float] = None, mss: Optional[float]
     _check_strand(strand)
     prepared = prepare_motifs(motifs, css=css, mss=mss, cutoffs=cutoffs,
                               motif_format=motif_format, pvalue=pvalue,
-                              background=background, strand=strand, pvalues=pvalues)
+                              background=background, strand=strand, pvalues=pvalues, threads=threads)
     frames = _have_pandas() if as_frame is None else as_frame
     decoder = _Decoder(prepared)
     convert = decoder.frame if frames else decoder.arrays
@@ -482,7 +483,8 @@ def scan_to_dataframe(motifs, sequences, **options):
                               pvalue=options.pop("pvalue", None),
                               background=options.pop("background", "uniform"),
                               strand=options.get("strand", "both"),
-                              pvalues=options.pop("pvalues", False) or qvalues)
+                              pvalues=options.pop("pvalues", False) or qvalues,
+                              threads=options.get("threads", 0) or 0)
     regions = options.pop("regions", None)
     region_lengths: List[int] = []
     if qvalues:

@@ -19,6 +19,7 @@
 #include "stats/matrix_statistics.hpp"
 #include "stream/hit_pvalues.hpp"
 #include "stream/qvalues.hpp"
+#include "stream/workers.hpp"
 
 namespace py = pybind11;
 using vok::scanner_binding::FloatMatrix;
@@ -202,6 +203,13 @@ void bind_stats(py::module_& module) {
           },
           py::arg("mss"),
           "Per-hit p-values: P(a random window's mss >= each value), within 1% and never below.");
+  module.def(
+      "worker_threads",
+      [](long threads) {
+        if (threads < 0) throw py::value_error("threads must be 0 (the shared pool) or more");
+        return stream::worker_threads(static_cast<std::size_t>(threads));
+      },
+      py::arg("threads") = 0, "The workers a run with `threads` gets (0: the shared pool's size).");
 }
 
 }  // namespace vok

@@ -182,3 +182,29 @@ def test_minus_strand_hits_follow_their_strand_background(strand):
     for mss, value in set(zip(table["mss"][minus].tolist(), table["pvalue"][minus].tolist())):
         truth = exact(windows, used, -1.0, mss)
         assert truth * (1 - 1e-9) <= value <= min(truth * 1.01, p), (mss, value, truth)
+
+
+def test_thresholds_on_several_workers_are_those_of_one():
+    rng = np.random.default_rng(8)
+    matrices = [rng.integers(0, 30, size=(length, 4)).astype(np.float32) for length in
+                [4, 6, 9, 12, 15, 7, 3, 10, 8, 11]]  # two too short to scan
+    skewed = (0.35, 0.15, 0.2, 0.3)  # two strand backgrounds
+    one = pvalues.MotifThresholds(matrices, 1e-4, skewed, threads=1)
+    for threads in (0, 2, 3):
+        many = pvalues.MotifThresholds(matrices, 1e-4, skewed, threads=threads)
+        for column in ("css", "mss", "rate"):
+            np.testing.assert_array_equal(getattr(many, column), getattr(one, column), err_msg=column)
+    assert (one.mss[[0, 6]] == 1.0).all() and (one.rate[[0, 6]] == 0.0).all()
+
+
+def test_the_first_failing_motif_is_the_one_named():
+    good = np.full((8, 4), 5, dtype=np.float32)
+    good[:, 0] = 20
+    bad = good.copy()
+    bad[3, 2] = np.nan
+    worse = good.copy()
+    worse[1, 1] = np.inf
+    with pytest.raises(ValueError) as caught:
+        pvalues.MotifThresholds([good, good, bad, good, worse], 1e-4, threads=3)
+    assert str(caught.value) == str(pytest.raises(ValueError, pvalues.MotifThresholds, [bad], 1e-4,
+                                                  threads=1).value)

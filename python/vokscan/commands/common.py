@@ -123,7 +123,7 @@ def prepare_motif_options(options, sequences):
     if options.mss is None:
         chosen = pvalue_module.MotifThresholds(
             records, options.pvalue or pvalue_module.DEFAULT_PVALUE, background,
-            css=options.css, strand=options.strand, cutoffs=table)
+            css=options.css, strand=options.strand, cutoffs=table, threads=options.threads)
         css, mss = chosen.css, chosen.mss
         unreachable = [motif.id for motif, threshold in zip(records, mss)
                        if threshold > 1.0 and motif.matrix.shape[0] >= 5]
