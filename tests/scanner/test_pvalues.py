@@ -126,6 +126,15 @@ def test_background_counted_from_fasta(tmp_path):
         pvalues.count_bases(["-"])
 
 
+@pytest.mark.parametrize("block", [1, 2, 3, 5, 8, 13, 1 << 24])
+def test_background_counts_do_not_depend_on_the_read_blocks(tmp_path, monkeypatch, block):
+    """Header lines that a read block cuts in two are still left out."""
+    path = tmp_path / "s.fa"
+    path.write_text(">GATTACA gattaca\nAC\n>TTT\r\nggNa\n>ACGT ACGT ACGT\nT\n")
+    monkeypatch.setattr(pvalues, "_READ_BLOCK", block)
+    assert pvalues.count_bases([path]) == {"A": 2, "C": 1, "G": 2, "T": 1}
+
+
 def test_strand_thresholds_cover_the_complemented_background():
     skewed = (0.4, 0.1, 0.1, 0.4)
     assert pvalues.strand_backgrounds(skewed) == [skewed]
