@@ -209,3 +209,19 @@ def test_the_command_refuses_bad_regions_with_one_line(genome, tmp_path, extra, 
     assert result.returncode == 2
     assert result.stderr.count("\n") == 1 and message in result.stderr
     assert not out.exists() and not list(tmp_path.glob("*.part"))
+
+
+@pytest.mark.parametrize("chunk_letters", [1, 5, 12, 30, 1000])
+def test_records_are_cut_into_chunks_of_about_the_letters_asked(chunk_letters):
+    from vokscan.records import chunks_of
+
+    records = [(f"r{i}", "ACGT" * (i + 1)) for i in range(6)]  # 4, 8, ..., 24 letters
+    chunks = list(chunks_of(records, chunk_letters))
+    assert [name for chunk in chunks for name in chunk.names] == [name for name, _ in records]
+    assert [chunk.first for chunk in chunks] == list(np.cumsum([0] + [len(c) for c in chunks[:-1]]))
+    for chunk in chunks:
+        sizes = [len(text) for text in chunk.texts]
+        # A chunk ends with the record that brings it to the size asked, not later.
+        assert sum(sizes[:-1]) < chunk_letters
+        if chunk is not chunks[-1]:
+            assert sum(sizes) >= chunk_letters
