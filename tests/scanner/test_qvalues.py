@@ -91,8 +91,10 @@ def test_command_adds_the_qvalue_after_the_pvalue(tmp_path, fasta, fmt, name, co
 
 
 def test_dataframe_qvalues(fasta):
+    scans = []  # the caller's own on_scan still sees the running scan
     table = vokscan.scan_to_dataframe(MOTIFS, fasta, pvalue=1e-2, qvalues=True, strand="forward",
-                                      as_frame=False)
+                                      as_frame=False, on_scan=scans.append)
+    assert len(scans) == 1 and scans[0].bytes_read == scans[0].bytes_total > 0
     assert "pvalue" in table and table["qvalue"].dtype == np.float32
     check(table["motif_id"], table["pvalue"], table["qvalue"], windows_of(RECORDS.values(), 1))
     rng = random.Random(3)
