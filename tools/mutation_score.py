@@ -80,7 +80,8 @@ SCANNER_TESTS = ["tests/scanner/test_package_names.py", "tests/scanner/test_stop
                  "tests/scanner/test_subcommand_runs.py", "tests/regions/test_regions.py",
                  "tests/regions/test_count.py", "tests/regions/test_enrichment_stats.py",
                  "tests/regions/test_enrich.py", "tests/regions/test_report.py",
-                 "tests/scanner/test_variants.py", "tests/scanner/test_dask.py"]
+                 "tests/scanner/test_variants.py", "tests/scanner/test_interpreter_exit.py",
+                 "tests/scanner/test_dask.py"]
 
 
 @dataclasses.dataclass(frozen=True)

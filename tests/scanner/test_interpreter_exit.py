@@ -43,3 +43,20 @@ def test_exit_during_a_daemon_threads_scan_ends_normally(tmp_path):
         done = subprocess.run([sys.executable, "-c", CHILD, str(MOTIFS), str(genome)],
                               capture_output=True, text=True, timeout=120)
         assert (done.returncode, done.stderr) == (0, "")
+
+
+def test_a_forked_child_exits_normally():
+    """A child forked by multiprocessing (the default start method here) runs
+    the module's exit callback too; it must not wait for threads of the parent."""
+    code = textwrap.dedent("""
+        import os, sys
+        import vokscan
+        list(vokscan.scan(sys.argv[1], {"r": "ACGT" * 50}, css=0.0, mss=0.6, as_frame=False))
+        child = os.fork()
+        if child == 0:
+            sys.exit(0)
+        print(os.waitstatus_to_exitcode(os.waitpid(child, 0)[1]))
+    """)
+    done = subprocess.run([sys.executable, "-c", code, str(MOTIFS)], capture_output=True, text=True,
+                          timeout=30)
+    assert (done.returncode, done.stdout, done.stderr) == (0, "0\n", "")
