@@ -212,7 +212,8 @@ def _tsv_columns(fields: List[str], path: str, number: int):
             raise VariantError(f"{path}: line {number}: the header has no column "
                                f"{', '.join(missing)}")
         return [names.index(name) if name in names else -1 for name in TSV_COLUMNS], True
-    return [0, 1, 2, 3, 4 if len(fields) > 4 else -1], False
+    # No header: chrom pos ref alt, and an id wherever a line has a fifth field.
+    return [0, 1, 2, 3, 4], False
 
 
 def _record_from_fields(fields: List[str], columns: List[int], path: str, where: str) -> VariantRecord:

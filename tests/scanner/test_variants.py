@@ -379,3 +379,19 @@ def test_ctrl_c_stops_with_130_and_no_output_file(planted, tmp_path):
         finally:
             child.kill()  # a failed check must not wait for the whole run
     assert not out.exists() and not list(tmp_path.glob("*.part"))
+
+
+@pytest.mark.parametrize("text, ids", [
+    ("chrA\t505\tT\tG\nchrA\t1005\tT\tG,C\n", [".", "."]),  # no ID column
+    ("chrA\t505\tT\tG\trs1\nchrA\t1005\tT\tG\t.\n", ["rs1", "."]),  # chrom pos ref alt id
+    ("chrA\t505\tT\tG\nchrA\t1005\tT\tG\trs2\n", [".", "rs2"]),  # an id on some lines only
+    ("#chrom\tpos\tref\talt\tid\nchrA\t505\tT\tG\trs7\n", ["rs7"]),  # named columns
+], ids=["four-columns", "five-columns", "some-ids", "header"])
+def test_variant_tables_with_and_without_ids(tmp_path, text, ids):
+    from vokscan.variant_input import read_variants
+
+    path = tmp_path / "v.tsv"
+    path.write_text(text)
+    records = list(read_variants(path))
+    assert [(r.chrom, r.pos, r.id, r.ref) for r in records] == [("chrA", p, i, "T")
+                                                                  for p, i in zip((505, 1005), ids)]
