@@ -1,5 +1,6 @@
 """The engine's inputs, outputs, errors and progress counters."""
 
+import gc
 import gzip
 import os
 import pickle
@@ -7,7 +8,9 @@ import signal
 import subprocess
 import sys
 import textwrap
+import threading
 import time
+import weakref
 
 import numpy as np
 import pytest
@@ -242,6 +245,40 @@ def test_a_stop_callable_ends_a_scan_waiting_for_input(tmp_path, motifs, stop, r
     finally:
         os.close(held)  # the reader sees the end of the input
     scan.close()
+
+
+class Answer:
+    """A stop callable's answer, a new object each time."""
+    made = []
+
+    def __bool__(self):
+        return False
+
+
+def answer_no():
+    answer = Answer()
+    Answer.made.append(weakref.ref(answer))
+    return answer
+
+
+def test_the_stop_callables_answers_are_released(tmp_path, motifs):
+    fifo = tmp_path / "in.fa"
+    os.mkfifo(fifo)
+    held = os.open(fifo, os.O_RDWR)
+
+    def write_late():
+        time.sleep(0.3)
+        os.write(held, b">r\n" + b"ACGTACGAGTCAGGATTTAG" * 10 + b"\n")
+        os.close(held)
+
+    writer = threading.Thread(target=write_late)
+    writer.start()
+    Answer.made.clear()
+    with _engine.FastaScan(motifs, [str(fifo)], stop=answer_no) as scan:
+        assert sum(len(batch) for batch in scan) > 0
+    writer.join()
+    gc.collect()
+    assert Answer.made and all(alive() is None for alive in Answer.made)
 
 
 # ---------------------------------------------------------------- output
