@@ -74,13 +74,15 @@ MODULE_TESTS = ["tests/test_binding.py", "tests/test_value_classes.py", "tests/t
                 "tests/test_file_loading.py", "tests/test_evaluate.py", "tests/test_real_data.py"]
 SCANNER_TESTS = ["tests/scanner/test_package_names.py", "tests/scanner/test_stop_signals.py",
                  "tests/scanner/test_scan_api.py",
-                 "tests/scanner/test_engine_exactness.py", "tests/scanner/test_engine_io.py", "tests/scanner/test_pvalues.py",
+                 "tests/scanner/test_engine_exactness.py", "tests/scanner/test_engine_io.py",
+                 "tests/scanner/test_engine_lines.py", "tests/scanner/test_pvalues.py",
                  "tests/scanner/test_motif_formats.py", "tests/scanner/test_cli.py",
                  "tests/scanner/test_pvalue_cli.py", "tests/scanner/test_qvalues.py",
                  "tests/scanner/test_subcommand_runs.py", "tests/regions/test_regions.py",
                  "tests/regions/test_count.py", "tests/regions/test_enrichment_stats.py",
                  "tests/regions/test_enrich.py", "tests/regions/test_report.py",
                  "tests/scanner/test_variants.py", "tests/scanner/test_interpreter_exit.py",
+                 "tests/scanner/test_version.py", "tests/scanner/test_docstring_examples.py",
                  "tests/scanner/test_dask.py"]
 
 
