@@ -217,3 +217,19 @@ def test_the_first_failing_motif_is_the_one_named():
         pvalues.MotifThresholds([good, good, bad, good, worse], 1e-4, threads=3)
     assert str(caught.value) == str(pytest.raises(ValueError, pvalues.MotifThresholds, [bad], 1e-4,
                                                   threads=1).value)
+
+
+@pytest.mark.parametrize("background", [pvalues.UNIFORM, (0.5, 0.0, 0.25, 0.25)])
+def test_css_distribution_is_that_of_every_word(background):
+    """The css values that occur, highest first, with their probabilities,
+    against every word's css weighed by the background."""
+    windows = every_window(MATRIX, 6)
+    weight = dict(zip("ACGT", background))
+    expected = {}
+    for css, _, word in windows:
+        probability = math.prod(weight[letter] for letter in word)
+        if probability > 0:
+            expected[css] = expected.get(css, 0.0) + probability
+    css, probability = pvalues.statistics(MATRIX, background).css_distribution()
+    assert list(css) == sorted(expected, reverse=True)
+    np.testing.assert_allclose(probability, [expected[c] for c in css], rtol=1e-12)
