@@ -395,3 +395,19 @@ def test_variant_tables_with_and_without_ids(tmp_path, text, ids):
     records = list(read_variants(path))
     assert [(r.chrom, r.pos, r.id, r.ref) for r in records] == [("chrA", p, i, "T")
                                                                   for p, i in zip((505, 1005), ids)]
+
+
+def test_engine_batches_start_at_text_offset_zero_and_refuse_negative_ones():
+    from vokscan import _engine
+
+    rows = np.array([[9, 0, 1, 0], [0, 9, 0, 1], [1, 0, 9, 0], [0, 1, 0, 9], [9, 1, 0, 0], [0, 0, 9, 1]],
+                    dtype=np.float32)
+    motifs = _engine.MotifSet(ids=["M1"], names=["ONE"], matrices=[rows], css=[0.0], mss=[0.0])
+    tables = _engine.HitPValues(motifs, threads=1)
+    left, right = b"TTACGTAC", b"CGTTAGGA"
+    letters = left + b"G" + b"A" + right  # REF G, ALT A, between the two contexts
+    slices = np.array([[0, len(left), 1, 1, len(right), 0]], dtype=np.int64)
+    assert len(_engine.score_variants(motifs, tables, letters, slices, all=True)) == 1
+    slices[0, 0] = -1
+    with pytest.raises(ValueError, match="variant 0: negative text offset"):
+        _engine.score_variants(motifs, tables, letters, slices, all=True)
