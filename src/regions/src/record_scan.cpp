@@ -6,7 +6,7 @@
 
 #include "stream/errors.hpp"
 #include "stream/letter_table.hpp"
-#include "worker_pool.hpp"
+#include "stream/workers.hpp"
 
 namespace vok::regions {
 namespace {
@@ -182,13 +182,7 @@ HitBatch scan_records(const stream::MotifSet& motifs, const RecordTexts& records
   if (plan.size() == 1) {
     scan_one(0);
   } else if (plan.size() > 1) {
-    std::unique_ptr<WorkerPool> own_pool;
-    if (threads > 0) own_pool = std::make_unique<WorkerPool>(threads);
-    WorkerPool& pool = own_pool ? *own_pool : shared_worker_pool();
-    const PoolTask task = [&](std::size_t i, const StopSignal&) { scan_one(i); };
-    if (pool.run(plan.size(), task, interrupted) == RunOutcome::kInterrupted) {
-      throw stream::ScanInterrupted();
-    }
+    stream::run_on_workers(plan.size(), threads, scan_one, interrupted);
   }
 
   HitBatch result;

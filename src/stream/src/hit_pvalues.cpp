@@ -7,7 +7,7 @@
 
 #include "stats/matrix_statistics.hpp"
 #include "stream/errors.hpp"
-#include "worker_pool.hpp"
+#include "stream/workers.hpp"
 
 namespace vok::stream {
 namespace {
@@ -41,11 +41,7 @@ HitPValues::HitPValues(const MotifSet& motifs, const Background& background, boo
   if (threads == 1 || models < 2) {
     for (std::size_t k = 0; k < models; ++k) build(k);
   } else {
-    std::unique_ptr<WorkerPool> own_pool;
-    if (threads > 1) own_pool = std::make_unique<WorkerPool>(threads);
-    WorkerPool& pool = own_pool ? *own_pool : shared_worker_pool();
-    const PoolTask task = [&](std::size_t k, const StopSignal&) { build(k); };
-    if (pool.run(models, task, interrupted) == RunOutcome::kInterrupted) throw ScanInterrupted();
+    run_on_workers(models, threads, build, interrupted);
   }
   tables_.reserve(built.size());
   for (std::size_t k = 0; k < models; ++k) {

@@ -7,7 +7,7 @@
 
 #include "stream/errors.hpp"
 #include "stream/letter_table.hpp"
-#include "worker_pool.hpp"
+#include "stream/workers.hpp"
 
 namespace vok::stream {
 namespace {
@@ -103,11 +103,7 @@ HitBatch scan_text(const MotifSet& motifs, const std::string& name, std::string_
   if (count == 1) {
     scan_one(0);
   } else {
-    std::unique_ptr<WorkerPool> own_pool;
-    if (threads > 0) own_pool = std::make_unique<WorkerPool>(threads);
-    WorkerPool& pool = own_pool ? *own_pool : shared_worker_pool();
-    const PoolTask task = [&](std::size_t i, const StopSignal&) { scan_one(i); };
-    if (pool.run(count, task, interrupted) == RunOutcome::kInterrupted) throw ScanInterrupted();
+    run_on_workers(count, threads, scan_one, interrupted);
   }
 
   check_letters(name, text, range.offset, last_to, text_end, table);

@@ -15,7 +15,7 @@
 #include "length_groups.hpp"
 #include "stream/errors.hpp"
 #include "variants/best_window.hpp"
-#include "worker_pool.hpp"
+#include "stream/workers.hpp"
 
 namespace vok::variants {
 namespace {
@@ -209,11 +209,7 @@ EffectRows scan_effects(const stream::MotifSet& motifs, const stream::HitPValues
   if (count == 1) {
     scan_one(0);
   } else if (count > 1) {
-    std::unique_ptr<WorkerPool> own_pool;
-    if (options.threads > 0) own_pool = std::make_unique<WorkerPool>(options.threads);
-    WorkerPool& pool = own_pool ? *own_pool : shared_worker_pool();
-    const PoolTask task = [&](std::size_t i, const StopSignal&) { scan_one(i); };
-    if (pool.run(count, task, interrupted) == RunOutcome::kInterrupted) throw stream::ScanInterrupted();
+    stream::run_on_workers(count, options.threads, scan_one, interrupted);
   }
   EffectRows rows;
   for (EffectRows& part : parts) {
