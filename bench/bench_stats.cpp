@@ -259,7 +259,7 @@ void per_hit(const std::vector<vok::PwmMatrix>& matrices, const std::vector<vok:
   std::sort(hits.begin(), hits.end(), [](const Hit& a, const Hit& b) { return a.position < b.position; });
   std::vector<float> out(hits.size());
   const auto pass = [&] {
-    for (std::size_t h = 0; h < hits.size(); ++h) out[h] = (*tables)(hits[h].motif, hits[h].strand, hits[h].mss);
+    tables->look_up(hits.size(), [&](std::size_t h) -> const Hit& { return hits[h]; }, out.data());
     keep(out.data());
   };
   const double first = median_seconds(1, pass);

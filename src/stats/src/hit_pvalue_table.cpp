@@ -211,10 +211,10 @@ HitPValueTable::GridOutcome HitPValueTable::build_from_grid(std::size_t cells) {
 }
 
 void HitPValueTable::index_levels() {
-  bottom_ = starts_.front();
-  const double width = static_cast<double>(starts_.back()) - bottom_;
+  const double bottom = starts_.front();
+  const double width = static_cast<double>(starts_.back()) - bottom;
   const auto cell_of = [&](float mss, double inverse_width, std::size_t count) {
-    double position = (static_cast<double>(mss) - bottom_) * inverse_width;
+    double position = (static_cast<double>(mss) - bottom) * inverse_width;
     position = position > 0.0 ? position : 0.0;
     return static_cast<std::size_t>(std::min(position, static_cast<double>(count - 1)));
   };
@@ -243,8 +243,9 @@ void HitPValueTable::index_levels() {
   };
   std::size_t count = fewest;
   while (count < kMostCellsPerLevel * fewest && searched_share(count) > kSearchedShare) count *= 2;
-  inverse_width_ = count_starts(count);
-  last_cell_ = static_cast<double>(count - 1);
+  index_.bottom_ = bottom;
+  index_.inverse_width_ = count_starts(count);
+  index_.last_cell_ = static_cast<double>(count - 1);
 
   constexpr float kSearch = std::numeric_limits<float>::quiet_NaN();
   constexpr float kNone = std::numeric_limits<float>::infinity();
@@ -264,6 +265,7 @@ void HitPValueTable::index_levels() {
     k += starts;
     if (starts > 0) carried = values_[k - 1];
   }
+  index_.cells_ = cells_.data();
 }
 
 std::size_t HitPValueTable::level_of(float mss) const {

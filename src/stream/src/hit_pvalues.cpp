@@ -26,7 +26,7 @@ HitPValueTable table_for(const ScoringMatrix& model, const Background& backgroun
 
 HitPValues::HitPValues(const MotifSet& motifs, const Background& background, bool complement_minus,
                        std::size_t threads, const std::function<bool()>& interrupted)
-    : motifs_(motifs.size()), table_of_(2 * motifs.size(), -1) {
+    : motifs_(motifs.size()), entries_(2 * motifs.size()) {
   const Background opposite = complement(background);
   const bool separate = complement_minus && !background.strand_symmetric();
   const std::size_t per_model = separate ? 2 : 1;
@@ -44,14 +44,13 @@ HitPValues::HitPValues(const MotifSet& motifs, const Background& background, boo
     run_on_workers(models, threads, build, interrupted);
   }
   tables_.reserve(built.size());
+  for (auto& table : built) tables_.push_back(std::move(*table));
   for (std::size_t k = 0; k < models; ++k) {
     const std::size_t motif = motifs.motif_of(k);
-    tables_.push_back(std::move(*built[k * per_model]));
-    table_of_[2 * motif] = table_of_[2 * motif + 1] = static_cast<std::int32_t>(tables_.size() - 1);
-    if (separate) {
-      tables_.push_back(std::move(*built[k * per_model + 1]));
-      table_of_[2 * motif + 1] = static_cast<std::int32_t>(tables_.size() - 1);
-    }
+    const HitPValueTable& plus = tables_[k * per_model];
+    const HitPValueTable& minus = tables_[k * per_model + per_model - 1];
+    entries_[2 * motif] = {plus.index(), &plus};
+    entries_[2 * motif + 1] = {minus.index(), &minus};
   }
 }
 
@@ -62,12 +61,17 @@ void HitPValues::fill(const HitColumns& hits, std::vector<float>& out) const {
     if (hits.motif[i] < 0 || static_cast<std::size_t>(hits.motif[i]) >= motifs_) {
       throw std::out_of_range("a hit refers to a motif that does not exist");
     }
-    out[i] = (*this)(hits.motif[i], hits.strand[i], hits.mss[i]);
   }
+  struct Key {
+    std::int32_t motif;
+    std::int8_t strand;
+    float mss;
+  };
+  look_up(count, [&](std::size_t i) { return Key{hits.motif[i], hits.strand[i], hits.mss[i]}; }, out.data());
 }
 
 std::size_t HitPValues::memory_bytes() const {
-  std::size_t bytes = table_of_.size() * sizeof(std::int32_t);
+  std::size_t bytes = entries_.size() * sizeof(Entry);
   for (const HitPValueTable& table : tables_) bytes += table.memory_bytes();
   return bytes;
 }

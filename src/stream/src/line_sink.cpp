@@ -15,9 +15,8 @@ void LineSink::add(const Block& block, const BlockPart& part, std::span<const Pe
   for (std::size_t first = 0; first < hits.size(); first += kSlice) {
     const std::size_t last = std::min(hits.size(), first + kSlice);
     if (format_.has_pvalue()) {
-      for (std::size_t i = first; i < last; ++i) {
-        pvalues_[i - first] = format_.pvalue(static_cast<std::int32_t>(hits[i].motif), hits[i].strand, hits[i].mss);
-      }
+      format_.look_up_pvalues(
+          last - first, [&](std::size_t i) -> const PendingHit& { return hits[first + i]; }, pvalues_.data());
     }
     char* at = out_.room((last - first) * longest_line);
     for (std::size_t i = first; i < last; ++i) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <charconv>
+#include <limits>
 #include <random>
 #include <sstream>
 #include <string>
@@ -107,6 +108,46 @@ TEST(HitPValuesTest, TablesBuiltOnWorkersAreThoseOfOneThread) {
       }
     }
   }
+}
+
+// Batch lookups, which fetch cells ahead, give each hit what a lookup of it
+// alone gives: both strands' tables, a motif too short to scan (p-value 1),
+// scores outside the tables, batches shorter and longer than the fetch distance.
+TEST(HitPValuesTest, BatchLookupsAreThoseOfSingleOnes) {
+  std::vector<MotifSpec> specs;
+  for (std::size_t k = 0; k < 3; ++k) {
+    MotifSpec spec{"M" + std::to_string(k), "", PwmMatrix("M" + std::to_string(k), 8 + k), {0.0f, 0.7f}};
+    for (std::size_t i = 0; i < 8 + k; ++i) spec.matrix.at(i, (i * (k + 1)) % 4) = 5.0f + static_cast<float>(i);
+    specs.push_back(std::move(spec));
+  }
+  specs.insert(specs.begin() + 1, MotifSpec{"short", "", PwmMatrix("short", 4), {0.0f, 0.0f}});
+  const MotifSet motifs(std::move(specs));
+  const Background skewed{{0.35, 0.15, 0.2, 0.3}};
+  const HitPValues tables(motifs, skewed, true);
+  struct Hit {
+    std::int32_t motif;
+    std::int8_t strand;
+    float mss;
+  };
+  std::mt19937 rng(7);
+  std::vector<Hit> hits;
+  const float odd[] = {0.0f, -0.5f, std::numeric_limits<float>::quiet_NaN(), 1.0f, 1.5f, 0.7f};
+  for (std::size_t i = 0; i < 300; ++i) {
+    const float mss = i % 17 == 0 ? odd[i / 17 % 6] : 0.6f + 0.4f * std::uniform_real_distribution<float>()(rng);
+    hits.push_back({static_cast<std::int32_t>(rng() % motifs.size()), rng() % 2 ? std::int8_t{1} : std::int8_t{-1}, mss});
+  }
+  for (const std::size_t count : {std::size_t{0}, std::size_t{1}, std::size_t{5}, hits.size()}) {
+    std::vector<float> batch(count, -1.0f);
+    tables.look_up(count, [&](std::size_t i) -> const Hit& { return hits[i]; }, batch.data());
+    for (std::size_t i = 0; i < count; ++i) {
+      const float single = tables(hits[i].motif, hits[i].strand, hits[i].mss);
+      ASSERT_EQ(batch[i], single) << "hit " << i << " of " << count;
+      if (hits[i].motif == 1) ASSERT_EQ(single, 1.0f);
+    }
+  }
+  std::size_t strands_differ = 0;
+  for (const Hit& hit : hits) strands_differ += tables(hit.motif, 1, hit.mss) != tables(hit.motif, -1, hit.mss);
+  EXPECT_GT(strands_differ, 0u) << "a skewed background gives the strands tables of their own";
 }
 
 TEST(HitPValuesTest, AnInterruptedBuildThrows) {

@@ -43,9 +43,54 @@ class HitPValueTable {
   // count the first time it is seen.
   float operator()(float mss) const {
     if (!(mss > 0.0f)) return 1.0f;
-    const float value = indexed(mss);
-    return value >= 0.0f ? value : searched(mss);  // loose, or a cell holding many level starts
+    const float value = index_.value(mss);
+    return value >= 0.0f ? value : searched(mss);
   }
+
+ private:
+  // One cell of the uniform index over mss: up to kCellStarts level starts
+  // inside it and the values on either side of each, so that most lookups
+  // read one cache line and take no branch on the score.
+  static constexpr std::size_t kCellStarts = 3;
+  struct alignas(32) Cell {
+    float boundary[kCellStarts];   // the level starts inside the cell, ascending; +infinity: none
+    float value[kCellStarts + 1];  // value[i]: scores at or above i boundaries (NaN: search; negative: loose)
+  };
+
+ public:
+  // The first step of a lookup, small enough that the indexes of many tables
+  // fit side by side in the cache: then a lookup misses it once, at its cell,
+  // and that cell can be fetched ahead.
+  class Index {
+   public:
+    // The value of a score > 0; NaN or negative: ask the table's searched().
+    float value(float mss) const {
+      const Cell& cell = cells_[cell_of(mss)];
+      const std::size_t above = static_cast<std::size_t>(mss >= cell.boundary[0]) +
+                                static_cast<std::size_t>(mss >= cell.boundary[1]) +
+                                static_cast<std::size_t>(mss >= cell.boundary[2]);
+      return cell.value[above];
+    }
+    void prefetch(float mss) const { __builtin_prefetch(cells_ + cell_of(mss)); }
+
+   private:
+    friend class HitPValueTable;
+    std::size_t cell_of(float mss) const {
+      double position = (static_cast<double>(mss) - bottom_) * inverse_width_;
+      position = position > 0.0 ? position : 0.0;
+      position = position < last_cell_ ? position : last_cell_;
+      return static_cast<std::size_t>(position);
+    }
+    double bottom_ = 0.0;         // mss of the first cell's left edge (the first level's start)
+    double inverse_width_ = 0.0;  // cells per unit of mss
+    double last_cell_ = 0.0;      // index of the last cell
+    const Cell* cells_ = nullptr;  // the table's cells, from bottom_ up
+  };
+  // Valid as long as the table, moved or not.
+  const Index& index() const { return index_; }
+  // The p-value of a score > 0 whose index value says to search: loose, or
+  // in a cell holding more level starts than it has room for.
+  float searched(float mss) const;
 
   std::size_t levels() const { return starts_.size(); }
   // Levels marked loose (settled per score on first use).
@@ -61,30 +106,8 @@ class HitPValueTable {
   static constexpr std::size_t kNoLevel = ~std::size_t{0};
   struct SlowPath;
 
-  // One cell of the uniform index over mss: up to kCellStarts level starts
-  // inside it and the values on either side of each, so that most lookups
-  // read one cache line and take no branch on the score.
-  static constexpr std::size_t kCellStarts = 3;
-  struct alignas(32) Cell {
-    float boundary[kCellStarts];   // the level starts inside the cell, ascending; +infinity: none
-    float value[kCellStarts + 1];  // value[i]: scores at or above i boundaries (NaN: search; negative: loose)
-  };
-
-  // The value the index gives `mss`; NaN or negative: search the levels.
-  float indexed(float mss) const {
-    double position = (static_cast<double>(mss) - bottom_) * inverse_width_;
-    position = position > 0.0 ? position : 0.0;
-    position = position < last_cell_ ? position : last_cell_;
-    const Cell& cell = cells_[static_cast<std::size_t>(position)];
-    const std::size_t above = static_cast<std::size_t>(mss >= cell.boundary[0]) +
-                              static_cast<std::size_t>(mss >= cell.boundary[1]) +
-                              static_cast<std::size_t>(mss >= cell.boundary[2]);
-    return cell.value[above];
-  }
-
   // The last level whose start is <= mss, or kNoLevel below the first.
   std::size_t level_of(float mss) const;
-  float searched(float mss) const;
   float refined(float mss, std::size_t level) const;
   void build_from_atoms(const std::vector<FloatSumAtom>& atoms);
   struct GridOutcome {
@@ -95,10 +118,8 @@ class HitPValueTable {
   void add_level(float start, double tail, bool loose);
   void index_levels();
 
-  double bottom_ = 0.0;                 // mss of the first cell's left edge (the first level's start)
-  double inverse_width_ = 0.0;          // cells per unit of mss
-  double last_cell_ = 0.0;              // index of the last cell
-  std::vector<Cell> cells_;             // the index over mss, from bottom_ up
+  Index index_;                         // over cells_
+  std::vector<Cell> cells_;             // the index over mss, from its bottom up
   std::vector<float> starts_;           // smallest mss of each level, ascending
   std::vector<float> values_;           // p-value of each level; negative: loose, |value| an upper bound
   float floor_mss_;                     // the lowest score the levels cover

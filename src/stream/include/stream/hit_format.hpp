@@ -68,10 +68,11 @@ class HitLineFormat {
   bool has_site() const { return site_; }
   bool has_pvalue() const { return pvalues_ != nullptr; }
   bool has_region() const { return region_; }
-  // The p-value column of a hit: looked up apart from the formatting, in a
-  // loop of independent loads, since the tables are larger than the caches.
-  float pvalue(std::int32_t motif, std::int8_t strand, float mss) const {
-    return (*pvalues_)(motif, strand, mss);
+  // The p-value columns of `count` hits (see HitPValues::look_up): looked up
+  // apart from the formatting, since the tables are larger than the caches.
+  template <class HitAt>
+  void look_up_pvalues(std::size_t count, const HitAt& hit_at, float* out) const {
+    pvalues_->look_up(count, hit_at, out);
   }
   // A record or region name as the lines carry it: `name` itself, or its
   // copy in `scratch` with control characters written as '_'. `notes` gains
