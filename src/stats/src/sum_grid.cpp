@@ -49,10 +49,6 @@ void SumDistribution::reserve(std::size_t cells) {
   next_.reserve(cells);
 }
 
-std::size_t SumDistribution::occupied_cells() const {
-  return static_cast<std::size_t>(std::count_if(mass_.begin(), mass_.end(), [](double m) { return m != 0.0; }));
-}
-
 void SumDistribution::drop_below(std::size_t index) {
   if (index <= first_) return;
   const std::size_t dropped = std::min(index - first_, mass_.size());

@@ -64,7 +64,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(MatrixCase{MatrixKind::kRandom, 6, 1}, MatrixCase{MatrixKind::kRandom, 9, 2},
                       MatrixCase{MatrixKind::kRandom, 10, 5}, MatrixCase{MatrixKind::kTied, 8, 0},
                       MatrixCase{MatrixKind::kTied, 10, 0}, MatrixCase{MatrixKind::kNearTied, 7, 3},
-                      MatrixCase{MatrixKind::kNearTied, 10, 4}));
+                      MatrixCase{MatrixKind::kNearTied, 10, 4}, MatrixCase{MatrixKind::kFlat, 8, 6},
+                      MatrixCase{MatrixKind::kFlat, 10, 7}));
 
 // Matrices too long to enumerate take the grid path; their values must still
 // bracket the exact count of the same score from the branch and bound, stay

@@ -64,6 +64,14 @@ TEST_P(EnumerationTest, AgreesWithEveryWord) {
         if (const auto counted = exact_tail(stats.window(), named.background, css, mss, 1 << 20)) {
           EXPECT_NEAR(*counted, exact, exact * 1e-9 + 1e-300);
         }
+        // The base grid is as tight as its step promises: off by at most the
+        // cells of the rows beyond the core (plus one) of a grid spanning the
+        // score range in kDefaultGridCells steps, and by the sum's float error.
+        const double width = static_cast<double>(stats.window().denominator());
+        const double band = static_cast<double>(length - 3) / MatrixStatistics::kDefaultGridCells +
+                            2.0 * stats.window().sum_error_bound() / width + 1e-6;
+        EXPECT_LE(bounds.upper, enumerated_tail(windows, css, static_cast<float>(mss - band)) * (1 + 1e-6));
+        EXPECT_GE(bounds.lower, enumerated_tail(windows, css, static_cast<float>(mss + band)) * (1 - 1e-6));
         const double p = stats.pvalue(css, mss);
         EXPECT_GE(p, exact * (1 - 1e-9));
         EXPECT_LE(p, exact * 1.0025 + 1e-300);  // the bounds are refined to 0.25%
@@ -120,7 +128,8 @@ INSTANTIATE_TEST_SUITE_P(
                       MatrixCase{MatrixKind::kRandom, 6, 1}, MatrixCase{MatrixKind::kRandom, 8, 2},
                       MatrixCase{MatrixKind::kRandom, 10, 1}, MatrixCase{MatrixKind::kTied, 7, 0},
                       MatrixCase{MatrixKind::kTied, 9, 0}, MatrixCase{MatrixKind::kNearTied, 6, 3},
-                      MatrixCase{MatrixKind::kNearTied, 9, 4}));
+                      MatrixCase{MatrixKind::kNearTied, 9, 4}, MatrixCase{MatrixKind::kFlat, 7, 6},
+                      MatrixCase{MatrixKind::kFlat, 9, 7}));
 
 // Rows with the same terms make many words tie in their real sum; only the
 // float rounding of the scan's sum tells them apart, which the grid cannot.

@@ -75,9 +75,6 @@ class SumDistribution {
   // allocate nothing more.
   void reserve(std::size_t cells);
 
-  // Cells holding probability > 0.
-  std::size_t occupied_cells() const;
-
   // Forgets the mass below grid index `index`: tails at indices >= the
   // lowest index ever dropped below stay exact, those below it do not.
   void drop_below(std::size_t index);
