@@ -301,8 +301,13 @@ class MotifThresholds:
             rates = [s.pvalue(css32, mss32) for s in per_strand]
             return chosen_css, mss, sum(rates) / len(rates)
 
-        for k, (chosen_css, mss, rate) in enumerate(_each(chosen, matrices, threads)):
-            self.css[k], self.mss[k], self.rate[k] = chosen_css, mss, rate
+        from . import _engine
+
+        try:
+            for k, (chosen_css, mss, rate) in enumerate(_each(chosen, matrices, threads)):
+                self.css[k], self.mss[k], self.rate[k] = chosen_css, mss, rate
+        finally:
+            _engine.release_grid_buffers()  # the searches' working memory goes back
 
     def hits_per_mbp(self) -> np.ndarray:
         """Expected hits per million bases of random sequence, all strands read."""

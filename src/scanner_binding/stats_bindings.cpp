@@ -17,6 +17,7 @@
 #include "stats/background.hpp"
 #include "stats/hit_pvalue_table.hpp"
 #include "stats/matrix_statistics.hpp"
+#include "stats/sum_grid.hpp"
 #include "stream/hit_pvalues.hpp"
 #include "stream/qvalues.hpp"
 #include "stream/workers.hpp"
@@ -103,6 +104,9 @@ void bind_stats(py::module_& module) {
           },
           py::arg("batch"), "The p-value of every hit of a batch, as float32.");
 
+
+  module.def("release_grid_buffers", &release_grid_buffers,
+             "Frees the working memory that score statistics keep between matrices (call after a batch).");
 
   module.def(
       "hit_qvalues",

@@ -4,11 +4,22 @@
 #include <cmath>
 #include <limits>
 #include <stdexcept>
+#include <utility>
+
+#include "grid_buffers.hpp"
 
 namespace vok {
 
-SumDistribution::SumDistribution(double step) : step_(step), mass_{1.0} {
+SumDistribution::SumDistribution(double step) : step_(step) {
   if (!(step > 0.0) || !std::isfinite(step)) throw std::invalid_argument("grid step must be positive");
+  mass_ = grid_buffers::take();
+  next_ = grid_buffers::take();
+  mass_.push_back(1.0);
+}
+
+SumDistribution::~SumDistribution() {
+  grid_buffers::give_back(std::move(mass_));
+  grid_buffers::give_back(std::move(next_));
 }
 
 void SumDistribution::add_row(const std::array<double, 4>& terms, const Background& background) {

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "stats/matrix_statistics.hpp"
+#include "stats/sum_grid.hpp"
 #include "stream/errors.hpp"
 #include "stream/workers.hpp"
 
@@ -52,6 +53,7 @@ HitPValues::HitPValues(const MotifSet& motifs, const Background& background, boo
     entries_[2 * motif] = {plus.index(), &plus};
     entries_[2 * motif + 1] = {minus.index(), &minus};
   }
+  release_grid_buffers();  // the tables are built: the grids' memory goes back
 }
 
 void HitPValues::fill(const HitColumns& hits, std::vector<float>& out) const {

@@ -61,10 +61,14 @@ class SumGrid {
   std::vector<double> tail_;   // P(K >= j); the last entry is 0
 };
 
-// The running distribution: rows are added one by one.
+// The running distribution: rows are added one by one. Its working buffers
+// come from, and go back to, buffers that earlier distributions used.
 class SumDistribution {
  public:
   explicit SumDistribution(double step);
+  ~SumDistribution();
+  SumDistribution(const SumDistribution&) = delete;
+  SumDistribution& operator=(const SumDistribution&) = delete;
 
   // Adds one row: the term of each base (as the real number of the float
   // term) and the background's base probabilities. Bases of probability 0
@@ -99,5 +103,10 @@ class SumDistribution {
   std::vector<double> mass_;   // mass_[K - first_] = P(grid index K)
   std::vector<double> next_;   // scratch for the next row
 };
+
+// Grid buffers are kept between distributions, up to this many bytes in
+// all; release_grid_buffers() frees them (after a batch of statistics).
+inline constexpr std::size_t kKeptGridBufferBytes = std::size_t{64} << 20;
+void release_grid_buffers();
 
 }  // namespace vok
