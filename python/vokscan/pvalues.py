@@ -274,20 +274,26 @@ class MotifThresholds:
         """`threads`: worker threads for the motifs' searches (0: as many as
         the scan's shared pool); the thresholds are the same whatever the workers."""
         p = _probability(p)
-        self.backgrounds = strand_backgrounds(_resolve(background), strand)  # one per strand background
+        self.background = tuple(float(v) for v in _resolve(background))  # searched under this
+        self.strand = strand  # ... and for the strands this reads
+        self.backgrounds = strand_backgrounds(self.background, strand)  # one per strand background
         count = len(matrices)
         self.css = np.empty(count, dtype=np.float32)  # css threshold per motif
         self.mss = np.empty(count, dtype=np.float32)  # mss threshold per motif
         self.rate = np.zeros(count, dtype=np.float64)  # P(hit) per window, mean over strands
+        # P(mss >= the mss threshold), any css, under the plus and the minus
+        # strand's background: what per-hit p-value tables are capped at (NaN:
+        # a motif too short to scan).
+        self.threshold_pvalues = np.full((count, 2), np.nan)
         self.strands = 1 if strand == "forward" else 2  # records scanned per position
         given = None if css is None else _threshold(css, "css")
         cutoffs = cutoffs or {}
 
-        def chosen(matrix) -> Tuple[float, float, float]:
-            """(css, mss, rate) of one motif."""
+        def chosen(matrix) -> Tuple[float, float, float, Tuple[float, float]]:
+            """(css, mss, rate, threshold p-value per strand) of one motif."""
             values, name = _matrix_and_name(matrix)
             if values.ndim != 2 or values.shape[0] < 5:  # never scanned: no core
-                return 1.0, 1.0, 0.0
+                return 1.0, 1.0, 0.0, (math.nan, math.nan)
             per_strand = [statistics(values, bg) for bg in self.backgrounds]
             if name in cutoffs:
                 chosen_css, mss = cutoffs[name]
@@ -299,13 +305,16 @@ class MotifThresholds:
                     s.css_threshold_keeping(mss) for s in per_strand)
             css32, mss32 = float(np.float32(chosen_css)), float(np.float32(mss))
             rates = [s.pvalue(css32, mss32) for s in per_strand]
-            return chosen_css, mss, sum(rates) / len(rates)
+            # With the search's finer grids at hand, as the tables would compute it.
+            caps = [s.pvalue(-math.inf, mss32) if mss32 > 0 else 1.0 for s in per_strand]
+            return chosen_css, mss, sum(rates) / len(rates), (caps[0], caps[-1])
 
         from . import _engine
 
         try:
-            for k, (chosen_css, mss, rate) in enumerate(_each(chosen, matrices, threads)):
+            for k, (chosen_css, mss, rate, caps) in enumerate(_each(chosen, matrices, threads)):
                 self.css[k], self.mss[k], self.rate[k] = chosen_css, mss, rate
+                self.threshold_pvalues[k] = caps
         finally:
             _engine.release_grid_buffers()  # the searches' working memory goes back
 

@@ -53,7 +53,8 @@ def _engine():
 class PreparedMotifs:
     """Motif records with their thresholds and the engine's motif set."""
 
-    def __init__(self, records: List[Motif], css: np.ndarray, mss: np.ndarray):
+    def __init__(self, records: List[Motif], css: np.ndarray, mss: np.ndarray, searched=None):
+        """`searched`: the MotifThresholds that chose css and mss, if any."""
         self.records = records  # the motifs in output order
         self.ids = [m.id for m in records]  # motif_id per motif
         self.names = [m.name for m in records]  # motif_name per motif
@@ -63,14 +64,23 @@ class PreparedMotifs:
             ids=self.ids, names=self.names,
             matrices=[np.ascontiguousarray(m.matrix, dtype=np.float32) for m in records],
             css=[float(v) for v in css], mss=[float(v) for v in mss])
+        self.searched = searched
         self.pvalues = None  # the engine's HitPValues when hits carry a pvalue column
         self.pvalue_background = None  # A, C, G, T frequencies those tables are for
 
     def add_pvalues(self, background, strand: str, threads: int = 0) -> None:
         """Per-hit p-value tables under `background`, for a pvalue column,
-        built on `threads` workers (0: all cores, as the scan)."""
+        built on `threads` workers (0: all cores, as the scan). Thresholds
+        searched under the same background and strands lend their own
+        p-values, which the tables would otherwise compute again."""
         self.pvalue_background = [float(value) for value in background]
-        self.pvalues = _engine().HitPValues(self.engine_set, self.pvalue_background, strand, threads=threads)
+        known = []
+        searched = self.searched
+        if searched is not None and searched.strand == strand and \
+                searched.background == tuple(self.pvalue_background):
+            known = [float(value) for value in np.ravel(searched.threshold_pvalues)]
+        self.pvalues = _engine().HitPValues(self.engine_set, self.pvalue_background, strand, threads=threads,
+                                            threshold_pvalues=known)
 
     def windows_scanned(self, record_lengths, strand: str) -> List[int]:
         """Per motif, the full windows a scan of records of these lengths
@@ -124,6 +134,7 @@ def prepare_motifs(motifs, *, css: Optional[float] = None, mss: Optional[float] 
         raise pvalue_module.BackgroundError(
             "background 'auto' needs sequences: pass "
             "vokscan.pvalues.background_from_sequences(paths) instead")
+    chosen = None
     if mss is None:
         rate = pvalue_module.DEFAULT_PVALUE if pvalue is None else pvalue
         chosen = pvalue_module.MotifThresholds(records, rate, background, css=css,
@@ -132,7 +143,7 @@ def prepare_motifs(motifs, *, css: Optional[float] = None, mss: Optional[float] 
     else:
         css_values, mss_values = cutoff_module.thresholds(
             records, DEFAULT_CSS if css is None else css, mss, cutoffs)
-    prepared = PreparedMotifs(records, css_values, mss_values)
+    prepared = PreparedMotifs(records, css_values, mss_values, chosen)
     if pvalues:
         prepared.add_pvalues(background, strand, threads)
     return prepared

@@ -75,7 +75,7 @@ void bind_stats(py::module_& module) {
       module, "HitPValues",
       "Per-hit p-value tables of a MotifSet under a background: P(a random window's mss >= the hit's).")
       .def(py::init([](const py::object& motifs, const std::vector<double>& background, const std::string& strand,
-                       long threads) {
+                       long threads, const std::vector<double>& threshold_pvalues) {
              const auto set = scanner_binding::motif_set_of(motifs);
              const Background base = background_from_python(background);
              const bool complement_minus = scanner_binding::parse_strand(strand) == stream::Strand::kBoth;
@@ -83,12 +83,16 @@ void bind_stats(py::module_& module) {
              const auto interrupted = scanner_binding::signal_check();
              scanner_binding::GilRelease unlocked;
              return std::make_shared<stream::HitPValues>(*set, base, complement_minus,
-                                                         static_cast<std::size_t>(threads), interrupted);
+                                                         static_cast<std::size_t>(threads), interrupted,
+                                                         threshold_pvalues);
            }),
            py::arg("motifs"), py::arg("background") = std::vector<double>{0.25, 0.25, 0.25, 0.25},
            py::arg("strand") = "both", py::arg("threads") = 0,
+           py::arg("threshold_pvalues") = std::vector<double>{},
            "Built on the shared worker pool (threads=0), a private pool of `threads` workers, or the "
-           "calling thread (threads=1); Ctrl-C interrupts the build.")
+           "calling thread (threads=1); Ctrl-C interrupts the build. threshold_pvalues: per motif, the "
+           "p-values of its mss threshold under the plus and the minus strand's background (NaN: "
+           "unknown), as the threshold search computed them; they are computed otherwise.")
       .def("__len__", &stream::HitPValues::size)
       .def(
           "lookup",

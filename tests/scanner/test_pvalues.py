@@ -233,3 +233,31 @@ def test_css_distribution_is_that_of_every_word(background):
     css, probability = pvalues.statistics(MATRIX, background).css_distribution()
     assert list(css) == sorted(expected, reverse=True)
     np.testing.assert_allclose(probability, [expected[c] for c in css], rtol=1e-12)
+
+
+@pytest.mark.parametrize("strand", ["both", "forward"])
+def test_tables_capped_at_the_searchs_own_threshold_pvalues(tmp_path, strand):
+    """The p-value tables take the threshold search's p-values of the
+    thresholds (both strands' backgrounds) and equal tables that compute them."""
+    from vokscan import _engine
+
+    rng = np.random.default_rng(8)
+    matrices = [(f"M{n}", rng.integers(0, 30, (int(n), 4)).astype(np.float32) + 1) for n in (6, 9, 12, 15)]
+    matrices.insert(2, ("short", np.ones((3, 4), dtype=np.float32)))  # too short to scan
+    skewed = [0.35, 0.15, 0.2, 0.3]
+    prepared = scanning.prepare_motifs(matrices, pvalue=1e-3, background=skewed, strand=strand,
+                                       pvalues=True, threads=2)
+    path = tmp_path / "random.fa"
+    path.write_text(">r\n" + "".join(rng.choice(list("ACGT"), 60_000)) + "\n")
+    recomputed = _engine.HitPValues(prepared.engine_set, skewed, strand)
+    with _engine.FastaScan(prepared.engine_set, [str(path)], strand=strand) as scan:
+        batches = list(scan)
+    assert sum(len(batch) for batch in batches) > 200
+    for batch in batches:
+        np.testing.assert_array_equal(prepared.pvalues.lookup(batch), recomputed.lookup(batch))
+    capped = _engine.HitPValues(prepared.engine_set, skewed, strand, threshold_pvalues=[1e-9] * 10)
+    assert all((capped.lookup(batch) <= 1.0001e-9).all() for batch in batches)  # 1e-9 rounded up to a float
+    with pytest.raises(ValueError, match="two per motif"):
+        _engine.HitPValues(prepared.engine_set, skewed, strand, threshold_pvalues=[1e-3])
+    with pytest.raises(ValueError, match=r"in \[0, 1\]"):
+        _engine.HitPValues(prepared.engine_set, skewed, strand, threshold_pvalues=[2.0] * 10)

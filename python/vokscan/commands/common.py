@@ -120,6 +120,7 @@ def prepare_motif_options(options, sequences):
         for key in cutoff_module.unmatched(table, records):
             say(f"warning: cut-off line for {quote(key)} names no motif")
     background = resolve_background(options.background, sequences)
+    chosen = None
     if options.mss is None:
         chosen = pvalue_module.MotifThresholds(
             records, options.pvalue or pvalue_module.DEFAULT_PVALUE, background,
@@ -135,7 +136,7 @@ def prepare_motif_options(options, sequences):
     else:
         css_default = DEFAULT_CSS if options.css is None else options.css
         css, mss = cutoff_module.thresholds(records, css_default, options.mss, table)
-    return PreparedMotifs(records, css, mss), background
+    return PreparedMotifs(records, css, mss, chosen), background
 
 
 def add_region_option(group) -> None:

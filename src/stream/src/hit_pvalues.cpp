@@ -1,5 +1,6 @@
 #include "stream/hit_pvalues.hpp"
 
+#include <cmath>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -13,21 +14,40 @@
 namespace vok::stream {
 namespace {
 
-HitPValueTable table_for(const ScoringMatrix& model, const Background& background) {
+// `known_cap`: the threshold's p-value, or NaN to compute it here.
+HitPValueTable table_for(const ScoringMatrix& model, const Background& background, double known_cap) {
   const WindowSumModel window(model);
   const float floor = model.thresholds.mss;
   // The threshold's own p-value, as the threshold search computed it.
-  const double cap = floor > 0.0f ? MatrixStatistics(window, background)
-                                        .pvalue(-std::numeric_limits<float>::infinity(), floor)
-                                  : 1.0;
+  double cap = 1.0;
+  if (floor > 0.0f) {
+    cap = !std::isnan(known_cap) ? known_cap
+                                 : MatrixStatistics(window, background)
+                                       .pvalue(-std::numeric_limits<float>::infinity(), floor);
+  }
   return HitPValueTable(window, background, floor, cap);
 }
 
 }  // namespace
 
 HitPValues::HitPValues(const MotifSet& motifs, const Background& background, bool complement_minus,
-                       std::size_t threads, const std::function<bool()>& interrupted)
+                       std::size_t threads, const std::function<bool()>& interrupted,
+                       const std::vector<double>& threshold_pvalues)
     : motifs_(motifs.size()), entries_(2 * motifs.size()) {
+  if (!threshold_pvalues.empty()) {
+    if (threshold_pvalues.size() != 2 * motifs.size()) {
+      throw std::invalid_argument("threshold p-values: two per motif (plus and minus strand)");
+    }
+    for (const double value : threshold_pvalues) {
+      if (!std::isnan(value) && !(value >= 0.0 && value <= 1.0)) {
+        throw std::invalid_argument("a threshold p-value must be in [0, 1]");
+      }
+    }
+  }
+  const auto known = [&](std::size_t k, bool minus) {
+    return threshold_pvalues.empty() ? std::numeric_limits<double>::quiet_NaN()
+                                     : threshold_pvalues[2 * motifs.motif_of(k) + (minus ? 1 : 0)];
+  };
   const Background opposite = complement(background);
   const bool separate = complement_minus && !background.strand_symmetric();
   const std::size_t per_model = separate ? 2 : 1;
@@ -36,8 +56,8 @@ HitPValues::HitPValues(const MotifSet& motifs, const Background& background, boo
   // depend on which worker built what.
   std::vector<std::optional<HitPValueTable>> built(models * per_model);
   const auto build = [&](std::size_t k) {
-    built[k * per_model] = table_for(motifs.model(k), background);
-    if (separate) built[k * per_model + 1] = table_for(motifs.model(k), opposite);
+    built[k * per_model] = table_for(motifs.model(k), background, known(k, false));
+    if (separate) built[k * per_model + 1] = table_for(motifs.model(k), opposite, known(k, true));
   };
   if (threads == 1 || models < 2) {
     for (std::size_t k = 0; k < models; ++k) build(k);

@@ -28,8 +28,16 @@ class HitPValues {
   // size. While workers build, `interrupted` (if set) is asked about every
   // 20 ms; a true answer throws ScanInterrupted. The tables are the same
   // whatever the workers.
+  //
+  // `threshold_pvalues`, when not empty, holds for every motif the p-value
+  // of its mss threshold under the plus and the minus strand's background
+  // (2 * motif + minus; NaN: not known), as MatrixStatistics::pvalue with any
+  // css gives it: the search that chose the thresholds has it at hand, and
+  // computing it again costs a third of the build. std::invalid_argument
+  // for a wrong length or a value outside [0, 1].
   HitPValues(const MotifSet& motifs, const Background& background, bool complement_minus,
-             std::size_t threads = 1, const std::function<bool()>& interrupted = {});
+             std::size_t threads = 1, const std::function<bool()>& interrupted = {},
+             const std::vector<double>& threshold_pvalues = {});
 
   // Not copied: the lookup entries point into the tables (a move keeps them).
   HitPValues(const HitPValues&) = delete;
