@@ -37,21 +37,17 @@ std::vector<double> take() {
   return buffer;
 }
 
-void give_back(std::vector<double>&& buffer) noexcept {
+void give_back(std::vector<double> buffer) noexcept {
   const std::size_t bytes = buffer.capacity() * sizeof(double);
   if (bytes == 0) return;
   Kept& pool = kept();
-  std::vector<double> freed;  // freed outside the lock
   try {
     const std::lock_guard<std::mutex> lock(pool.mutex);
-    if (pool.bytes + bytes > kKeptGridBufferBytes) {
-      freed = std::move(buffer);
-      return;
-    }
+    if (pool.bytes + bytes > kKeptGridBufferBytes) return;  // freed with the argument, after the lock
     pool.buffers.push_back(std::move(buffer));
     pool.bytes += bytes;
   } catch (...) {
-    // No room to keep it: the buffer is freed with its owner.
+    // No room in the list: the buffer is freed with the argument.
   }
 }
 

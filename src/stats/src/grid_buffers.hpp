@@ -11,6 +11,6 @@ namespace vok::grid_buffers {
 // The buffer given back last, emptied (capacity kept), or a new empty one.
 std::vector<double> take();
 // Keeps `buffer` for a later take() while the kept bytes allow, else frees it.
-void give_back(std::vector<double>&& buffer) noexcept;
+void give_back(std::vector<double> buffer) noexcept;
 
 }  // namespace vok::grid_buffers
