@@ -231,15 +231,7 @@ NameNotes append_hits(TextBuffer& out, const HitBatch& batch, const HitLineForma
       }
     }
     if (format.has_pvalue()) {
-      struct Key {
-        std::int32_t motif;
-        std::int8_t strand;
-        float mss;
-      };
-      format.look_up_pvalues(
-          last - first,
-          [&](std::size_t i) { return Key{hits.motif[first + i], hits.strand[first + i], hits.mss[first + i]}; },
-          pvalues.data());
+      format.pvalues().look_up(hits, first, last - first, pvalues.data());
     }
     char* at = out.room((last - first) * longest_line);
     for (std::size_t i = first; i < last; ++i) {

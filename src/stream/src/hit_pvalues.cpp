@@ -84,12 +84,18 @@ void HitPValues::fill(const HitColumns& hits, std::vector<float>& out) const {
       throw std::out_of_range("a hit refers to a motif that does not exist");
     }
   }
+  look_up(hits, 0, count, out.data());
+}
+
+void HitPValues::look_up(const HitColumns& hits, std::size_t first, std::size_t count, float* out) const {
   struct Key {
     std::int32_t motif;
     std::int8_t strand;
     float mss;
   };
-  look_up(count, [&](std::size_t i) { return Key{hits.motif[i], hits.strand[i], hits.mss[i]}; }, out.data());
+  look_up(
+      count, [&](std::size_t i) { return Key{hits.motif[first + i], hits.strand[first + i], hits.mss[first + i]}; },
+      out);
 }
 
 std::size_t HitPValues::memory_bytes() const {

@@ -15,7 +15,7 @@ void LineSink::add(const Block& block, const BlockPart& part, std::span<const Pe
   for (std::size_t first = 0; first < hits.size(); first += kSlice) {
     const std::size_t last = std::min(hits.size(), first + kSlice);
     if (format_.has_pvalue()) {
-      format_.look_up_pvalues(
+      format_.pvalues().look_up(
           last - first, [&](std::size_t i) -> const PendingHit& { return hits[first + i]; }, pvalues_.data());
     }
     char* at = out_.room((last - first) * longest_line);

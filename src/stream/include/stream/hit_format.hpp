@@ -68,12 +68,10 @@ class HitLineFormat {
   bool has_site() const { return site_; }
   bool has_pvalue() const { return pvalues_ != nullptr; }
   bool has_region() const { return region_; }
-  // The p-value columns of `count` hits (see HitPValues::look_up): looked up
-  // apart from the formatting, since the tables are larger than the caches.
-  template <class HitAt>
-  void look_up_pvalues(std::size_t count, const HitAt& hit_at, float* out) const {
-    pvalues_->look_up(count, hit_at, out);
-  }
+  // The tables of the p-value column (when has_pvalue()): its values are
+  // looked up in batches apart from the formatting, since the tables are
+  // larger than the caches (see HitPValues::look_up).
+  const HitPValues& pvalues() const { return *pvalues_; }
   // A record or region name as the lines carry it: `name` itself, or its
   // copy in `scratch` with control characters written as '_'. `notes` gains
   // what the name met.

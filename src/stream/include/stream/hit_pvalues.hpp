@@ -51,7 +51,7 @@ class HitPValues {
   // below the exact value, within 1% of it. Const and safe to call from
   // several threads at once (see HitPValueTable).
   float operator()(std::int32_t motif, std::int8_t strand, float mss) const {
-    const Entry& entry = entries_[2 * static_cast<std::size_t>(motif) + (strand < 0 ? 1 : 0)];
+    const Entry& entry = entry_of(motif, strand);
     if (entry.table == nullptr || !(mss > 0.0f)) return 1.0f;
     const float value = entry.index.value(mss);
     return value >= 0.0f ? value : entry.table->searched(mss);
@@ -66,13 +66,15 @@ class HitPValues {
     for (std::size_t i = 0; i < count; ++i) {
       if (i + kAhead < count) {
         const auto& next = hit_at(i + kAhead);
-        const Entry& entry = entries_[2 * static_cast<std::size_t>(next.motif) + (next.strand < 0 ? 1 : 0)];
+        const Entry& entry = entry_of(next.motif, next.strand);
         if (entry.table != nullptr) entry.index.prefetch(next.mss);
       }
       const auto& hit = hit_at(i);
       out[i] = (*this)(static_cast<std::int32_t>(hit.motif), hit.strand, hit.mss);
     }
   }
+  // The same for the hits first .. first + count - 1 of `hits`.
+  void look_up(const HitColumns& hits, std::size_t first, std::size_t count, float* out) const;
 
   // One p-value per hit of `hits`; std::out_of_range for a motif index
   // outside the set.
@@ -91,6 +93,10 @@ class HitPValues {
     HitPValueTable::Index index;
     const HitPValueTable* table = nullptr;  // null: p-value 1
   };
+  const Entry& entry_of(std::size_t motif, std::int8_t strand) const {
+    return entries_[2 * motif + (strand < 0 ? 1 : 0)];
+  }
+
   std::vector<HitPValueTable> tables_;  // one per scanned motif and strand background
   std::vector<Entry> entries_;          // [2 * motif + minus]
 };
